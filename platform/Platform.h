@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The operating-system services Vorsk uses, with the contract its callers
+// were written against: Windows-style results, thread exit code 259 while a
+// thread runs, times in 100-ns units, affinity masks with bit i = logical
+// processor i. Code above this layer never calls the OS itself, so the same
+// logic runs on FakePlatform in tests.
+
+using ThreadProc = uint32_t (*)(void *param);
+using ThreadHandle = uintptr_t; // 0 = no thread
+using LibraryHandle = void *;   // nullptr = not loaded
+
+constexpr uint32_t STILL_ACTIVE = 259;
+constexpr uint32_t RESUME_FAILED = 0xFFFFFFFFu;
+
+enum class WaitResult { Ended, TimedOut, Failed };
+enum class ThreadPriority { Normal, AboveNormal };
+
+// Windows priority class values; they are also the item data of the
+// priority choice, so they keep their numeric values.
+enum PriorityClass : uint32_t {
+  ABOVE_NORMAL_PRIORITY_CLASS = 0x8000,
+  NORMAL_PRIORITY_CLASS = 0x20,
+  BELOW_NORMAL_PRIORITY_CLASS = 0x4000,
+};
+
+// A read-only view of a named shared-memory object. Every read is bounded by
+// the mapping's size: a read that does not fit entirely fails and copies
+// nothing.
+class SharedMemoryView {
+public:
+  virtual ~SharedMemoryView() = default;
+  virtual size_t size() const = 0;
+  virtual const unsigned char *data() const = 0;
+  bool read(size_t offset, void *out, size_t length) const;
+};
+
+class Platform {
+public:
+  virtual ~Platform() = default;
+
+  // Threads. A thread is created suspended and runs its procedure only
+  // after resumeThread. Calls on a null or closed handle fail.
+  virtual ThreadHandle createThreadSuspended(ThreadProc proc, void *param) = 0;
+  virtual bool setThreadAffinityMask(ThreadHandle thread, uint64_t mask) = 0;
+  virtual bool setThreadPriority(ThreadHandle thread,
+                                 ThreadPriority priority) = 0;
+  // disable = true switches the dynamic priority boost off.
+  virtual bool setThreadPriorityBoost(ThreadHandle thread, bool disable) = 0;
+  // Previous suspend count (1 for a suspended thread), RESUME_FAILED on
+  // failure, including a thread that is not suspended.
+  virtual uint32_t resumeThread(ThreadHandle thread) = 0;
+  virtual WaitResult waitForThread(ThreadHandle thread, uint32_t ms) = 0;
+  // STILL_ACTIVE until the procedure returns, then its result.
+  virtual bool getExitCodeThread(ThreadHandle thread, uint32_t *code) = 0;
+  // User-mode time consumed so far, in 100-ns units; it stays readable
+  // after the thread ended, until the handle is closed.
+  virtual bool getThreadUserTime(ThreadHandle thread, uint64_t *time100ns) = 0;
+  // No thread can be killed safely on Linux: the caller raises its stop
+  // flag first; this waits up to waitMs for the procedure to return and
+  // leaves a thread still running to the process exit. True when ended.
+  virtual bool terminateThread(ThreadHandle thread, uint32_t waitMs) = 0;
+  virtual bool closeHandle(ThreadHandle thread) = 0;
+
+  // Process. The process mask is the set of processors the process may run
+  // on; the system mask is the set of online processors.
+  virtual bool getProcessAffinityMask(uint64_t *processMask,
+                                      uint64_t *systemMask) = 0;
+  // Pins the calling thread (the user-interface thread) to the mask.
+  virtual bool setProcessAffinityMask(uint64_t mask) = 0;
+  virtual bool setPriorityClass(uint32_t priorityClass) = 0;
+
+  // Time.
+  virtual void sleep(uint32_t ms) = 0;
+  virtual int64_t performanceFrequency() = 0;
+  virtual int64_t performanceCounter() = 0;
+  virtual uint32_t timeGetTime() = 0; // milliseconds
+
+  // Named shared memory published by another program; nullptr when absent.
+  virtual std::unique_ptr<SharedMemoryView>
+  openSharedMemory(const std::string &name) = 0;
+
+  // Dynamic libraries, looked up beside the executable, then in the working
+  // directory.
+  virtual LibraryHandle loadLibrary(const std::string &fileName) = 0;
+  virtual void *getProcAddress(LibraryHandle library, const char *name) = 0;
+  virtual void freeLibrary(LibraryHandle library) = 0;
+
+  // Switches the computer off; waits for the command to return.
+  virtual void runShutdownCommand() = 0;
+};
+
+// The platform every caller uses. The program installs the Linux one at
+// start; tests install a FakePlatform. Never null.
+Platform &platform();
+// Installs p (not owned) and returns the previous one.
+Platform *setPlatform(Platform *p);

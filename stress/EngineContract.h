@@ -1,0 +1,46 @@
+#pragma once
+
+// The contract between a worker and the test engine library ("Burnmod.so").
+//
+// Worker 0 loads ENGINE_FILE; worker k (1..31) loads its own copy named by
+// ENGINE_COPY_FORMAT, because a library file is loaded once per process.
+// Each worker calls SetStopTest(&bStopTest) once, then RunTest(l2KbPerLogical)
+// on its own thread; RunTest returns when the flag's low byte turns 1 or an
+// error occurs, and its result becomes the worker's exit code.
+
+#include <cstdint>
+
+#define ENGINE_FILE "Burnmod.so"
+#define ENGINE_COPY_FORMAT "Burnmod%d.so"
+
+extern "C" {
+typedef void (*SetStopTestFn)(int *stopFlag);
+typedef int (*RunTestFn)(int l2KbPerLogical);
+}
+
+// Result codes of RunTest and of the worker procedure.
+enum EngineResult : int {
+  ENGINE_STOPPED = 0,         // stop requested, nothing to report
+  ENGINE_EXACT_MISMATCH = 1,  // exact unit differs from its reference
+  ENGINE_REPEAT_MISMATCH = 2, // repeated random unit differs from first run
+  ENGINE_NOT_FINITE = 3,      // NaN or infinity where none can arise
+  ENGINE_SELF_CHECK = 4,      // the engine's own bookkeeping is inconsistent
+  ENGINE_ALLOCATION = 5,      // memory allocation error
+  ENGINE_INITIALISATION = 6,  // argument or processor the engine cannot use
+  ENGINE_NOTHING_TO_REPORT = 7,
+  WORKER_BAD_INDEX = 8,       // worker identifier above 31
+  WORKER_FILE_ACCESS = 9,     // library or export missing
+};
+
+// Only the low byte of the stop flag is ever read or written: 1 = no run
+// (stop), 0 = run in progress. The flag is shared with the engine threads
+// without a lock, so the byte is accessed atomically.
+inline unsigned char stopFlagLowByte(const int *flag) {
+  return __atomic_load_n(reinterpret_cast<const unsigned char *>(flag),
+                         __ATOMIC_RELAXED);
+}
+
+inline void setStopFlagLowByte(int *flag, unsigned char value) {
+  __atomic_store_n(reinterpret_cast<unsigned char *>(flag), value,
+                   __ATOMIC_RELAXED);
+}
