@@ -28,8 +28,8 @@ enum EngineResult : int {
   ENGINE_ALLOCATION = 5,      // memory allocation error
   ENGINE_INITIALISATION = 6,  // argument or processor the engine cannot use
   ENGINE_NOTHING_TO_REPORT = 7,
-  WORKER_BAD_INDEX = 8,       // worker identifier above 31
-  WORKER_FILE_ACCESS = 9,     // library or export missing
+  WORKER_BAD_INDEX = 8,   // worker identifier above 31
+  WORKER_FILE_ACCESS = 9, // library or export missing
 };
 
 // Only the low byte of the stop flag is ever read or written: 1 = no run

@@ -1,0 +1,263 @@
+#include "platform/fake/FakePlatform.h"
+
+namespace {
+class FakeView : public SharedMemoryView {
+public:
+  explicit FakeView(std::vector<unsigned char> bytes)
+      : bytes_(std::move(bytes)) {}
+  size_t size() const override { return bytes_.size(); }
+  const unsigned char *data() const override { return bytes_.data(); }
+
+private:
+  std::vector<unsigned char> bytes_;
+};
+
+struct FakeLibrary {
+  std::map<std::string, void *> symbols;
+};
+} // namespace
+
+void FakePlatform::failCall(Op op, int nth) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  failNth_[op].insert(nth);
+}
+
+void FakePlatform::failAlways(Op op, bool fail) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (fail)
+    failAlways_.insert(op);
+  else
+    failAlways_.erase(op);
+}
+
+int FakePlatform::callCount(Op op) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto it = calls_.find(op);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+bool FakePlatform::failing(Op op) {
+  int n = calls_[op]++;
+  return failAlways_.count(op) || failNth_[op].count(n);
+}
+
+FakePlatform::Thread *FakePlatform::thread(ThreadHandle h) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (h == 0 || h > threads_.size())
+    return nullptr;
+  return threads_[h - 1].get();
+}
+
+FakePlatform::Thread *FakePlatform::open(ThreadHandle h) {
+  Thread *t = thread(h);
+  return t && !t->closed ? t : nullptr;
+}
+
+std::vector<ThreadHandle> FakePlatform::handles() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::vector<ThreadHandle> result;
+  for (size_t i = 0; i < threads_.size(); ++i)
+    result.push_back(i + 1);
+  return result;
+}
+
+void FakePlatform::advance(uint64_t ms) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  nowNs_ += ms * 1'000'000;
+}
+
+ThreadHandle FakePlatform::createThreadSuspended(ThreadProc proc, void *param) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (failing(Op::CreateThread))
+    return 0;
+  auto t = std::make_unique<Thread>();
+  t->proc = proc;
+  t->param = param;
+  threads_.push_back(std::move(t));
+  return threads_.size();
+}
+
+bool FakePlatform::setThreadAffinityMask(ThreadHandle h, uint64_t mask) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::SetThreadAffinityMask) || !t || (mask & ~processMask) ||
+      mask == 0)
+    return false;
+  t->affinity = mask;
+  return true;
+}
+
+bool FakePlatform::setThreadPriority(ThreadHandle h, ThreadPriority p) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::SetThreadPriority) || !t)
+    return false;
+  t->priority = p;
+  return true;
+}
+
+bool FakePlatform::setThreadPriorityBoost(ThreadHandle h, bool disable) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::SetThreadPriorityBoost) || !t)
+    return false;
+  t->boostDisabled = disable;
+  return true;
+}
+
+uint32_t FakePlatform::resumeThread(ThreadHandle h) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::ResumeThread) || !t || !t->suspended)
+    return RESUME_FAILED;
+  t->suspended = false;
+  if (runOnResume)
+    t->exitCode = t->proc(t->param);
+  return 1;
+}
+
+WaitResult FakePlatform::waitForThread(ThreadHandle h, uint32_t ms) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::WaitForThread) || !t)
+    return WaitResult::Failed;
+  if (t->exitCode != STILL_ACTIVE)
+    return WaitResult::Ended;
+  advance(ms);
+  return WaitResult::TimedOut;
+}
+
+bool FakePlatform::getExitCodeThread(ThreadHandle h, uint32_t *code) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::GetExitCodeThread) || !t)
+    return false;
+  *code = t->exitCode;
+  return true;
+}
+
+bool FakePlatform::getThreadUserTime(ThreadHandle h, uint64_t *time100ns) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (failing(Op::GetThreadUserTime) || !t)
+    return false;
+  *time100ns = t->userTime;
+  return true;
+}
+
+bool FakePlatform::terminateThread(ThreadHandle h, uint32_t) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (!t)
+    return false;
+  t->terminated = true;
+  if (t->exitCode == STILL_ACTIVE)
+    t->exitCode = 0;
+  return true;
+}
+
+bool FakePlatform::closeHandle(ThreadHandle h) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (!t)
+    return false;
+  t->closed = true;
+  return true;
+}
+
+bool FakePlatform::getProcessAffinityMask(uint64_t *process, uint64_t *system) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (failing(Op::GetProcessAffinityMask))
+    return false;
+  *process = processMask;
+  *system = systemMask;
+  return true;
+}
+
+bool FakePlatform::setProcessAffinityMask(uint64_t mask) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (failing(Op::SetProcessAffinityMask) || mask == 0 || (mask & ~processMask))
+    return false;
+  currentAffinity = mask;
+  affinityHistory.push_back(mask);
+  return true;
+}
+
+bool FakePlatform::setPriorityClass(uint32_t cls) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (failing(Op::SetPriorityClass))
+    return false;
+  priorityClass = cls;
+  return true;
+}
+
+void FakePlatform::sleep(uint32_t ms) {
+  advance(ms);
+  if (onSleep)
+    onSleep(ms);
+}
+
+int64_t FakePlatform::performanceFrequency() { return 1'000'000'000; }
+
+int64_t FakePlatform::performanceCounter() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return static_cast<int64_t>(nowNs_);
+}
+
+uint32_t FakePlatform::timeGetTime() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return static_cast<uint32_t>(nowNs_ / 1'000'000);
+}
+
+void FakePlatform::publish(const std::string &name,
+                           std::vector<unsigned char> bytes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shared_[name] = std::move(bytes);
+}
+
+void FakePlatform::unpublish(const std::string &name) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shared_.erase(name);
+}
+
+std::unique_ptr<SharedMemoryView>
+FakePlatform::openSharedMemory(const std::string &name) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto it = shared_.find(name);
+  if (it == shared_.end())
+    return nullptr;
+  return std::make_unique<FakeView>(it->second);
+}
+
+void FakePlatform::addLibrary(const std::string &fileName,
+                              std::map<std::string, void *> symbols) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  libraries_[fileName] = std::move(symbols);
+}
+
+LibraryHandle FakePlatform::loadLibrary(const std::string &fileName) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto it = libraries_.find(fileName);
+  if (it == libraries_.end())
+    return nullptr;
+  loadedLibraries.push_back(fileName);
+  ++openLibraries;
+  return new FakeLibrary{it->second};
+}
+
+void *FakePlatform::getProcAddress(LibraryHandle library, const char *name) {
+  auto *lib = static_cast<FakeLibrary *>(library);
+  auto it = lib->symbols.find(name);
+  return it == lib->symbols.end() ? nullptr : it->second;
+}
+
+void FakePlatform::freeLibrary(LibraryHandle library) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  delete static_cast<FakeLibrary *>(library);
+  --openLibraries;
+}
+
+void FakePlatform::runShutdownCommand() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ++shutdownRequests;
+}

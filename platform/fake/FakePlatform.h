@@ -1,0 +1,124 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+// A scriptable platform for tests. Threads do not run unless runOnResume is
+// set (then resumeThread runs the procedure to its end on the caller's
+// thread); tests set their exit codes and user times by hand. Time only moves
+// through sleep(), waits that time out, or advance().
+class FakePlatform : public Platform {
+public:
+  enum class Op {
+    CreateThread,
+    SetThreadAffinityMask,
+    SetThreadPriority,
+    SetThreadPriorityBoost,
+    ResumeThread,
+    WaitForThread,
+    GetExitCodeThread,
+    GetThreadUserTime,
+    GetProcessAffinityMask,
+    SetProcessAffinityMask,
+    SetPriorityClass,
+  };
+
+  struct Thread {
+    ThreadProc proc = nullptr;
+    void *param = nullptr;
+    bool suspended = true;
+    bool closed = false;
+    bool terminated = false;
+    uint64_t affinity = 0;
+    ThreadPriority priority = ThreadPriority::Normal;
+    bool boostDisabled = false;
+    uint32_t exitCode = STILL_ACTIVE;
+    uint64_t userTime = 0; // 100-ns units
+  };
+
+  // Makes the nth call of op (0-based, counted from construction) fail.
+  void failCall(Op op, int nth);
+  // Makes every call of op fail (or succeed again).
+  void failAlways(Op op, bool fail = true);
+  int callCount(Op op) const;
+
+  bool runOnResume = false;
+  // Called after every sleep() with its duration, once the clock moved.
+  std::function<void(uint32_t ms)> onSleep;
+
+  Thread *thread(ThreadHandle h); // nullptr for 0 or unknown
+  std::vector<ThreadHandle> handles() const;
+  void advance(uint64_t ms);
+
+  uint64_t processMask = 0x3;
+  uint64_t systemMask = 0x3;
+  uint64_t currentAffinity = 0x3; // of the calling thread
+  std::vector<uint64_t> affinityHistory;
+  uint32_t priorityClass = NORMAL_PRIORITY_CLASS;
+  int shutdownRequests = 0;
+
+  void publish(const std::string &name, std::vector<unsigned char> bytes);
+  void unpublish(const std::string &name);
+
+  // A library the fake "loads": exported symbol name -> address.
+  void addLibrary(const std::string &fileName,
+                  std::map<std::string, void *> symbols);
+  std::vector<std::string> loadedLibraries; // every successful load, in order
+  int openLibraries = 0;
+
+  ThreadHandle createThreadSuspended(ThreadProc proc, void *param) override;
+  bool setThreadAffinityMask(ThreadHandle thread, uint64_t mask) override;
+  bool setThreadPriority(ThreadHandle thread, ThreadPriority p) override;
+  bool setThreadPriorityBoost(ThreadHandle thread, bool disable) override;
+  uint32_t resumeThread(ThreadHandle thread) override;
+  WaitResult waitForThread(ThreadHandle thread, uint32_t ms) override;
+  bool getExitCodeThread(ThreadHandle thread, uint32_t *code) override;
+  bool getThreadUserTime(ThreadHandle thread, uint64_t *time100ns) override;
+  bool terminateThread(ThreadHandle thread, uint32_t waitMs) override;
+  bool closeHandle(ThreadHandle thread) override;
+  bool getProcessAffinityMask(uint64_t *processMask,
+                              uint64_t *systemMask) override;
+  bool setProcessAffinityMask(uint64_t mask) override;
+  bool setPriorityClass(uint32_t priorityClass) override;
+  void sleep(uint32_t ms) override;
+  int64_t performanceFrequency() override;
+  int64_t performanceCounter() override;
+  uint32_t timeGetTime() override;
+  std::unique_ptr<SharedMemoryView>
+  openSharedMemory(const std::string &name) override;
+  LibraryHandle loadLibrary(const std::string &fileName) override;
+  void *getProcAddress(LibraryHandle library, const char *name) override;
+  void freeLibrary(LibraryHandle library) override;
+  void runShutdownCommand() override;
+
+private:
+  bool failing(Op op);
+  Thread *open(ThreadHandle h);
+
+  mutable std::recursive_mutex mutex_;
+  std::map<Op, int> calls_;
+  std::map<Op, std::set<int>> failNth_;
+  std::set<Op> failAlways_;
+  std::vector<std::unique_ptr<Thread>> threads_;
+  uint64_t nowNs_ = 1'000'000'000;
+  std::map<std::string, std::vector<unsigned char>> shared_;
+  std::map<std::string, std::map<std::string, void *>> libraries_;
+};
+
+// Installs a fake for the lifetime of a test scope.
+class FakePlatformScope {
+public:
+  FakePlatformScope() : previous_(setPlatform(&fake)) {}
+  ~FakePlatformScope() { setPlatform(previous_); }
+  FakePlatform fake;
+
+private:
+  Platform *previous_;
+};

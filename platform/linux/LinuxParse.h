@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Text in, values out: the parts of /proc and /sys the Linux layer reads.
+
+// utime (field 14) of /proc/<pid>/task/<tid>/stat, in clock ticks. The
+// command name in field 2 may hold blanks and parentheses, so fields are
+// counted from the last ')'.
+bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks);
+
+// A CPU list such as "0-3,6,8-9" as in /sys/devices/system/cpu/online, as a
+// mask with bit i = processor i; processors above 63 are left out.
+bool parseCpuList(const std::string &list, uint64_t *mask);

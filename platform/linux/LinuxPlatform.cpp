@@ -1,0 +1,401 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "platform/linux/LinuxParse.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+pid_t currentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+uint64_t userTimeOfCallingThread() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return uint64_t(usage.ru_utime.tv_sec) * 10'000'000 +
+         uint64_t(usage.ru_utime.tv_usec) * 10;
+}
+
+cpu_set_t cpuSet(uint64_t mask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu = 0; cpu < 64; ++cpu)
+    if (mask & (uint64_t(1) << cpu))
+      CPU_SET(cpu, &set);
+  return set;
+}
+
+// A thread waits at its gate until resumed; its record outlives the handle
+// when the handle is closed while the thread still runs.
+struct LinuxThread {
+  ThreadProc proc = nullptr;
+  void *param = nullptr;
+  pthread_t native{};
+  pid_t tid = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool gateOpen = false;
+  bool cancelled = false; // closed before it was ever resumed
+  bool ended = false;
+  uint32_t exitCode = STILL_ACTIVE;
+  uint64_t finalUserTime = 0;
+};
+
+void *threadEntry(void *arg) {
+  auto *self = static_cast<std::shared_ptr<LinuxThread> *>(arg);
+  std::shared_ptr<LinuxThread> t = *self;
+  delete self;
+  {
+    std::unique_lock<std::mutex> lock(t->mutex);
+    t->tid = currentTid();
+    t->changed.notify_all();
+    t->changed.wait(lock, [&] { return t->gateOpen; });
+    if (t->cancelled)
+      return nullptr;
+  }
+  uint32_t code = t->proc(t->param);
+  uint64_t user = userTimeOfCallingThread();
+  std::lock_guard<std::mutex> lock(t->mutex);
+  t->finalUserTime = user;
+  t->exitCode = code;
+  t->ended = true;
+  t->changed.notify_all();
+  return nullptr;
+}
+
+class SharedMemoryMapping : public SharedMemoryView {
+public:
+  SharedMemoryMapping(void *address, size_t size)
+      : address_(address), size_(size) {}
+  ~SharedMemoryMapping() override {
+    if (size_)
+      munmap(address_, size_);
+  }
+  size_t size() const override { return size_; }
+  const unsigned char *data() const override {
+    return static_cast<const unsigned char *>(address_);
+  }
+
+private:
+  void *address_;
+  size_t size_;
+};
+
+class LinuxPlatform : public Platform {
+public:
+  LinuxPlatform() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+      for (int cpu = 0; cpu < 64; ++cpu)
+        if (CPU_ISSET(cpu, &set))
+          processMask_ |= uint64_t(1) << cpu;
+    if (!parseCpuList(readFile("/sys/devices/system/cpu/online"), &systemMask_))
+      systemMask_ = processMask_;
+    errno = 0;
+    baseNice_ = getpriority(PRIO_PROCESS, 0);
+  }
+
+  ThreadHandle createThreadSuspended(ThreadProc proc, void *param) override {
+    auto t = std::make_shared<LinuxThread>();
+    t->proc = proc;
+    t->param = param;
+    auto *arg = new std::shared_ptr<LinuxThread>(t);
+    if (pthread_create(&t->native, nullptr, threadEntry, arg) != 0) {
+      delete arg;
+      return 0;
+    }
+    {
+      // The tid is needed for priorities and thread times.
+      std::unique_lock<std::mutex> lock(t->mutex);
+      t->changed.wait(lock, [&] { return t->tid != 0; });
+    }
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    ThreadHandle h = nextHandle_++;
+    threads_[h] = t;
+    return h;
+  }
+
+  bool setThreadAffinityMask(ThreadHandle h, uint64_t mask) override {
+    auto t = find(h);
+    if (!t || mask == 0 || (mask & ~processMask_))
+      return false;
+    cpu_set_t set = cpuSet(mask);
+    return pthread_setaffinity_np(t->native, sizeof set, &set) == 0;
+  }
+
+  bool setThreadPriority(ThreadHandle h, ThreadPriority priority) override {
+    auto t = find(h);
+    if (!t)
+      return false;
+    int base = baseNice_ + classOffset_;
+    if (priority == ThreadPriority::AboveNormal &&
+        setpriority(PRIO_PROCESS, t->tid, base - 1) == 0)
+      return true;
+    // A raise the OS refuses is no failure: the thread keeps the base.
+    setpriority(PRIO_PROCESS, t->tid, base);
+    return true;
+  }
+
+  bool setThreadPriorityBoost(ThreadHandle h, bool) override {
+    return find(h) != nullptr;
+  }
+
+  uint32_t resumeThread(ThreadHandle h) override {
+    auto t = find(h);
+    if (!t)
+      return RESUME_FAILED;
+    std::lock_guard<std::mutex> lock(t->mutex);
+    if (t->gateOpen)
+      return RESUME_FAILED;
+    t->gateOpen = true;
+    t->changed.notify_all();
+    return 1;
+  }
+
+  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
+    auto t = find(h);
+    if (!t)
+      return WaitResult::Failed;
+    std::unique_lock<std::mutex> lock(t->mutex);
+    bool ended = t->changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                     [&] { return t->ended; });
+    return ended ? WaitResult::Ended : WaitResult::TimedOut;
+  }
+
+  bool getExitCodeThread(ThreadHandle h, uint32_t *code) override {
+    auto t = find(h);
+    if (!t)
+      return false;
+    std::lock_guard<std::mutex> lock(t->mutex);
+    *code = t->exitCode;
+    return true;
+  }
+
+  bool getThreadUserTime(ThreadHandle h, uint64_t *time100ns) override {
+    auto t = find(h);
+    if (!t)
+      return false;
+    {
+      std::lock_guard<std::mutex> lock(t->mutex);
+      if (t->ended) {
+        *time100ns = t->finalUserTime;
+        return true;
+      }
+    }
+    uint64_t ticks = 0;
+    std::string stat =
+        readFile("/proc/self/task/" + std::to_string(t->tid) + "/stat");
+    if (!parseTaskStatUserTicks(stat, &ticks)) {
+      // The thread ended between the two reads.
+      std::lock_guard<std::mutex> lock(t->mutex);
+      if (!t->ended)
+        return false;
+      *time100ns = t->finalUserTime;
+      return true;
+    }
+    *time100ns = ticks * 10'000'000 / uint64_t(sysconf(_SC_CLK_TCK));
+    return true;
+  }
+
+  bool terminateThread(ThreadHandle h, uint32_t waitMs) override {
+    return waitForThread(h, waitMs) == WaitResult::Ended;
+  }
+
+  bool closeHandle(ThreadHandle h) override {
+    std::shared_ptr<LinuxThread> t;
+    {
+      std::lock_guard<std::mutex> lock(handlesMutex_);
+      auto it = threads_.find(h);
+      if (it == threads_.end())
+        return false;
+      t = it->second;
+      threads_.erase(it);
+    }
+    bool ended;
+    {
+      std::lock_guard<std::mutex> lock(t->mutex);
+      if (!t->gateOpen) {
+        t->cancelled = true;
+        t->gateOpen = true;
+        t->changed.notify_all();
+      }
+      ended = t->ended;
+    }
+    if (ended || t->cancelled)
+      pthread_join(t->native, nullptr);
+    else
+      pthread_detach(t->native);
+    return true;
+  }
+
+  bool getProcessAffinityMask(uint64_t *processMask,
+                              uint64_t *systemMask) override {
+    *processMask = processMask_;
+    *systemMask = systemMask_;
+    return true;
+  }
+
+  bool setProcessAffinityMask(uint64_t mask) override {
+    if (mask == 0 || (mask & ~processMask_))
+      return false;
+    cpu_set_t set = cpuSet(mask);
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+  }
+
+  bool setPriorityClass(uint32_t priorityClass) override {
+    int offset;
+    switch (priorityClass) {
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+      offset = -5;
+      break;
+    case NORMAL_PRIORITY_CLASS:
+      offset = 0;
+      break;
+    case BELOW_NORMAL_PRIORITY_CLASS:
+      offset = 5;
+      break;
+    default:
+      return false;
+    }
+    bool ok = true;
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks)
+      return false;
+    while (dirent *entry = readdir(tasks)) {
+      if (entry->d_name[0] == '.')
+        continue;
+      pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
+      if (setpriority(PRIO_PROCESS, tid, baseNice_ + offset) != 0)
+        ok = false;
+    }
+    closedir(tasks);
+    if (ok)
+      classOffset_ = offset;
+    return ok;
+  }
+
+  void sleep(uint32_t ms) override {
+    timespec request{time_t(ms / 1000), long(ms % 1000) * 1'000'000};
+    while (nanosleep(&request, &request) != 0 && errno == EINTR) {
+    }
+  }
+
+  int64_t performanceFrequency() override { return 1'000'000'000; }
+
+  int64_t performanceCounter() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+  }
+
+  uint32_t timeGetTime() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint32_t(uint64_t(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000);
+  }
+
+  std::unique_ptr<SharedMemoryView>
+  openSharedMemory(const std::string &name) override {
+    int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    if (fd < 0)
+      return nullptr;
+    struct stat info {};
+    std::unique_ptr<SharedMemoryView> view;
+    if (fstat(fd, &info) == 0) {
+      size_t size = size_t(info.st_size);
+      if (size == 0) {
+        view = std::make_unique<SharedMemoryMapping>(nullptr, 0);
+      } else {
+        void *address = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (address != MAP_FAILED)
+          view = std::make_unique<SharedMemoryMapping>(address, size);
+      }
+    }
+    close(fd);
+    return view;
+  }
+
+  LibraryHandle loadLibrary(const std::string &fileName) override {
+    if (fileName.find('/') != std::string::npos)
+      return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    for (const std::string &dir : {executableDir(), std::string(".")}) {
+      std::string path = dir + "/" + fileName;
+      if (access(path.c_str(), R_OK) != 0)
+        continue;
+      if (LibraryHandle library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+        return library;
+    }
+    return nullptr;
+  }
+
+  void *getProcAddress(LibraryHandle library, const char *name) override {
+    return library ? dlsym(library, name) : nullptr;
+  }
+
+  void freeLibrary(LibraryHandle library) override {
+    if (library)
+      dlclose(library);
+  }
+
+  void runShutdownCommand() override {
+    if (std::system("systemctl poweroff") != 0) {
+      // Nothing to do: the result is not examined.
+    }
+  }
+
+private:
+  std::shared_ptr<LinuxThread> find(ThreadHandle h) {
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    auto it = threads_.find(h);
+    return it == threads_.end() ? nullptr : it->second;
+  }
+
+  static std::string executableDir() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+      return ".";
+    std::string exe(path, size_t(n));
+    return exe.substr(0, exe.rfind('/'));
+  }
+
+  uint64_t processMask_ = 0;
+  uint64_t systemMask_ = 0;
+  int baseNice_ = 0;
+  int classOffset_ = 0;
+  std::mutex handlesMutex_;
+  std::map<ThreadHandle, std::shared_ptr<LinuxThread>> threads_;
+  ThreadHandle nextHandle_ = 1;
+};
+
+} // namespace
+
+Platform &linuxPlatform() {
+  static LinuxPlatform instance;
+  return instance;
+}
