@@ -1,0 +1,111 @@
+#include "app/Vorsk.h"
+
+#include "platform/Platform.h"
+#include "settings/SettingsKeys.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+
+namespace {
+struct Choice {
+  const char *text;
+  unsigned data;
+};
+
+const Choice PriorityChoices[] = {
+    {" Haute", ABOVE_NORMAL_PRIORITY_CLASS},
+    {" Normale", NORMAL_PRIORITY_CLASS},
+    {" Basse", BELOW_NORMAL_PRIORITY_CLASS},
+};
+
+const Choice DurationChoices[] = {
+    {"  Manuelle", 0},     {"  1 heure", 3600},   {"  2 heures", 7200},
+    {"  3 heures", 10800}, {"  4 heures", 14400}, {"  6 heures", 21600},
+    {"  8 heures", 28800}, {" 12 heures", 43200}, {" 16 heures", 57600},
+    {" 20 heures", 72000},
+};
+
+// The stored position, or the centre of the primary screen's available area
+// when none is stored or the stored one lies on no screen.
+void placeWindow(QWidget *window, const QPoint &stored) {
+  if (stored != QPoint(-1, -1)) {
+    window->move(stored);
+    if (QGuiApplication::screenAt(window->geometry().center()))
+      return;
+  }
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  window->move((area.left() + area.right()) / 2 - window->width() / 2,
+               (area.top() + area.bottom()) / 2 - window->height() / 2);
+}
+} // namespace
+
+Vorsk::Vorsk(QWidget *parent)
+    : QWidget(parent, Qt::WindowMinimizeButtonHint), SavedPos(0, 0) {
+  ui.setupUi(this);
+
+  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+  AutoStart = settings.value("AutoStart", DEFAULT_AUTOSTART).toBool();
+  Priority = settings.value("Priority", DEFAULT_PRIORITY).toInt();
+  Duration = settings.value("Duration", DEFAULT_DURATION).toInt();
+  Shutdown = settings.value("Shutdown", DEFAULT_SHUTDOWN).toBool();
+  SuccesSound = settings.value("SuccesSound", DEFAULT_SOUND).toString();
+  FailedSound = settings.value("FailedSound", DEFAULT_SOUND).toString();
+  Monitoring = settings.value("Monitoring", DEFAULT_MONITORING).toInt();
+  TempSensor = settings.value("TempSensor", QVariant());
+  VoltSensor = settings.value("VoltSensor", QVariant());
+  MaxTemp = settings.value("MaxTemp", DEFAULT_MAXTEMP).toInt();
+  ExportTXT = settings.value("ExportTXT", DEFAULT_EXPORTTXT).toBool();
+
+  AppPalette = QGuiApplication::palette();
+
+  ui.barTest->setFormat(QString());
+  ui.barTest->setValue(0);
+  ui.labelBar->setText("0.0%");
+  ui.barCPU->setValue(80);
+
+  resize(settings.value("Size").toSize());
+  placeWindow(this, settings.value("Position", QPoint(-1, -1)).toPoint());
+
+  TestTimer = 0;
+  SensorTimer = 0;
+  bShutdownPending = false;
+
+  for (const Choice &choice : PriorityChoices)
+    ui.comboPriority->addItem(choice.text, choice.data);
+  if (unsigned(Priority) > 2)
+    Priority = 1;
+  ui.comboPriority->setCurrentIndex(Priority);
+  on_comboPriority_activated(Priority);
+
+  for (const Choice &choice : DurationChoices)
+    ui.comboDuration->addItem(choice.text, choice.data);
+  if (unsigned(Duration) > 9)
+    Duration = 0;
+  ui.comboDuration->setCurrentIndex(Duration);
+  on_comboDuration_activated(Duration);
+
+  if (unsigned(Monitoring) > 6)
+    Monitoring = 0;
+}
+
+void Vorsk::on_comboPriority_activated(int index) {
+  Priority = index;
+  const unsigned priorityClass = ui.comboPriority->itemData(index).toUInt();
+  if (!platform().setPriorityClass(priorityClass))
+    ui.textLog->append("Set Priority Class Error.");
+}
+
+void Vorsk::on_comboDuration_activated(int index) {
+  Duration = index;
+  if (index == 0) {
+    ui.barTest->setMaximum(59);
+    EndTime = QTime(23, 59, 0);
+    return;
+  }
+  const int seconds = ui.comboDuration->itemData(index).toInt();
+  EndTime = QTime(0, 0, 0).addSecs(seconds);
+  ui.barTest->setMaximum(seconds);
+}
+
+void Vorsk::on_pushQuit_clicked() { close(); }

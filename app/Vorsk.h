@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ui_Vorsk.h"
+
+#include <QPalette>
+#include <QPoint>
+#include <QSystemTrayIcon>
+#include <QTime>
+#include <QVariant>
+#include <QWidget>
+
+class QAction;
+class QMenu;
+
+class Vorsk : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit Vorsk(QWidget *parent = nullptr);
+
+private slots:
+  void on_comboDuration_activated(int index);
+  void on_comboPriority_activated(int index);
+  void on_pushQuit_clicked();
+
+private:
+  friend class VorskTest;
+
+  Ui_VorskClass ui;
+  bool AutoStart;
+  int Priority;
+  int Duration;
+  int Monitoring;
+  bool ExportTXT;
+  bool Shutdown;
+  bool bShutdownPending;
+  int MaxTemp;
+  QVariant TempSensor;
+  QVariant VoltSensor;
+  QString SuccesSound;
+  QString FailedSound;
+  QTime TestTime;
+  QTime EndTime;
+  int TestTimer;
+  int SensorTimer;
+  QPalette AppPalette;
+  QPoint SavedPos;
+};

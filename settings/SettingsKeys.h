@@ -1,0 +1,18 @@
+#pragma once
+
+// Vorsk.ini lives in the working directory; every reader and writer opens its
+// own short-lived QSettings on it, in INI format, and every read carries its
+// default.
+#define SETTINGS_FILE "Vorsk.ini"
+
+constexpr bool DEFAULT_AUTOSTART = false;
+constexpr int DEFAULT_PRIORITY = 1;
+constexpr int DEFAULT_DURATION = 0;
+constexpr bool DEFAULT_SHUTDOWN = false;
+#define DEFAULT_SOUND "Aucun"
+constexpr int DEFAULT_MONITORING = 0;
+constexpr int DEFAULT_MAXTEMP = -70; // no limit, 70 shown in the options
+constexpr bool DEFAULT_EXPORTTXT = false;
+#define DEFAULT_STYLE "Aucun"
+constexpr bool DEFAULT_PALETTE = true;
+#define DEFAULT_PSEUDO "Anonyme"

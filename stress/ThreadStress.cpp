@@ -1,0 +1,43 @@
+#include "stress/ThreadStress.h"
+
+#include "platform/Platform.h"
+#include "stress/EngineContract.h"
+#include "stress/EngineFiles.h"
+
+int bStopTest = 1;
+int RunTestArgument = 0;
+
+int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
+                           unsigned l2Size, unsigned logicalCount) {
+  if (logicalCount == 0)
+    return 0;
+  uint64_t total = uint64_t(l2PerPackage) * packageCount * l2Size;
+  return static_cast<int>(total / logicalCount);
+}
+
+uint32_t ThreadStress(void *param) {
+  const auto worker = reinterpret_cast<uintptr_t>(param);
+  if (worker > 31)
+    return WORKER_BAD_INDEX;
+
+  Platform &os = platform();
+  LibraryHandle library = os.loadLibrary(engineFileName(int(worker)));
+  if (!library)
+    return WORKER_FILE_ACCESS;
+  auto setStopTest = reinterpret_cast<SetStopTestFn>(
+      os.getProcAddress(library, "SetStopTest"));
+  if (!setStopTest) {
+    os.freeLibrary(library);
+    return WORKER_FILE_ACCESS;
+  }
+  setStopTest(&bStopTest);
+  auto runTest =
+      reinterpret_cast<RunTestFn>(os.getProcAddress(library, "RunTest"));
+  if (!runTest) {
+    os.freeLibrary(library);
+    return WORKER_FILE_ACCESS;
+  }
+  int result = runTest(RunTestArgument);
+  os.freeLibrary(library);
+  return static_cast<uint32_t>(result);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+// Run flag shared with the engines; only its low byte is used (see
+// EngineContract.h). 1 at start: no run in progress.
+extern int bStopTest;
+
+// RunTest's argument for every worker: KB of L2 per logical processor,
+// computed once the machine is identified.
+extern int RunTestArgument;
+
+// KB of L2 per logical processor; 0 when any count is 0.
+int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
+                           unsigned l2Size, unsigned logicalCount);
+
+// Worker procedure; param carries the worker number itself. Loads the
+// worker's own engine file, runs it and returns its result.
+uint32_t ThreadStress(void *param);
