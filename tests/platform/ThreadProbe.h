@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include <dirent.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// What a test procedure reports back to the test. The procedure runs until
+// the test sets `release`, so the test decides when it ends.
+struct ThreadProbe {
+  std::atomic<bool> ran{false};
+  std::atomic<bool> release{false};
+  std::atomic<int> cpu{-1};
+  std::atomic<int> tid{0};
+  uint32_t result = 0;
+};
+
+inline void reportStart(ThreadProbe *probe) {
+  probe->cpu = sched_getcpu();
+  probe->tid = int(syscall(SYS_gettid));
+  probe->ran = true;
+}
+
+// Waits for release without using the processor.
+inline uint32_t idleUntilReleased(void *param) {
+  auto *probe = static_cast<ThreadProbe *>(param);
+  reportStart(probe);
+  while (!probe->release)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return probe->result;
+}
+
+// Burns user-mode time until release.
+inline uint32_t spinUntilReleased(void *param) {
+  auto *probe = static_cast<ThreadProbe *>(param);
+  reportStart(probe);
+  volatile uint64_t x = 1;
+  while (!probe->release.load(std::memory_order_relaxed))
+    x = x * 6364136223846793005u + 1442695040888963407u;
+  return probe->result;
+}
+
+// Threads of this process right now.
+inline int taskCount() {
+  int count = 0;
+  if (DIR *tasks = opendir("/proc/self/task")) {
+    while (dirent *entry = readdir(tasks))
+      if (entry->d_name[0] != '.')
+        ++count;
+    closedir(tasks);
+  }
+  return count;
+}
+
+// A platform thread for one test: on leaving the test, passing or failing,
+// its procedure is released and its handle closed, so no thread outlives
+// its probe.
+class TestThread {
+public:
+  TestThread(Platform &platform, ThreadProc proc, uint32_t result = 0)
+      : p_(platform) {
+    probe.result = result;
+    handle = p_.createThreadSuspended(proc, &probe);
+  }
+  ~TestThread() {
+    probe.release = true;
+    p_.resumeThread(handle); // a never-resumed thread returns at once
+    p_.waitForThread(handle, 5000);
+    p_.closeHandle(handle);
+  }
+  TestThread(const TestThread &) = delete;
+  TestThread &operator=(const TestThread &) = delete;
+
+  ThreadProbe probe;
+  ThreadHandle handle = 0;
+
+private:
+  Platform &p_;
+};

@@ -1,0 +1,87 @@
+#include "platform/linux/LinuxParse.h"
+
+#include <QtTest>
+
+// Recorded /proc and /sys text, including the shapes that break naive
+// field splitting.
+class LinuxParseTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void taskStatUserTicks_data() {
+    QTest::addColumn<QString>("stat");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("ticks");
+    QTest::newRow("plain command name")
+        << "4242 (vorsk) R 1 4242 4242 0 -1 4194560 1021 0 0 0 1234 56 0 0 "
+           "20 0 3 0 889 123456 789 18446744073709551615"
+        << true << quint64(1234);
+    QTest::newRow("command name with ') (' and blanks")
+        << "77 (a) (b c) d) S 1 77 77 0 -1 4194304 10 0 0 0 98765 4 0 0 20 0 "
+           "1 0 5 6 7"
+        << true << quint64(98765);
+    QTest::newRow("command name of one blank")
+        << "5 ( ) S 1 5 5 0 -1 0 0 0 0 0 7 0 0 0 20 0 1 0 1 2 3" << true
+        << quint64(7);
+    QTest::newRow("zero ticks")
+        << "9 (idle) S 1 9 9 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 1 2 3" << true
+        << quint64(0);
+    QTest::newRow("line cut before utime")
+        << "9 (cut) S 1 9 9 0 -1 0 0 0 0" << false << quint64(0);
+    QTest::newRow("no closing parenthesis")
+        << "9 (broken S 1 9 9 0 -1 0 0 0 0 0 7 0" << false << quint64(0);
+    QTest::newRow("empty text") << "" << false << quint64(0);
+    QTest::newRow("utime not a number")
+        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 abc 0 0 0" << false << quint64(0);
+    QTest::newRow("utime with trailing garbage")
+        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 12ab 0 0 0" << false << quint64(0);
+    QTest::newRow("utime too large for 64 bits")
+        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 99999999999999999999999 0 0 0" << false
+        << quint64(0);
+  }
+
+  void taskStatUserTicks() {
+    QFETCH(QString, stat);
+    QFETCH(bool, ok);
+    QFETCH(quint64, ticks);
+    uint64_t parsed = 555;
+    QCOMPARE(parseTaskStatUserTicks(stat.toStdString(), &parsed), ok);
+    QCOMPARE(parsed, ok ? uint64_t(ticks) : uint64_t(555));
+  }
+
+  void cpuList_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("mask");
+    QTest::newRow("single processor") << "0" << true << quint64(0x1);
+    QTest::newRow("single processor with the file's newline")
+        << "0\n"
+        << true << quint64(0x1);
+    QTest::newRow("ranges and singles") << "0-3,6,8-9\n"
+                                        << true << quint64(0x34F);
+    QTest::newRow("processors above 63 left out")
+        << "62-65" << true << quint64(0xC000000000000000);
+    QTest::newRow("empty") << "" << false << quint64(0);
+    QTest::newRow("newline only") << "\n" << false << quint64(0);
+    QTest::newRow("garbage") << "cpu zero" << false << quint64(0);
+    QTest::newRow("reversed range") << "3-1" << false << quint64(0);
+    QTest::newRow("open range") << "1-" << false << quint64(0);
+    QTest::newRow("negative number") << "-1" << false << quint64(0);
+    QTest::newRow("number with trailing garbage")
+        << "0-3x" << false << quint64(0);
+    QTest::newRow("number too large")
+        << "99999999999999999999999" << false << quint64(0);
+  }
+
+  void cpuList() {
+    QFETCH(QString, list);
+    QFETCH(bool, ok);
+    QFETCH(quint64, mask);
+    uint64_t parsed = 555;
+    QCOMPARE(parseCpuList(list.toStdString(), &parsed), ok);
+    QCOMPARE(parsed, ok ? uint64_t(mask) : uint64_t(555));
+  }
+};
+
+QTEST_GUILESS_MAIN(LinuxParseTest)
+#include "tst_linuxparse.moc"

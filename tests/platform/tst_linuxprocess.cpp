@@ -1,0 +1,248 @@
+#include "ThreadProbe.h"
+#include "platform/linux/LinuxPlatform.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <cerrno>
+#include <chrono>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+uint64_t callingThreadAffinity() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  uint64_t mask = 0;
+  for (int cpu = 0; cpu < 64; ++cpu)
+    if (CPU_ISSET(cpu, &set))
+      mask |= uint64_t(1) << cpu;
+  return mask;
+}
+
+int niceOf(int tid) {
+  errno = 0;
+  return getpriority(PRIO_PROCESS, id_t(tid));
+}
+
+QList<int> tasks() {
+  QList<int> result;
+  QDir dir("/proc/self/task");
+  for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+    result << name.toInt();
+  return result;
+}
+
+} // namespace
+
+class LinuxProcessTest : public QObject {
+  Q_OBJECT
+
+  Platform &p = linuxPlatform();
+  int baseNice = 0;
+  uint64_t processMask = 0;
+  uint64_t systemMask = 0;
+
+  bool mayRaisePriority() const { return geteuid() == 0; }
+
+private slots:
+  void initTestCase() {
+    baseNice = niceOf(0);
+    QVERIFY(p.getProcessAffinityMask(&processMask, &systemMask));
+  }
+
+  void cleanup() {
+    p.setPriorityClass(NORMAL_PRIORITY_CLASS);
+    p.setProcessAffinityMask(processMask);
+  }
+
+  void processAffinityMasks() {
+    QVERIFY(processMask != 0);
+    QVERIFY(systemMask != 0);
+    QCOMPARE(processMask & ~systemMask, uint64_t(0));
+    QCOMPARE(processMask, callingThreadAffinity());
+    QCOMPARE(long(__builtin_popcountll(systemMask)),
+             sysconf(_SC_NPROCESSORS_ONLN));
+  }
+
+  void setProcessAffinityPinsCallingThread_data() {
+    QTest::addColumn<int>("cpu");
+    for (int cpu = 0; cpu < 2; ++cpu)
+      if (processMask & (uint64_t(1) << cpu))
+        QTest::newRow(qPrintable(QString("processor %1").arg(cpu))) << cpu;
+  }
+
+  void setProcessAffinityPinsCallingThread() {
+    QFETCH(int, cpu);
+    QVERIFY(p.setProcessAffinityMask(uint64_t(1) << cpu));
+    QCOMPARE(callingThreadAffinity(), uint64_t(1) << cpu);
+    QCOMPARE(sched_getcpu(), cpu);
+    QVERIFY(p.setProcessAffinityMask(processMask));
+    QCOMPARE(callingThreadAffinity(), processMask);
+  }
+
+  void setProcessAffinityRefused_data() {
+    QTest::addColumn<uint64_t>("mask");
+    QTest::newRow("mask 0") << uint64_t(0);
+    QTest::newRow("no allowed processor") << (uint64_t(1) << 63);
+  }
+
+  void setProcessAffinityRefused() {
+    QFETCH(uint64_t, mask);
+    QVERIFY(!(processMask & (uint64_t(1) << 63)));
+    QVERIFY(!p.setProcessAffinityMask(mask));
+    QCOMPARE(callingThreadAffinity(), processMask);
+  }
+
+  void priorityClassRenicesEveryThread_data() {
+    QTest::addColumn<uint32_t>("priorityClass");
+    QTest::addColumn<int>("offset");
+    QTest::newRow("above normal")
+        << uint32_t(ABOVE_NORMAL_PRIORITY_CLASS) << -5;
+    QTest::newRow("normal") << uint32_t(NORMAL_PRIORITY_CLASS) << 0;
+    QTest::newRow("below normal") << uint32_t(BELOW_NORMAL_PRIORITY_CLASS) << 5;
+  }
+
+  void priorityClassRenicesEveryThread() {
+    QFETCH(uint32_t, priorityClass);
+    QFETCH(int, offset);
+    if (offset < 0 && !mayRaisePriority())
+      QSKIP("only root may lower a nice value");
+    TestThread running(p, idleUntilReleased);
+    TestThread suspended(p, idleUntilReleased);
+    p.resumeThread(running.handle);
+    QTRY_VERIFY(running.probe.ran);
+
+    QVERIFY(p.setPriorityClass(priorityClass));
+    for (int tid : tasks())
+      QCOMPARE(niceOf(tid), baseNice + offset);
+    QVERIFY(p.setPriorityClass(NORMAL_PRIORITY_CLASS));
+    for (int tid : tasks())
+      QCOMPARE(niceOf(tid), baseNice);
+  }
+
+  void unknownPriorityClassFails_data() {
+    QTest::addColumn<uint32_t>("priorityClass");
+    QTest::newRow("zero") << 0u;
+    QTest::newRow("idle class") << 0x40u;
+    QTest::newRow("high class") << 0x80u;
+    QTest::newRow("realtime class") << 0x100u;
+  }
+
+  void unknownPriorityClassFails() {
+    QFETCH(uint32_t, priorityClass);
+    QVERIFY(!p.setPriorityClass(priorityClass));
+    for (int tid : tasks())
+      QCOMPARE(niceOf(tid), baseNice);
+  }
+
+  void threadPriorityRelativeToClass_data() {
+    QTest::addColumn<uint32_t>("priorityClass");
+    QTest::addColumn<int>("classOffset");
+    QTest::addColumn<bool>("above");
+    QTest::newRow("normal class, normal thread")
+        << uint32_t(NORMAL_PRIORITY_CLASS) << 0 << false;
+    QTest::newRow("normal class, above normal thread")
+        << uint32_t(NORMAL_PRIORITY_CLASS) << 0 << true;
+    QTest::newRow("below normal class, normal thread")
+        << uint32_t(BELOW_NORMAL_PRIORITY_CLASS) << 5 << false;
+    QTest::newRow("below normal class, above normal thread")
+        << uint32_t(BELOW_NORMAL_PRIORITY_CLASS) << 5 << true;
+    QTest::newRow("above normal class, above normal thread")
+        << uint32_t(ABOVE_NORMAL_PRIORITY_CLASS) << -5 << true;
+  }
+
+  // Above normal is one step above the class's base; where the OS refuses
+  // the step the thread keeps the base and the call still succeeds.
+  void threadPriorityRelativeToClass() {
+    QFETCH(uint32_t, priorityClass);
+    QFETCH(int, classOffset);
+    QFETCH(bool, above);
+    if (classOffset < 0 && !mayRaisePriority())
+      QSKIP("only root may lower a nice value");
+    QVERIFY(p.setPriorityClass(priorityClass));
+    TestThread t(p, idleUntilReleased);
+    p.resumeThread(t.handle);
+    QTRY_VERIFY(t.probe.ran);
+    int base = baseNice + classOffset;
+    int expected = above && mayRaisePriority() ? base - 1 : base;
+    QVERIFY(p.setThreadPriority(t.handle, above ? ThreadPriority::AboveNormal
+                                                : ThreadPriority::Normal));
+    QCOMPARE(niceOf(t.probe.tid), expected);
+    QVERIFY(p.setThreadPriority(t.handle, ThreadPriority::Normal));
+    QCOMPARE(niceOf(t.probe.tid), base);
+  }
+
+  // A thread keeps its own priority relative to the class when the class
+  // changes while it runs.
+  void classChangeKeepsThreadPriority() {
+    if (!mayRaisePriority())
+      QSKIP("only root may lower a nice value");
+    TestThread normal(p, idleUntilReleased);
+    TestThread above(p, idleUntilReleased);
+    for (TestThread *t : {&normal, &above}) {
+      p.resumeThread(t->handle);
+      QTRY_VERIFY(t->probe.ran);
+    }
+    QVERIFY(p.setThreadPriority(above.handle, ThreadPriority::AboveNormal));
+    QVERIFY(p.setPriorityClass(BELOW_NORMAL_PRIORITY_CLASS));
+    QCOMPARE(niceOf(normal.probe.tid), baseNice + 5);
+    QCOMPARE(niceOf(above.probe.tid), baseNice + 4);
+    QVERIFY(p.setPriorityClass(NORMAL_PRIORITY_CLASS));
+    QCOMPARE(niceOf(normal.probe.tid), baseNice);
+    QCOMPARE(niceOf(above.probe.tid), baseNice - 1);
+  }
+
+  void performanceCounterCountsNanoseconds() {
+    QCOMPARE(p.performanceFrequency(), int64_t(1'000'000'000));
+    int64_t previous = p.performanceCounter();
+    for (int i = 0; i < 1000; ++i) {
+      int64_t now = p.performanceCounter();
+      QVERIFY(now >= previous);
+      previous = now;
+    }
+    auto wallStart = std::chrono::steady_clock::now();
+    int64_t start = p.performanceCounter();
+    p.sleep(30);
+    int64_t counted = p.performanceCounter() - start;
+    auto wall = std::chrono::steady_clock::now() - wallStart;
+    QVERIFY(counted >= 30'000'000);
+    int64_t wallNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count();
+    QVERIFY(qAbs(counted - wallNs) < 5'000'000);
+  }
+
+  void timeGetTimeCountsMilliseconds() {
+    QElapsedTimer clock;
+    clock.start();
+    uint32_t start = p.timeGetTime();
+    p.sleep(50);
+    uint32_t counted = p.timeGetTime() - start;
+    qint64 wall = clock.elapsed();
+    QVERIFY2(counted >= 49 && qAbs(qint64(counted) - wall) <= 5,
+             qPrintable(QString("%1 ms against %2 ms").arg(counted).arg(wall)));
+  }
+
+  void sleepLastsAtLeastTheTimeAsked_data() {
+    QTest::addColumn<uint32_t>("ms");
+    QTest::newRow("0 ms") << 0u;
+    QTest::newRow("1 ms") << 1u;
+    QTest::newRow("25 ms") << 25u;
+    QTest::newRow("seconds and milliseconds") << 1010u;
+  }
+
+  void sleepLastsAtLeastTheTimeAsked() {
+    QFETCH(uint32_t, ms);
+    QElapsedTimer clock;
+    clock.start();
+    p.sleep(ms);
+    qint64 slept = clock.nsecsElapsed();
+    QVERIFY(slept >= qint64(ms) * 1'000'000);
+    QVERIFY(slept < qint64(ms) * 1'000'000 + 200'000'000);
+  }
+};
+
+QTEST_GUILESS_MAIN(LinuxProcessTest)
+#include "tst_linuxprocess.moc"

@@ -1,0 +1,176 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QtTest>
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// A POSIX shared-memory object published for one test and unlinked when
+// the test leaves, passing or failing.
+class SharedObject {
+public:
+  SharedObject(const std::string &suffix,
+               const std::vector<unsigned char> &bytes)
+      : name("vorsk-test-" + std::to_string(getpid()) + "-" + suffix) {
+    int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    created = fd >= 0;
+    if (!created)
+      return;
+    created = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    close(fd);
+  }
+  ~SharedObject() { shm_unlink(("/" + name).c_str()); }
+
+  std::string name;
+  bool created = false;
+};
+
+std::vector<unsigned char> pattern(size_t size) {
+  std::vector<unsigned char> bytes(size);
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  return bytes;
+}
+
+// A file copied for one test and removed when the test leaves.
+class CopiedFile {
+public:
+  CopiedFile(const QString &from, const QString &to) : path(to) {
+    QFile::remove(to);
+    copied = QFile::copy(from, to);
+  }
+  ~CopiedFile() { QFile::remove(path); }
+
+  QString path;
+  bool copied = false;
+};
+
+int callFixture(Platform &p, LibraryHandle library) {
+  auto fixtureValue =
+      reinterpret_cast<int (*)()>(p.getProcAddress(library, "fixtureValue"));
+  return fixtureValue ? fixtureValue() : -1;
+}
+
+} // namespace
+
+class LinuxResourcesTest : public QObject {
+  Q_OBJECT
+
+  Platform &p = linuxPlatform();
+
+private slots:
+  void sharedMemoryReadsAreBounded_data() {
+    QTest::addColumn<size_t>("offset");
+    QTest::addColumn<size_t>("length");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("whole object") << size_t(0) << size_t(100) << true;
+    QTest::newRow("a field inside") << size_t(10) << size_t(8) << true;
+    QTest::newRow("last byte") << size_t(99) << size_t(1) << true;
+    QTest::newRow("one byte past the end") << size_t(96) << size_t(5) << false;
+    QTest::newRow("offset at the end") << size_t(100) << size_t(1) << false;
+    QTest::newRow("length beyond the end") << size_t(1) << ~size_t(0) << false;
+    QTest::newRow("offset wrapping around") << ~size_t(0) << size_t(2) << false;
+  }
+
+  void sharedMemoryReadsAreBounded() {
+    QFETCH(size_t, offset);
+    QFETCH(size_t, length);
+    QFETCH(bool, fits);
+    std::vector<unsigned char> bytes = pattern(100);
+    SharedObject object("bounded", bytes);
+    QVERIFY(object.created);
+    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(object.name);
+    QVERIFY(view);
+    QCOMPARE(view->size(), size_t(100));
+
+    std::vector<unsigned char> out(128, 0xEE);
+    size_t copied = fits ? length : 0;
+    QCOMPARE(view->read(offset, out.data(), length), fits);
+    if (fits)
+      QVERIFY(std::memcmp(out.data(), bytes.data() + offset, length) == 0);
+    QVERIFY(std::all_of(out.begin() + long(copied), out.end(),
+                        [](unsigned char c) { return c == 0xEE; }));
+  }
+
+  void viewSeesLaterWrites() {
+    SharedObject object("live", pattern(16));
+    QVERIFY(object.created);
+    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(object.name);
+    QVERIFY(view);
+    int fd = shm_open(("/" + object.name).c_str(), O_RDWR, 0);
+    QVERIFY(fd >= 0);
+    QCOMPARE(pwrite(fd, "\x55", 1, 3), ssize_t(1));
+    close(fd);
+    unsigned char byte = 0;
+    QVERIFY(view->read(3, &byte, 1));
+    QCOMPARE(byte, static_cast<unsigned char>(0x55));
+  }
+
+  void absentSharedMemoryGivesNothing() {
+    std::string name = "vorsk-test-" + std::to_string(getpid()) + "-absent";
+    QVERIFY(!p.openSharedMemory(name));
+    QVERIFY(!p.openSharedMemory(""));
+  }
+
+  void emptySharedMemoryRefusesReads() {
+    SharedObject object("empty", {});
+    QVERIFY(object.created);
+    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(object.name);
+    QVERIFY(view);
+    QCOMPARE(view->size(), size_t(0));
+    unsigned char byte = 0xEE;
+    QVERIFY(!view->read(0, &byte, 1));
+    QCOMPARE(byte, static_cast<unsigned char>(0xEE));
+  }
+
+  void libraryLoading_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("value");
+    QTest::newRow("absolute path") << FIXTURE1_PATH << 1;
+    QTest::newRow("bare name in the working directory")
+        << "WorkingDirFixture.so" << 2;
+    QTest::newRow("bare name beside the executable before the working "
+                  "directory")
+        << "BesideFixture.so" << 1;
+    QTest::newRow("bare name found nowhere") << "PlatformFixture1.so" << -1;
+    QTest::newRow("missing path") << "/nonexistent/PlatformFixture1.so" << -1;
+    QTest::newRow("file that is no library") << "NotALibrary.so" << -1;
+  }
+
+  void libraryLoading() {
+    QFETCH(QString, fileName);
+    QFETCH(int, value);
+    QString exeDir = QCoreApplication::applicationDirPath();
+    CopiedFile workingDir(FIXTURE2_PATH, "WorkingDirFixture.so");
+    CopiedFile besideWorking(FIXTURE2_PATH, "BesideFixture.so");
+    CopiedFile beside(FIXTURE1_PATH, exeDir + "/BesideFixture.so");
+    QVERIFY(workingDir.copied && besideWorking.copied && beside.copied);
+    QFile notALibrary("NotALibrary.so");
+    QVERIFY(notALibrary.open(QIODevice::WriteOnly));
+    notALibrary.write("not an ELF file");
+    notALibrary.close();
+
+    LibraryHandle library = p.loadLibrary(fileName.toStdString());
+    notALibrary.remove();
+    QCOMPARE(library != nullptr, value != -1);
+    if (!library)
+      return;
+    QCOMPARE(callFixture(p, library), value);
+    QVERIFY(!p.getProcAddress(library, "noSuchFunction"));
+    p.freeLibrary(library);
+  }
+
+  void procAddressOfNoLibraryIsNull() {
+    QVERIFY(!p.getProcAddress(nullptr, "fixtureValue"));
+    p.freeLibrary(nullptr);
+  }
+};
+
+QTEST_GUILESS_MAIN(LinuxResourcesTest)
+#include "tst_linuxresources.moc"

@@ -1,0 +1,302 @@
+#include "ThreadProbe.h"
+#include "platform/linux/LinuxPlatform.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+Q_DECLARE_METATYPE(ThreadProc)
+
+namespace {
+
+uint32_t returnAtOnce(void *param) {
+  auto *probe = static_cast<ThreadProbe *>(param);
+  reportStart(probe);
+  return probe->result;
+}
+
+uint64_t callingThreadAffinity() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  uint64_t mask = 0;
+  for (int cpu = 0; cpu < 64; ++cpu)
+    if (CPU_ISSET(cpu, &set))
+      mask |= uint64_t(1) << cpu;
+  return mask;
+}
+
+} // namespace
+
+class LinuxThreadsTest : public QObject {
+  Q_OBJECT
+
+  Platform &p = linuxPlatform();
+  uint64_t processMask = 0;
+
+private slots:
+  void initTestCase() {
+    uint64_t systemMask = 0;
+    QVERIFY(p.getProcessAffinityMask(&processMask, &systemMask));
+  }
+
+  void suspendedThreadRunsOnlyAfterResume() {
+    TestThread t(p, idleUntilReleased);
+    QVERIFY(t.handle != 0);
+    QTest::qWait(50);
+    QVERIFY(!t.probe.ran);
+    uint32_t code = 0;
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, STILL_ACTIVE);
+
+    QCOMPARE(p.resumeThread(t.handle), 1u);
+    QTRY_VERIFY(t.probe.ran);
+    QCOMPARE(p.resumeThread(t.handle), RESUME_FAILED);
+  }
+
+  void affinityPinsThread_data() {
+    QTest::addColumn<int>("cpu");
+    for (int cpu = 0; cpu < 2; ++cpu)
+      if (processMask & (uint64_t(1) << cpu))
+        QTest::newRow(qPrintable(QString("processor %1").arg(cpu))) << cpu;
+  }
+
+  void affinityPinsThread() {
+    QFETCH(int, cpu);
+    TestThread t(p, idleUntilReleased);
+    QVERIFY(p.setThreadAffinityMask(t.handle, uint64_t(1) << cpu));
+    QCOMPARE(p.resumeThread(t.handle), 1u);
+    QTRY_VERIFY(t.probe.ran);
+    QCOMPARE(t.probe.cpu.load(), cpu);
+  }
+
+  void affinityRefused_data() {
+    QTest::addColumn<uint64_t>("mask");
+    int foreign = 63;
+    while (foreign > 0 && (processMask & (uint64_t(1) << foreign)))
+      --foreign;
+    uint64_t foreignBit = uint64_t(1) << foreign;
+    QTest::newRow("mask 0") << uint64_t(0);
+    QTest::newRow("no allowed processor") << foreignBit;
+    QTest::newRow("an allowed and a foreign processor")
+        << ((processMask & -processMask) | foreignBit);
+  }
+
+  void affinityRefused() {
+    QFETCH(uint64_t, mask);
+    uint64_t before = callingThreadAffinity();
+    TestThread t(p, idleUntilReleased);
+    QVERIFY(!p.setThreadAffinityMask(t.handle, mask));
+    QCOMPARE(callingThreadAffinity(), before);
+    QCOMPARE(p.resumeThread(t.handle), 1u);
+    QTRY_VERIFY(t.probe.ran);
+  }
+
+  // An ended thread has no kernel task left: pinning or renicing it must
+  // not land on the calling thread instead.
+  void callsOnEndedThreadLeaveCallerAlone() {
+    uint64_t affinityBefore = callingThreadAffinity();
+    int niceBefore = getpriority(PRIO_PROCESS, 0);
+    int tasksBefore = taskCount();
+    TestThread t(p, returnAtOnce);
+    QCOMPARE(p.resumeThread(t.handle), 1u);
+    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    QTRY_COMPARE(taskCount(), tasksBefore);
+    QVERIFY(p.setThreadAffinityMask(t.handle, processMask & -processMask));
+    QVERIFY(p.setThreadPriority(t.handle, ThreadPriority::AboveNormal));
+    QVERIFY(p.setThreadPriorityBoost(t.handle, true));
+    QCOMPARE(callingThreadAffinity(), affinityBefore);
+    QCOMPARE(getpriority(PRIO_PROCESS, 0), niceBefore);
+  }
+
+  void exitCodeStillActiveThenResult_data() {
+    QTest::addColumn<uint32_t>("result");
+    QTest::newRow("result 0") << 0u;
+    QTest::newRow("result 42") << 42u;
+    QTest::newRow("result with the top bit set") << 0xC0000005u;
+  }
+
+  void exitCodeStillActiveThenResult() {
+    QFETCH(uint32_t, result);
+    TestThread t(p, idleUntilReleased, result);
+    p.resumeThread(t.handle);
+    QTRY_VERIFY(t.probe.ran);
+    uint32_t code = 0;
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, STILL_ACTIVE);
+    t.probe.release = true;
+    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, result);
+  }
+
+  void callsOnInvalidHandleFail_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("null handle") << "null";
+    QTest::newRow("closed handle") << "closed";
+    QTest::newRow("handle never issued") << "unknown";
+  }
+
+  void callsOnInvalidHandleFail() {
+    QFETCH(QString, kind);
+    ThreadHandle h = 0;
+    if (kind == "closed") {
+      TestThread t(p, returnAtOnce);
+      h = t.handle;
+      p.resumeThread(h);
+      QCOMPARE(p.waitForThread(h, 5000), WaitResult::Ended);
+      QVERIFY(p.closeHandle(h));
+    } else if (kind == "unknown") {
+      h = ThreadHandle(0x7fff0000);
+    }
+    uint32_t code = 7;
+    uint64_t time = 7;
+    QVERIFY(!p.setThreadAffinityMask(h, processMask));
+    QVERIFY(!p.setThreadPriority(h, ThreadPriority::Normal));
+    QVERIFY(!p.setThreadPriorityBoost(h, true));
+    QCOMPARE(p.resumeThread(h), RESUME_FAILED);
+    QCOMPARE(p.waitForThread(h, 10), WaitResult::Failed);
+    QVERIFY(!p.getExitCodeThread(h, &code));
+    QVERIFY(!p.getThreadUserTime(h, &time));
+    QCOMPARE(code, 7u);
+    QCOMPARE(time, uint64_t(7));
+    QVERIFY(!p.terminateThread(h, 10));
+    QVERIFY(!p.closeHandle(h));
+  }
+
+  void userTimeFollowsWork_data() {
+    QTest::addColumn<ThreadProc>("proc");
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("busy loop") << ThreadProc(spinUntilReleased) << true;
+    QTest::newRow("sleeping") << ThreadProc(idleUntilReleased) << false;
+  }
+
+  // /proc counts in 10 ms ticks and the machine may be shared: the bounds
+  // are wide on purpose (300 ms of wall time, 50 ms of processor time).
+  void userTimeFollowsWork() {
+    QFETCH(ThreadProc, proc);
+    QFETCH(bool, busy);
+    TestThread t(p, proc);
+    uint64_t before = 1;
+    QVERIFY(p.getThreadUserTime(t.handle, &before));
+    QCOMPARE(before, uint64_t(0));
+    p.resumeThread(t.handle);
+    QTRY_VERIFY(t.probe.ran);
+    QTest::qWait(300);
+    uint64_t running = 0;
+    QVERIFY(p.getThreadUserTime(t.handle, &running));
+    if (busy)
+      QVERIFY2(running >= 500'000, qPrintable(QString::number(running)));
+    else
+      QVERIFY2(running <= 500'000, qPrintable(QString::number(running)));
+
+    t.probe.release = true;
+    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    QTest::qWait(20);
+    uint64_t ended = 0, again = 0;
+    QVERIFY(p.getThreadUserTime(t.handle, &ended));
+    QVERIFY(ended >= running);
+    QVERIFY(ended < running + 5'000'000);
+    QVERIFY(p.getThreadUserTime(t.handle, &again));
+    QCOMPARE(again, ended);
+    QVERIFY(p.closeHandle(t.handle));
+    QVERIFY(!p.getThreadUserTime(t.handle, &again));
+  }
+
+  void waitTimesOutThenEnds() {
+    TestThread t(p, idleUntilReleased);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(p.waitForThread(t.handle, 30), WaitResult::TimedOut);
+    QVERIFY(clock.elapsed() >= 29);
+    p.resumeThread(t.handle);
+    QTRY_VERIFY(t.probe.ran);
+    clock.restart();
+    QCOMPARE(p.waitForThread(t.handle, 50), WaitResult::TimedOut);
+    QVERIFY(clock.elapsed() >= 49);
+    t.probe.release = true;
+    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    QCOMPARE(p.waitForThread(t.handle, 0), WaitResult::Ended);
+  }
+
+  void terminateWaitsBoundedly_data() {
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("ends");
+    QTest::addColumn<uint32_t>("exitCode");
+    QTest::newRow("thread that keeps running")
+        << "running" << false << STILL_ACTIVE;
+    QTest::newRow("thread that already ended") << "ended" << true << 5u;
+    QTest::newRow("thread never resumed") << "suspended" << true << 0u;
+  }
+
+  // The guard lets a thread that kept running finish at the end.
+  void terminateWaitsBoundedly() {
+    QFETCH(QString, state);
+    QFETCH(bool, ends);
+    QFETCH(uint32_t, exitCode);
+    TestThread t(p, idleUntilReleased, 5);
+    if (state != "suspended") {
+      p.resumeThread(t.handle);
+      QTRY_VERIFY(t.probe.ran);
+    }
+    if (state == "ended") {
+      t.probe.release = true;
+      QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(p.terminateThread(t.handle, 100), ends);
+    if (ends)
+      QVERIFY(clock.elapsed() < 100);
+    else
+      QVERIFY(clock.elapsed() >= 99 && clock.elapsed() < 1000);
+    uint32_t code = 0;
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, exitCode);
+    if (state == "suspended") {
+      QCOMPARE(p.waitForThread(t.handle, 0), WaitResult::Ended);
+      QCOMPARE(p.resumeThread(t.handle), RESUME_FAILED);
+      QTest::qWait(20);
+      QVERIFY(!t.probe.ran);
+    }
+  }
+
+  void closingNeverResumedThreadsDoesNotRunThem() {
+    int tasksBefore = taskCount();
+    ThreadProbe probes[3];
+    ThreadHandle handles[3];
+    for (int i = 0; i < 3; ++i)
+      handles[i] = p.createThreadSuspended(idleUntilReleased, &probes[i]);
+    QCOMPARE(taskCount(), tasksBefore + 3);
+    QElapsedTimer clock;
+    clock.start();
+    for (ThreadHandle h : handles)
+      QVERIFY(p.closeHandle(h));
+    QVERIFY(clock.elapsed() < 500);
+    QCOMPARE(taskCount(), tasksBefore);
+    QTest::qWait(20);
+    for (ThreadProbe &probe : probes)
+      QVERIFY(!probe.ran);
+  }
+
+  // Closing a running thread does not wait for it; the thread goes away
+  // when its procedure returns.
+  void closingRunningThreadLetsItFinish() {
+    int tasksBefore = taskCount();
+    static ThreadProbe probe; // outlives the test if the thread does
+    ThreadHandle h = p.createThreadSuspended(idleUntilReleased, &probe);
+    p.resumeThread(h);
+    QTRY_VERIFY(probe.ran);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(p.closeHandle(h));
+    QVERIFY(clock.elapsed() < 500);
+    QCOMPARE(taskCount(), tasksBefore + 1);
+    probe.release = true;
+    QTRY_COMPARE(taskCount(), tasksBefore);
+  }
+};
+
+QTEST_GUILESS_MAIN(LinuxThreadsTest)
+#include "tst_linuxthreads.moc"
