@@ -3,6 +3,28 @@
 #include <cctype>
 #include <sstream>
 
+namespace {
+
+// A whole field of decimal digits that fits in 64 bits; stoull alone
+// accepts signs, blanks and trailing text, and throws on overflow.
+bool parseNumber(const std::string &text, uint64_t *value) {
+  if (text.empty() || text.size() > 20)
+    return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c)))
+      return false;
+    uint64_t digit = uint64_t(c - '0');
+    if (result > (UINT64_MAX - digit) / 10)
+      return false;
+    result = result * 10 + digit;
+  }
+  *value = result;
+  return true;
+}
+
+} // namespace
+
 bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks) {
   size_t paren = stat.rfind(')');
   if (paren == std::string::npos)
@@ -13,10 +35,7 @@ bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks) {
   for (int i = 3; i <= 14; ++i)
     if (!(fields >> field))
       return false;
-  if (field.empty() || !std::isdigit(static_cast<unsigned char>(field[0])))
-    return false;
-  *ticks = std::stoull(field);
-  return true;
+  return parseNumber(field, ticks);
 }
 
 bool parseCpuList(const std::string &list, uint64_t *mask) {
@@ -30,18 +49,17 @@ bool parseCpuList(const std::string &list, uint64_t *mask) {
       range.pop_back();
     if (range.empty())
       continue;
-    unsigned long first = 0, last = 0;
     size_t dash = range.find('-');
-    try {
-      first = std::stoul(range.substr(0, dash));
-      last = dash == std::string::npos ? first
-                                       : std::stoul(range.substr(dash + 1));
-    } catch (...) {
+    uint64_t first = 0, last = 0;
+    if (!parseNumber(range.substr(0, dash), &first))
       return false;
-    }
+    if (dash == std::string::npos)
+      last = first;
+    else if (!parseNumber(range.substr(dash + 1), &last))
+      return false;
     if (last < first)
       return false;
-    for (unsigned long cpu = first; cpu <= last && cpu < 64; ++cpu)
+    for (uint64_t cpu = first; cpu <= last && cpu < 64; ++cpu)
       result |= uint64_t(1) << cpu;
     any = true;
   }
