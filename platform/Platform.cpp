@@ -7,7 +7,8 @@
 bool SharedMemoryView::read(size_t offset, void *out, size_t length) const {
   if (offset > size() || length > size() - offset)
     return false;
-  std::memcpy(out, data() + offset, length);
+  if (length) // an empty view has no data() to copy from
+    std::memcpy(out, data() + offset, length);
   return true;
 }
 
