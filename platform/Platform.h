@@ -64,6 +64,7 @@ public:
   // No thread can be killed safely on Linux: the caller raises its stop
   // flag first; this waits up to waitMs for the procedure to return and
   // leaves a thread still running to the process exit. True when ended.
+  // A thread never resumed ends at once, without running, with exit code 0.
   virtual bool terminateThread(ThreadHandle thread, uint32_t waitMs) = 0;
   virtual bool closeHandle(ThreadHandle thread) = 0;
 

@@ -59,8 +59,9 @@ struct LinuxThread {
   std::mutex mutex;
   std::condition_variable changed;
   bool gateOpen = false;
-  bool cancelled = false; // closed before it was ever resumed
+  bool cancelled = false; // closed or terminated before it was ever resumed
   bool ended = false;
+  ThreadPriority priority = ThreadPriority::Normal;
   uint32_t exitCode = STILL_ACTIVE;
   uint64_t finalUserTime = 0;
 };
@@ -140,24 +141,28 @@ public:
     return h;
   }
 
+  // An ended thread has nothing left to pin or renice, and its pthread_t no
+  // longer names a task: glibc would apply the call to the calling thread.
+  // The thread cannot end while its mutex is held.
   bool setThreadAffinityMask(ThreadHandle h, uint64_t mask) override {
     auto t = find(h);
     if (!t || mask == 0 || (mask & ~processMask_))
       return false;
+    std::lock_guard<std::mutex> lock(t->mutex);
+    if (t->ended)
+      return true;
     cpu_set_t set = cpuSet(mask);
-    return pthread_setaffinity_np(t->native, sizeof set, &set) == 0;
+    return sched_setaffinity(t->tid, sizeof set, &set) == 0;
   }
 
   bool setThreadPriority(ThreadHandle h, ThreadPriority priority) override {
     auto t = find(h);
     if (!t)
       return false;
-    int base = baseNice_ + classOffset_;
-    if (priority == ThreadPriority::AboveNormal &&
-        setpriority(PRIO_PROCESS, t->tid, base - 1) == 0)
-      return true;
-    // A raise the OS refuses is no failure: the thread keeps the base.
-    setpriority(PRIO_PROCESS, t->tid, base);
+    std::lock_guard<std::mutex> lock(t->mutex);
+    t->priority = priority;
+    if (!t->ended)
+      applyPriority(t->tid, priority, baseNice_ + classOffset_);
     return true;
   }
 
@@ -200,29 +205,40 @@ public:
     auto t = find(h);
     if (!t)
       return false;
-    {
-      std::lock_guard<std::mutex> lock(t->mutex);
-      if (t->ended) {
-        *time100ns = t->finalUserTime;
-        return true;
-      }
-    }
     uint64_t ticks = 0;
-    std::string stat =
-        readFile("/proc/self/task/" + std::to_string(t->tid) + "/stat");
-    if (!parseTaskStatUserTicks(stat, &ticks)) {
-      // The thread ended between the two reads.
-      std::lock_guard<std::mutex> lock(t->mutex);
-      if (!t->ended)
-        return false;
+    bool parsed = parseTaskStatUserTicks(
+        readFile("/proc/self/task/" + std::to_string(t->tid) + "/stat"),
+        &ticks);
+    // Checked after the read: a thread not yet ended then was alive during
+    // it, so its tid was not some later thread's.
+    std::lock_guard<std::mutex> lock(t->mutex);
+    if (t->ended) {
       *time100ns = t->finalUserTime;
       return true;
     }
+    if (!parsed)
+      return false;
     *time100ns = ticks * 10'000'000 / uint64_t(sysconf(_SC_CLK_TCK));
     return true;
   }
 
+  // A thread never resumed can be ended safely: it never runs, and reads
+  // exit code 0 as a terminated thread does.
   bool terminateThread(ThreadHandle h, uint32_t waitMs) override {
+    auto t = find(h);
+    if (!t)
+      return false;
+    {
+      std::lock_guard<std::mutex> lock(t->mutex);
+      if (!t->gateOpen) {
+        t->cancelled = true;
+        t->gateOpen = true;
+        t->ended = true;
+        t->exitCode = 0;
+        t->changed.notify_all();
+        return true;
+      }
+    }
     return waitForThread(h, waitMs) == WaitResult::Ended;
   }
 
@@ -282,6 +298,13 @@ public:
     default:
       return false;
     }
+    // Threads of this layer keep their priority relative to the class.
+    std::map<pid_t, std::shared_ptr<LinuxThread>> known;
+    {
+      std::lock_guard<std::mutex> lock(handlesMutex_);
+      for (const auto &entry : threads_)
+        known[entry.second->tid] = entry.second;
+    }
     bool ok = true;
     DIR *tasks = opendir("/proc/self/task");
     if (!tasks)
@@ -290,8 +313,17 @@ public:
       if (entry->d_name[0] == '.')
         continue;
       pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
-      if (setpriority(PRIO_PROCESS, tid, baseNice_ + offset) != 0)
+      auto thread = known.find(tid);
+      if (thread != known.end()) {
+        std::lock_guard<std::mutex> lock(thread->second->mutex);
+        if (!thread->second->ended &&
+            !applyPriority(tid, thread->second->priority, baseNice_ + offset))
+          ok = false;
+      } else if (setpriority(PRIO_PROCESS, tid, baseNice_ + offset) != 0 &&
+                 errno != ESRCH) {
+        // ESRCH: the thread ended since the listing.
         ok = false;
+      }
     }
     closedir(tasks);
     if (ok)
@@ -369,6 +401,16 @@ public:
   }
 
 private:
+  // Above normal is one step above the base where the OS allows it; a
+  // refused step is no failure, the thread keeps the base. False when even
+  // the base was refused.
+  static bool applyPriority(pid_t tid, ThreadPriority priority, int base) {
+    if (priority == ThreadPriority::AboveNormal &&
+        setpriority(PRIO_PROCESS, tid, base - 1) == 0)
+      return true;
+    return setpriority(PRIO_PROCESS, tid, base) == 0;
+  }
+
   std::shared_ptr<LinuxThread> find(ThreadHandle h) {
     std::lock_guard<std::mutex> lock(handlesMutex_);
     auto it = threads_.find(h);
