@@ -127,6 +127,7 @@ private slots:
     unsigned char byte = 0xEE;
     QVERIFY(!view->read(0, &byte, 1));
     QCOMPARE(byte, static_cast<unsigned char>(0xEE));
+    QVERIFY(view->read(0, &byte, 0)); // nothing asked, nothing copied
   }
 
   void libraryLoading_data() {
