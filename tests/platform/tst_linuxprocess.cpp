@@ -211,7 +211,9 @@ private slots:
     QVERIFY(counted >= 30'000'000);
     int64_t wallNs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count();
-    QVERIFY(qAbs(counted - wallNs) < 5'000'000);
+    // Measured inside the wall-clock interval; the clocks may differ by
+    // frequency corrections only.
+    QVERIFY(counted <= wallNs + 1'000'000);
   }
 
   void timeGetTimeCountsMilliseconds() {
@@ -221,7 +223,7 @@ private slots:
     p.sleep(50);
     uint32_t counted = p.timeGetTime() - start;
     qint64 wall = clock.elapsed();
-    QVERIFY2(counted >= 49 && qAbs(qint64(counted) - wall) <= 5,
+    QVERIFY2(counted >= 49 && qint64(counted) <= wall + 1,
              qPrintable(QString("%1 ms against %2 ms").arg(counted).arg(wall)));
   }
 
