@@ -65,7 +65,7 @@ bool Smtp::SendMail() {
   qDebug() << "connected on smtp serveur";
 
   // Each reply has its own time limit, counted from the moment the client
-  // starts waiting for it; readyRead() moves the state on.
+  // starts waiting for it; HandleReplies() moves the state on.
   bool heard = false;
   int awaited = -1;
   QDeadlineTimer deadline;
@@ -83,7 +83,9 @@ bool Smtp::SendMail() {
     }
     heard = true;
     qDebug() << "emit from waitForReadyRead connect go can read";
-    readyRead();
+    // The socket's notification has usually handled the data already; this
+    // covers the case where it was not delivered.
+    HandleReplies();
   }
   // Lets QUIT reach the server and its reply come back before the object
   // is destroyed, which would discard anything not yet written.
@@ -94,6 +96,10 @@ bool Smtp::SendMail() {
 
 void Smtp::readyRead() {
   qDebug() << "readyRead";
+  HandleReplies();
+}
+
+void Smtp::HandleReplies() {
   // A reply is complete with a line whose fourth character is not a hyphen;
   // anything shorter waits for the rest, within the reply's time limit.
   while (state != Sent && state != Failed && socket->canReadLine()) {

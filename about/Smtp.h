@@ -53,6 +53,7 @@ private slots:
   void readyRead();
 
 private:
+  void HandleReplies();
   void Answer(const QByteArray &code);
 
   QString server;
