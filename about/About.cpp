@@ -12,8 +12,9 @@ About::About(QString diagnostic, QWidget *parent)
   ui.setupUi(this);
   ui.labelIcon->setPixmap(QPixmap(":/Images/icon.png"));
   ui.labelTitle->setText("Vorsk 1.0.4");
-  ui.labelAbout->setText(ui.labelAbout->text().arg(
-      BuiltInReportRoute().mailbox, MakerHomePage(), qVersion()));
+  ui.labelAbout->setText(
+      ui.labelAbout->text().arg(BuiltInReportRoute().mailbox.toHtmlEscaped(),
+                                MakerHomePage().toHtmlEscaped(), qVersion()));
   ui.labelAbout->setOpenExternalLinks(true);
 }
 

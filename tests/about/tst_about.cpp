@@ -101,6 +101,7 @@ class TestAbout : public QObject {
   Q_OBJECT
 
 private slots:
+  void initTestCase() { Q_INIT_RESOURCE(resources); }
   void diagnosticText_data();
   void diagnosticText();
   void presentation();
@@ -164,6 +165,9 @@ void TestAbout::presentation() {
   QCOMPARE(about.windowTitle(), QString("A propos de..."));
   QCOMPARE(about.findChild<QLabel *>("labelTitle")->text(),
            QString("Vorsk 1.0.4"));
+  QVERIFY(!about.findChild<QLabel *>("labelIcon")
+               ->pixmap(Qt::ReturnByValue)
+               .isNull());
   auto *text = about.findChild<QLabel *>("labelAbout");
   QVERIFY(text->openExternalLinks());
   QVERIFY(text->text().contains("mailto:" + BuiltInReportRoute().mailbox));
