@@ -101,7 +101,7 @@ void Smtp::readyRead() {
 
 void Smtp::HandleReplies() {
   // A reply is complete with a line whose fourth character is not a hyphen;
-  // anything shorter waits for the rest, within the reply's time limit.
+  // an incomplete one waits for the rest, within its time limit.
   while (state != Sent && state != Failed && socket->canReadLine()) {
     const QByteArray line = socket->readLine();
     response += line;
