@@ -1,0 +1,24 @@
+#include "about/About.h"
+
+#include "about/BugReport.h"
+#include "about/MakerConfig.h"
+
+#include <QPixmap>
+
+About::About(QString diagnostic, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Diagnostic(std::move(diagnostic)) {
+  ui.setupUi(this);
+  ui.labelIcon->setPixmap(QPixmap(":/Images/icon.png"));
+  ui.labelTitle->setText("Vorsk 1.0.4");
+  ui.labelAbout->setText(
+      ui.labelAbout->text().arg(BuiltInReportRoute().mailbox.toHtmlEscaped(),
+                                MakerHomePage().toHtmlEscaped(), qVersion()));
+  ui.labelAbout->setOpenExternalLinks(true);
+}
+
+void About::on_pushBugReport_clicked() {
+  BugReport report(Diagnostic, this);
+  report.exec();
+}

@@ -1,0 +1,205 @@
+#include "ModalCloser.h"
+#include "about/About.h"
+#include "about/Diagnostic.h"
+#include "about/MakerConfig.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMap>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtTest>
+
+using LeafTable = QMap<uint32_t, CpuidRegisters>;
+Q_DECLARE_METATYPE(LeafTable)
+
+namespace {
+
+// A processor recorded leaf by leaf; leaves it did not report read as 0.
+CpuidReader Recorded(const LeafTable &leaves) {
+  return [leaves](uint32_t leaf) {
+    return leaves.value(leaf, CpuidRegisters{0, 0, 0, 0});
+  };
+}
+
+const LeafTable Core2 = {
+    {0x00000000, {0x0000000A, 0x756E6547, 0x6C65746E, 0x49656E69}},
+    {0x00000001, {0x000006F6, 0x00020800, 0x0000E3BD, 0xBFEBFBFF}},
+    {0x00000002, {0x05B0B101, 0x005657F0, 0x00000000, 0x2CB43049}},
+    {0x00000003, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {0x00000004, {0x04000121, 0x01C0003F, 0x0000003F, 0x00000001}},
+    {0x00000005, {0x00000040, 0x00000040, 0x00000003, 0x00000020}},
+    {0x00000006, {0x00000001, 0x00000002, 0x00000001, 0x00000000}},
+    {0x00000007, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {0x00000008, {0x00000400, 0x00000000, 0x00000000, 0x00000000}},
+    {0x00000009, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {0x0000000A, {0x07280202, 0x00000000, 0x00000000, 0x00000000}},
+    {0x80000000, {0x80000008, 0x00000000, 0x00000000, 0x00000000}},
+    {0x80000001, {0x00000000, 0x00000000, 0x00000001, 0x20100000}},
+    {0x80000002, {0x65746E49, 0x2952286C, 0x726F4320, 0x4D542865}},
+    {0x80000003, {0x43203229, 0x20205550, 0x20202020, 0x30303636}},
+    {0x80000004, {0x20402020, 0x30342E32, 0x007A4847, 0x00000000}},
+    {0x80000005, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {0x80000006, {0x00000000, 0x00000000, 0x10008040, 0x00000000}},
+    {0x80000007, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
+    {0x80000008, {0x00003024, 0x00000000, 0x00000000, 0x00000000}},
+};
+
+const char *const Core2Text =
+    "Intel(R) Core(TM)2 CPU          6600  @ 2.40GHz\n\n"
+    "00000001 : 000006F6 00020800 0000E3BD BFEBFBFF\n"
+    "00000002 : 05B0B101 005657F0 00000000 2CB43049\n"
+    "00000003 : 00000000 00000000 00000000 00000000\n"
+    "00000004 : 04000121 01C0003F 0000003F 00000001\n"
+    "00000005 : 00000040 00000040 00000003 00000020\n"
+    "00000006 : 00000001 00000002 00000001 00000000\n"
+    "00000007 : 00000000 00000000 00000000 00000000\n"
+    "00000008 : 00000400 00000000 00000000 00000000\n"
+    "00000009 : 00000000 00000000 00000000 00000000\n"
+    "0000000A : 07280202 00000000 00000000 00000000\n"
+    "80000001 : 00000000 00000000 00000001 20100000\n"
+    "80000002 : 65746E49 2952286C 726F4320 4D542865\n"
+    "80000003 : 43203229 20205550 20202020 30303636\n"
+    "80000004 : 20402020 30342E32 007A4847 00000000\n"
+    "80000005 : 00000000 00000000 00000000 00000000\n"
+    "80000006 : 00000000 00000000 10008040 00000000\n"
+    "80000007 : 00000000 00000000 00000000 00000000\n"
+    "80000008 : 00003024 00000000 00000000 00000000\n"
+    "____________________________________________________\n\n"
+    "Test started.\nVotre PC est stable !\n";
+
+// Receives the links the dialog hands to the desktop.
+class LinkCatcher : public QObject {
+  Q_OBJECT
+public slots:
+  void open(const QUrl &url) { opened << url; }
+
+public:
+  QList<QUrl> opened;
+};
+
+// A point over the first link of the label, found by hovering over it.
+QPoint FindLink(QLabel *label) {
+  QString hovered;
+  QObject::connect(label, &QLabel::linkHovered,
+                   [&](const QString &link) { hovered = link; });
+  for (int y = 0; y < label->height(); y += 3) {
+    for (int x = 0; x < label->width(); x += 3) {
+      QMouseEvent move(QEvent::MouseMove, QPoint(x, y), Qt::NoButton,
+                       Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(label, &move);
+      if (!hovered.isEmpty())
+        return QPoint(x, y);
+    }
+  }
+  return QPoint(-1, -1);
+}
+
+} // namespace
+
+class TestAbout : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase() { Q_INIT_RESOURCE(resources); }
+  void diagnosticText_data();
+  void diagnosticText();
+  void presentation();
+  void linkOpensOutside();
+  void bugReportReturnsToAbout();
+};
+
+void TestAbout::diagnosticText_data() {
+  QTest::addColumn<LeafTable>("leaves");
+  QTest::addColumn<int>("standard");
+  QTest::addColumn<int>("extended");
+  QTest::addColumn<QString>("exact");
+
+  LeafTable noExtended = Core2;
+  noExtended[0x80000000] = {0x0000000A, 0, 0, 0};
+  LeafTable bogus = Core2;
+  bogus[0] = {0xFFFFFFFF, 0, 0, 0};
+  bogus[0x80000000] = {0xFFFFFFFF, 0, 0, 0};
+  LeafTable nothing;
+
+  QTest::newRow("recorded processor") << Core2 << 10 << 8 << QString(Core2Text);
+  QTest::newRow("extended header below the extended range")
+      << noExtended << 10 << 0 << QString();
+  QTest::newRow("no leaves at all") << nothing << 0 << 0 << QString();
+  QTest::newRow("bogus highest leaves are capped")
+      << bogus << int(MaxListedLeaves) << int(MaxListedLeaves) << QString();
+}
+
+void TestAbout::diagnosticText() {
+  QFETCH(LeafTable, leaves);
+  QFETCH(int, standard);
+  QFETCH(int, extended);
+  QFETCH(QString, exact);
+
+  const QString name = "Intel(R) Core(TM)2 CPU          6600  @ 2.40GHz";
+  const QString log = "Test started.\nVotre PC est stable !\n";
+  const QString text = DiagnosticText(name, Recorded(leaves), log);
+
+  if (!exact.isEmpty())
+    QCOMPARE(text, exact);
+  QVERIFY(text.startsWith(name + "\n\n"));
+  QVERIFY(text.endsWith(QString(52, '_') + "\n\n" + log));
+  const QStringList lines = text.split('\n');
+  QRegularExpression leafLine("^([0-9A-F]{8}) : [0-9A-F]{8} [0-9A-F]{8} "
+                              "[0-9A-F]{8} [0-9A-F]{8}$");
+  int standardSeen = 0, extendedSeen = 0;
+  for (const QString &line : lines) {
+    const auto match = leafLine.match(line);
+    if (!match.hasMatch())
+      continue;
+    const uint32_t leaf = match.captured(1).toUInt(nullptr, 16);
+    QVERIFY(leaf != 0 && leaf != 0x80000000);
+    (leaf < 0x80000000 ? standardSeen : extendedSeen)++;
+  }
+  QCOMPARE(standardSeen, standard);
+  QCOMPARE(extendedSeen, extended);
+}
+
+void TestAbout::presentation() {
+  About about("diag", nullptr);
+  QCOMPARE(about.windowTitle(), QString("A propos de..."));
+  QCOMPARE(about.findChild<QLabel *>("labelTitle")->text(),
+           QString("Vorsk 1.0.4"));
+  QVERIFY(!about.findChild<QLabel *>("labelIcon")
+               ->pixmap(Qt::ReturnByValue)
+               .isNull());
+  auto *text = about.findChild<QLabel *>("labelAbout");
+  QVERIFY(text->openExternalLinks());
+  QVERIFY(text->text().contains("mailto:" + BuiltInReportRoute().mailbox));
+  QVERIFY(text->text().contains(MakerHomePage()));
+  QVERIFY(text->text().contains(QString("Qt ") + qVersion()));
+  QVERIFY(!text->text().contains(QRegularExpression("%[0-9]")));
+}
+
+void TestAbout::linkOpensOutside() {
+  LinkCatcher catcher;
+  for (const char *scheme : {"https", "mailto"})
+    QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+  About about("diag", nullptr);
+  about.show();
+  auto *text = about.findChild<QLabel *>("labelAbout");
+  const QPoint link = FindLink(text);
+  QVERIFY(link.x() >= 0);
+  QTest::mouseClick(text, Qt::LeftButton, Qt::NoModifier, link);
+  for (const char *scheme : {"https", "mailto"})
+    QDesktopServices::unsetUrlHandler(scheme);
+  QCOMPARE(catcher.opened.size(), 1);
+  QVERIFY(about.isVisible());
+}
+
+void TestAbout::bugReportReturnsToAbout() {
+  About about("diag", nullptr);
+  about.show();
+  ModalCloser closer;
+  about.findChild<QPushButton *>("pushBugReport")->click();
+  QCOMPARE(closer.closed, QStringList{"Rapport de bug||0"});
+  QVERIFY(about.isVisible());
+}
+
+QTEST_MAIN(TestAbout)
+#include "tst_about.moc"

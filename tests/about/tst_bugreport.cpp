@@ -1,0 +1,232 @@
+#include "ModalCloser.h"
+#include "ScriptedSmtpServer.h"
+#include "about/BugReport.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+
+namespace {
+
+const QString Failure = QString::fromUtf8(
+    "Vorsk 1.0.4|L'envoie du rapport de bug a échoué !\nVeuillez saisir "
+    "l'adresse de votre serveur SMTP et cliquez sur 'Envoyer'.|2");
+const QString Success =
+    QString::fromUtf8("Vorsk 1.0.4|Rapport de bug envoyé avec succès.|1");
+
+// 127.0.0.2 is loopback too, but the scripted server listens on 127.0.0.1
+// only: a relay there refuses the connection at once.
+ReportRoute Route(const QString &relay, quint16 port) {
+  return {"report@test", "bugs@test", relay, port};
+}
+
+QByteArray Dialogue(const QByteArray &name, const QByteArray &description) {
+  return "HELO there\r\nMAIL FROM: report@test\r\nRCPT TO: bugs@test\r\n"
+         "DATA\r\nTo: bugs@test\r\nFrom: report@test\r\n"
+         "Subject: Rapport de bug\r\n\r\nVorsk 1.0.4\r\nEnvoy\xc3\xa9 par " +
+         name + "\r\n\r\n" + description +
+         "\r\n\r\nIntel CPU\r\n\r\nlog\r\n.\r\nQUIT\r\n";
+}
+
+struct Form {
+  explicit Form(BugReport &dialog)
+      : pseudo(dialog.findChild<QLineEdit *>("pseudoEdit")),
+        smtp(dialog.findChild<QLineEdit *>("smtpEdit")),
+        labelSmtp(dialog.findChild<QLabel *>("labelSMTP")),
+        description(dialog.findChild<QTextEdit *>("textEdit")),
+        send(dialog.findChild<QPushButton *>("sendButton")),
+        close(dialog.findChild<QPushButton *>("closeButton")) {}
+  QLineEdit *pseudo;
+  QLineEdit *smtp;
+  QLabel *labelSmtp;
+  QTextEdit *description;
+  QPushButton *send;
+  QPushButton *close;
+};
+
+void Store(const QString &key, const QString &value) {
+  QSettings settings("Vorsk.ini", QSettings::IniFormat);
+  settings.setValue(key, value);
+}
+
+QString Stored(const QString &key) {
+  QSettings settings("Vorsk.ini", QSettings::IniFormat);
+  return settings.value(key, "<none>").toString();
+}
+
+} // namespace
+
+class TestBugReport : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase();
+  void init();
+  void cleanupTestCase();
+  void opening_data();
+  void opening();
+  void failedSendAsksForServer();
+  void successfulSend_data();
+  void successfulSend();
+  void closingSendsNothing_data();
+  void closingSendsNothing();
+
+private:
+  QTemporaryDir dir;
+  QString startDir;
+};
+
+void TestBugReport::initTestCase() {
+  QVERIFY(dir.isValid());
+  startDir = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(dir.path()));
+}
+
+void TestBugReport::init() { QFile::remove("Vorsk.ini"); }
+
+void TestBugReport::cleanupTestCase() { QDir::setCurrent(startDir); }
+
+void TestBugReport::opening_data() {
+  QTest::addColumn<QString>("pseudo");
+  QTest::addColumn<QString>("smtp");
+  QTest::addColumn<QString>("shownPseudo");
+  QTest::addColumn<bool>("smtpEnabled");
+
+  QTest::newRow("nothing stored") << "<none>"
+                                  << "<none>"
+                                  << "Anonyme" << false;
+  QTest::newRow("a server stored") << "Jean"
+                                   << "mail.example.test"
+                                   << "Jean" << true;
+  QTest::newRow("empty name and server stored") << ""
+                                                << ""
+                                                << "" << false;
+}
+
+void TestBugReport::opening() {
+  QFETCH(QString, pseudo);
+  QFETCH(QString, smtp);
+  QFETCH(QString, shownPseudo);
+  QFETCH(bool, smtpEnabled);
+
+  if (pseudo != "<none>")
+    Store("Pseudo", pseudo);
+  if (smtp != "<none>")
+    Store("SMTP", smtp);
+  BugReport dialog("diag", nullptr);
+  Form form(dialog);
+  QCOMPARE(form.pseudo->text(), shownPseudo);
+  QCOMPARE(form.smtp->text(), smtpEnabled ? smtp : QString());
+  QCOMPARE(form.smtp->isEnabled(), smtpEnabled);
+  QCOMPARE(form.labelSmtp->isEnabled(), smtpEnabled);
+}
+
+void TestBugReport::failedSendAsksForServer() {
+  Store("SMTP", "127.0.0.2");
+  BugReport dialog("diag", nullptr, Route("127.0.0.2", RefusingPort()));
+  Form form(dialog);
+  dialog.show();
+  form.pseudo->setText("Jean");
+  form.description->setPlainText("It froze.");
+  QFile::remove("Vorsk.ini");
+
+  ModalCloser closer;
+  form.send->click();
+  QCOMPARE(closer.closed, QStringList{Failure});
+  QVERIFY(!QApplication::overrideCursor());
+  QVERIFY(dialog.isVisible());
+  QVERIFY(form.smtp->isEnabled());
+  QVERIFY(form.labelSmtp->isEnabled());
+  QCOMPARE(form.smtp->text(), QString());
+  QCOMPARE(dialog.focusWidget(), form.smtp);
+  QCOMPARE(form.pseudo->text(), QString("Jean"));
+  QCOMPARE(form.description->toPlainText(), QString("It froze."));
+  QVERIFY(!QFile::exists("Vorsk.ini"));
+}
+
+void TestBugReport::successfulSend_data() {
+  QTest::addColumn<QString>("relay");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("name");
+
+  QTest::newRow("through the built-in relay") << "127.0.0.1"
+                                              << ""
+                                              << "Jean";
+  QTest::newRow("through a typed server after a failure") << "127.0.0.2"
+                                                          << "127.0.0.1"
+                                                          << "Jean";
+  QTest::newRow("empty name") << "127.0.0.1"
+                              << ""
+                              << "";
+}
+
+void TestBugReport::successfulSend() {
+  QFETCH(QString, relay);
+  QFETCH(QString, typed);
+  QFETCH(QString, name);
+
+  ScriptedSmtpServer server(ScriptedSmtpServer::accepting());
+  ModalCloser closer;
+  QStringList boxes;
+  {
+    BugReport dialog("Intel CPU\n\nlog", nullptr, Route(relay, server.port()));
+    Form form(dialog);
+    dialog.show();
+    form.pseudo->setText(name);
+    form.description->setPlainText("It froze.\nTwice.");
+    if (!typed.isEmpty()) {
+      form.send->click();
+      boxes << Failure;
+      form.smtp->setText(typed);
+    }
+    form.send->click();
+    boxes << Success;
+    QCOMPARE(closer.closed, boxes);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+  }
+  server.wait();
+  QCOMPARE(server.received(), Dialogue(name.toUtf8(), "It froze.\r\nTwice."));
+  QCOMPARE(Stored("Pseudo"), name);
+  QCOMPARE(Stored("SMTP"), typed);
+
+  BugReport next("diag", nullptr);
+  Form form(next);
+  QCOMPARE(form.pseudo->text(), name);
+  QCOMPARE(form.smtp->text(), typed);
+  QCOMPARE(form.smtp->isEnabled(), !typed.isEmpty());
+}
+
+void TestBugReport::closingSendsNothing_data() {
+  QTest::addColumn<bool>("cancel");
+  QTest::newRow("Annuler") << true;
+  QTest::newRow("window closed") << false;
+}
+
+void TestBugReport::closingSendsNothing() {
+  QFETCH(bool, cancel);
+
+  ScriptedSmtpServer server(ScriptedSmtpServer::accepting(), 300);
+  BugReport dialog("diag", nullptr, Route("127.0.0.1", server.port()));
+  Form form(dialog);
+  dialog.show();
+  form.pseudo->setText("Jean");
+  if (cancel)
+    form.close->click();
+  else
+    dialog.close();
+  QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  QVERIFY(!dialog.isVisible());
+  server.wait();
+  QVERIFY(!server.wasConnected());
+  QVERIFY(!QFile::exists("Vorsk.ini"));
+}
+
+QTEST_MAIN(TestBugReport)
+#include "tst_bugreport.moc"
