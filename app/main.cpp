@@ -16,6 +16,8 @@ void addTahoma() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+  // The images live in the static core library; keep them linked in.
+  Q_INIT_RESOURCE(resources);
   auto *app = new QApplication(argc, argv);
   addTahoma();
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
