@@ -48,11 +48,6 @@ bool millisecondFrequency(double *mhz) {
   return frequency(1.0L / 1000.0L, mhz);
 }
 
-void storeFrequency(bool measured, double mhz) {
-  if (measured)
-    m_SystemInfo.Frequency = mhz;
-}
-
 bool constantTscProcessor(const SystemInfo &info) {
   if (info.Vendor != VENDOR_INTEL)
     return false;
@@ -121,11 +116,13 @@ uint32_t ThreadEndFrequency(void *) {
   if (!m_SystemInfo.bConstantTsc) {
     Twin_apres = platform().performanceCounter();
     Tcpu_apres = int64_t(Rdtsc());
-    storeFrequency(performanceFrequency(&mhz), mhz);
+    if (performanceFrequency(&mhz))
+      m_SystemInfo.Frequency = mhz;
   } else {
     Twin_apres = milliseconds();
     Tcpu_apres = cycles();
-    storeFrequency(millisecondFrequency(&mhz), mhz);
+    if (millisecondFrequency(&mhz))
+      m_SystemInfo.Frequency = mhz;
   }
   return 0;
 }
@@ -155,7 +152,8 @@ int MeasureFrequency() {
   Tcpu_apres = int64_t(Rdtsc());
   double f1 = 0;
   bool first = performanceFrequency(&f1);
-  storeFrequency(first, f1);
+  if (first)
+    info.Frequency = f1;
   if (!info.bConstantTsc)
     return 1;
 

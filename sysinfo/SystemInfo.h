@@ -19,7 +19,11 @@ enum InstructionBits : uint16_t {
   INS_SSE42 = 0x0400,
 };
 
-enum CpuVendor : uint8_t { VENDOR_UNKNOWN = 0, VENDOR_INTEL = 1, VENDOR_AMD = 2 };
+enum CpuVendor : uint8_t {
+  VENDOR_UNKNOWN = 0,
+  VENDOR_INTEL = 1,
+  VENDOR_AMD = 2
+};
 
 constexpr int MAX_LOGICAL = 32;
 
@@ -35,8 +39,8 @@ struct ApicInfo {
 struct SystemInfo {
   char ProcessorName[48];
   uint8_t Vendor;
-  uint8_t Family;   // base family, leaf 1 EAX bits 11..8
-  uint8_t Model;    // base model, leaf 1 EAX bits 7..4
+  uint8_t Family; // base family, leaf 1 EAX bits 11..8
+  uint8_t Model;  // base model, leaf 1 EAX bits 7..4
   uint8_t Stepping;
   uint16_t Instructions;
   double Frequency; // MHz

@@ -137,11 +137,11 @@ QString instructionsText(uint16_t instructions) {
     uint16_t bit;
     const char *text;
   } pieces[] = {
-      {INS_MMX, "MMX"},         {INS_3DNOW, ", 3DNow!"},
-      {INS_SSE, ", SSE"},       {INS_SSE2, ", SSE2"},
-      {INS_SSE3, ", SSE3"},     {INS_SSSE3, ", SSSE3"},
-      {INS_SSE4A, ", SSE4a"},   {INS_SSE41, ", SSE4.1"},
-      {INS_SSE42, ", SSE4.2"},  {INS_X86_64, ", x86-64"},
+      {INS_MMX, "MMX"},        {INS_3DNOW, ", 3DNow!"},
+      {INS_SSE, ", SSE"},      {INS_SSE2, ", SSE2"},
+      {INS_SSE3, ", SSE3"},    {INS_SSSE3, ", SSSE3"},
+      {INS_SSE4A, ", SSE4a"},  {INS_SSE41, ", SSE4.1"},
+      {INS_SSE42, ", SSE4.2"}, {INS_X86_64, ", x86-64"},
   };
   QString text;
   for (const auto &piece : pieces)
@@ -160,10 +160,10 @@ QString cacheL2Text(const SystemInfo &info) {
 }
 
 QString configurationText(const SystemInfo &info) {
-  QString text = info.PackageCount == 1
-                     ? QString("1 Processeur")
-                     : QString::asprintf("%d Processeurs",
-                                         int(info.PackageCount));
+  QString text =
+      info.PackageCount == 1
+          ? QString("1 Processeur")
+          : QString::asprintf("%d Processeurs", int(info.PackageCount));
   switch (info.CoresPerPackage) {
   case 1:
     text += " Monocore";
