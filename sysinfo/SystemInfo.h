@@ -66,6 +66,6 @@ struct SystemInfo {
 extern SystemInfo m_SystemInfo;
 
 // KB of L2 cache per logical processor, the argument each worker hands to the
-// engine: L2PerPackage x PackageCount x L2Size / LogicalCount, or 0 when
-// the processor count is not known.
+// engine: L2PerPackage x PackageCount x L2Size / LogicalCount, or 0 when a
+// count is 0 (identification stopped early).
 int l2KbPerLogical(const SystemInfo &info = m_SystemInfo);
