@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
+#include "sysinfo/SystemSummary.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -67,9 +68,18 @@ Vorsk::Vorsk(QWidget *parent)
   resize(settings.value("Size").toSize());
   placeWindow(this, settings.value("Position", QPoint(-1, -1)).toPoint());
 
+  setWindowTitle(sysinfo::windowTitle());
+
+  ProcessAffinityMask = 0;
   TestTimer = 0;
   SensorTimer = 0;
   bShutdownPending = false;
+
+  InitialiseSystem();
+
+  sysinfo::fillSystemLabels(ui.labelName, ui.labelInstructions,
+                            ui.labelFrequency, ui.labelCacheL2,
+                            ui.labelConfiguration);
 
   for (const Choice &choice : PriorityChoices)
     ui.comboPriority->addItem(choice.text, choice.data);

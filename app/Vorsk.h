@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <cstdint>
+
 class QAction;
 class QMenu;
 
@@ -26,6 +28,16 @@ private slots:
 private:
   friend class VorskTest;
 
+  // Machine identification and frequency samples (sysinfo/).
+  int CpuCount();
+  int CheckInstructions();
+  void SetCorrectBrandString(char *name);
+  int CheckCpuType();
+  int MeasureFrequency();
+  int InitialiseSystem();
+  int BeginFrequency(unsigned long timeoutMs);
+  int EndFrequency(unsigned long timeoutMs);
+
   Ui_VorskClass ui;
   bool AutoStart;
   int Priority;
@@ -41,6 +53,7 @@ private:
   QString FailedSound;
   QTime TestTime;
   QTime EndTime;
+  uint64_t ProcessAffinityMask;
   int TestTimer;
   int SensorTimer;
   QPalette AppPalette;

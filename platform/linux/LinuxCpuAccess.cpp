@@ -1,0 +1,92 @@
+#include "platform/linux/LinuxCpuAccess.h"
+
+#include <chrono>
+#include <cpuid.h>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/io.h>
+#include <unistd.h>
+#include <x86intrin.h>
+
+namespace {
+
+const char DEBUG_PRIVILEGE[] = "SeDebugPrivilege";
+
+// The MSR device of the processor the calling thread runs on, or -1.
+int openMsrDevice() {
+  int cpu = sched_getcpu();
+  if (cpu < 0)
+    return -1;
+  char path[40];
+  std::snprintf(path, sizeof path, "/dev/cpu/%d/msr", cpu);
+  return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
+class LinuxCpuAccess : public CpuAccess {
+public:
+  CpuidResult cpuid(uint32_t leaf, uint32_t subleaf) override {
+    CpuidResult r;
+    __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
+    return r;
+  }
+
+  uint64_t rdtsc() override { return __rdtsc(); }
+
+  void spin(int ms) override {
+    if (ms <= 0)
+      return;
+    auto start = std::chrono::steady_clock::now();
+    auto interval = std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() - start < interval) {
+    }
+  }
+
+  bool setPrivilege(const char *name, bool enable) override {
+    if (!name || std::strcmp(name, DEBUG_PRIVILEGE) != 0)
+      return false;
+    if (!enable)
+      return true;
+    int fd = openMsrDevice();
+    if (fd < 0)
+      return false;
+    ::close(fd);
+    return true;
+  }
+
+  bool readMsr(uint32_t msr, uint64_t *value) override {
+    int fd = openMsrDevice();
+    if (fd < 0)
+      return false;
+    uint64_t v = 0;
+    bool ok = ::pread(fd, &v, sizeof v, msr) == sizeof v;
+    ::close(fd);
+    if (ok)
+      *value = v;
+    return ok;
+  }
+
+  bool writePort(uint16_t port, uint32_t value) override {
+    if (ioperm(port, 4, 1) != 0)
+      return false;
+    outl(value, port);
+    ioperm(port, 4, 0);
+    return true;
+  }
+
+  bool readPort(uint16_t port, uint32_t *value) override {
+    if (ioperm(port, 4, 1) != 0)
+      return false;
+    *value = inl(port);
+    ioperm(port, 4, 0);
+    return true;
+  }
+};
+
+} // namespace
+
+CpuAccess &linuxCpuAccess() {
+  static LinuxCpuAccess instance;
+  return instance;
+}

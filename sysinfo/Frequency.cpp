@@ -1,0 +1,194 @@
+#include "sysinfo/Frequency.h"
+
+#include "platform/Platform.h"
+#include "sysinfo/CpuPrimitives.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <cmath>
+
+std::atomic<int64_t> Fwin{0}, Tcpu_avant{0}, Tcpu_apres{0}, Tcpu{0},
+    Twin_avant{0}, Twin_apres{0}, Twin{0};
+
+namespace {
+
+const uint32_t MSR_APERF = 0xE8;
+const uint64_t FIRST_PROCESSOR = 1;
+
+// Cycles counted by the sampling mode: the actual-performance counter where
+// it is usable, the time-stamp counter otherwise.
+int64_t cycles() {
+  if (m_SystemInfo.bConstantTsc && m_SystemInfo.bAperf)
+    return int64_t(Rdmsr(MSR_APERF));
+  return int64_t(Rdtsc());
+}
+
+int64_t milliseconds() { return int64_t(platform().timeGetTime()); }
+
+// Tcpu / Twin x scale, with Tcpu taken as unsigned: a difference with its
+// sign bit set is a large count, not a negative one. Twin of 0 or less gives
+// no frequency.
+bool frequency(long double scale, double *mhz) {
+  Tcpu = Tcpu_apres - Tcpu_avant;
+  Twin = Twin_apres - Twin_avant;
+  int64_t twin = Twin;
+  if (twin <= 0)
+    return false;
+  long double count = static_cast<long double>(uint64_t(int64_t(Tcpu)));
+  *mhz = double(count / twin * scale);
+  return true;
+}
+
+// Cycles against the performance counter.
+bool performanceFrequency(double *mhz) {
+  return frequency(static_cast<long double>(int64_t(Fwin)) / 1000000.0L, mhz);
+}
+
+// Cycles against the millisecond timer.
+bool millisecondFrequency(double *mhz) {
+  return frequency(1.0L / 1000.0L, mhz);
+}
+
+bool constantTscProcessor(const SystemInfo &info) {
+  if (info.Vendor != VENDOR_INTEL)
+    return false;
+  return (info.Family == 15 && info.Model > 2) ||
+         (info.Family == 6 && info.Model > 13);
+}
+
+int sample(ThreadProc proc, const char *name, bool reportTimeout,
+           unsigned long timeoutMs, const sysinfo::LogLine &log) {
+  Platform &p = platform();
+  ThreadHandle thread = p.createThreadSuspended(proc, nullptr);
+  if (!thread) {
+    log("CreateThread() error.");
+    return 0;
+  }
+  const char *failure = nullptr;
+  if (!p.setThreadAffinityMask(thread, FIRST_PROCESSOR))
+    failure = "SetThreadAffinityMask() error.";
+  else if (!p.setThreadPriority(thread, ThreadPriority::AboveNormal))
+    failure = "SetThreadPriority() error.";
+  else if (p.resumeThread(thread) == RESUME_FAILED)
+    failure = "ResumeThread() error.";
+  if (failure) {
+    // Closing a thread that was never resumed cancels it.
+    p.closeHandle(thread);
+    log(failure);
+    return 0;
+  }
+
+  uint32_t timeout = timeoutMs > UINT32_MAX ? UINT32_MAX : uint32_t(timeoutMs);
+  WaitResult result = p.waitForThread(thread, timeout);
+  p.closeHandle(thread);
+  switch (result) {
+  case WaitResult::Ended:
+    return 1;
+  case WaitResult::TimedOut:
+    if (reportTimeout)
+      log(QString("%1() : WAIT_TIMEOUT").arg(name));
+    return 0;
+  case WaitResult::Failed:
+    log(QString("%1() : WAIT_FAILED").arg(name));
+    return 0;
+  }
+  return 0;
+}
+
+} // namespace
+
+uint32_t ThreadBeginFrequency(void *) {
+  if (!m_SystemInfo.bConstantTsc) {
+    Fwin = platform().performanceFrequency();
+    Twin_avant = platform().performanceCounter();
+    Tcpu_avant = int64_t(Rdtsc());
+  } else if (m_SystemInfo.bAperf) {
+    Tcpu_avant = cycles();
+    Twin_avant = milliseconds();
+  } else {
+    Twin_avant = milliseconds();
+    Tcpu_avant = cycles();
+  }
+  return 0;
+}
+
+uint32_t ThreadEndFrequency(void *) {
+  double mhz = 0;
+  if (!m_SystemInfo.bConstantTsc) {
+    Twin_apres = platform().performanceCounter();
+    Tcpu_apres = int64_t(Rdtsc());
+    if (performanceFrequency(&mhz))
+      m_SystemInfo.Frequency = mhz;
+  } else {
+    Twin_apres = milliseconds();
+    Tcpu_apres = cycles();
+    if (millisecondFrequency(&mhz))
+      m_SystemInfo.Frequency = mhz;
+  }
+  return 0;
+}
+
+namespace sysinfo {
+
+int MeasureFrequency() {
+  SystemInfo &info = m_SystemInfo;
+  Platform &p = platform();
+
+  info.bAperf = 0;
+  info.bConstantTsc = constantTscProcessor(info) ? 1 : 0;
+  if (info.bConstantTsc) {
+    Cpuid(6, 0);
+    if ((i_ecx & 1) && Rdmsr(MSR_APERF) != 0)
+      info.bAperf = 1;
+  }
+  p.sleep(300);
+
+  // First measurement: always the time-stamp counter against the
+  // performance counter.
+  Fwin = p.performanceFrequency();
+  Twin_avant = p.performanceCounter();
+  Tcpu_avant = int64_t(Rdtsc());
+  Wait(100);
+  Twin_apres = p.performanceCounter();
+  Tcpu_apres = int64_t(Rdtsc());
+  double f1 = 0;
+  bool first = performanceFrequency(&f1);
+  if (first)
+    info.Frequency = f1;
+  if (!info.bConstantTsc)
+    return 1;
+
+  // A constant-rate counter does not follow the core clock: measure again
+  // with the sampling mode's own source, and keep it when it differs by
+  // more than 1 %.
+  Wait(200);
+  if (info.bAperf) {
+    Tcpu_avant = cycles();
+    Twin_avant = milliseconds();
+    Wait(400);
+    Twin_apres = milliseconds();
+    Tcpu_apres = cycles();
+  } else {
+    Twin_avant = milliseconds();
+    Tcpu_avant = cycles();
+    Wait(400);
+    Twin_apres = milliseconds();
+    Tcpu_apres = cycles();
+  }
+  double f2 = 0;
+  if (millisecondFrequency(&f2) &&
+      (!first || f1 <= 0 || std::fabs(f2 - f1) / f1 > 0.01))
+    info.Frequency = f2;
+  return 1;
+}
+
+int BeginFrequency(unsigned long timeoutMs, const LogLine &log) {
+  return sample(ThreadBeginFrequency, "BeginFrequency", true, timeoutMs, log);
+}
+
+int EndFrequency(unsigned long timeoutMs, const LogLine &log) {
+  return sample(ThreadEndFrequency, "EndFrequency", false, timeoutMs, log);
+}
+
+QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
+
+} // namespace sysinfo

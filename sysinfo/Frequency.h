@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// Core clock of the first logical processor, in MHz, into
+// m_SystemInfo.Frequency: once at start-up, and as the average since a start
+// sample during a test run.
+
+// Sample globals. Written by the sampling threads, read by the user-interface
+// thread, hence atomic.
+extern std::atomic<int64_t> Fwin;       // performance-counter counts per s
+extern std::atomic<int64_t> Tcpu_avant; // cycles at the start sample
+extern std::atomic<int64_t> Tcpu_apres; // cycles at the end sample
+extern std::atomic<int64_t> Tcpu;
+extern std::atomic<int64_t> Twin_avant; // time at the start sample
+extern std::atomic<int64_t> Twin_apres; // time at the end sample
+extern std::atomic<int64_t> Twin;
+
+// Thread procedures of the start and end samples; run on processor 0.
+uint32_t ThreadBeginFrequency(void *param);
+uint32_t ThreadEndFrequency(void *param);
+
+namespace sysinfo {
+
+// Receives the failure lines meant for the log pane.
+using LogLine = std::function<void(const QString &)>;
+
+// Start-up measurement on the calling thread, which the caller pinned to
+// processor 0; chooses the sampling mode. Always 1.
+int MeasureFrequency();
+// Take a start or end sample on a pinned sampling thread; 1 when it was taken
+// within timeoutMs.
+int BeginFrequency(unsigned long timeoutMs, const LogLine &log);
+int EndFrequency(unsigned long timeoutMs, const LogLine &log);
+
+// "%.1f MHz", as the frequency label shows it.
+QString frequencyText(double mhz);
+
+} // namespace sysinfo

@@ -1,0 +1,212 @@
+#include "sysinfo/SystemSummary.h"
+
+#include "platform/Platform.h"
+#include "sysinfo/CpuPrimitives.h"
+#include "sysinfo/Frequency.h"
+#include "sysinfo/Identification.h"
+
+#include <QLabel>
+#include <QSysInfo>
+
+#include <cstring>
+#include <set>
+
+namespace sysinfo {
+
+namespace {
+
+const uint32_t MSR_TEMPERATURE_TARGET = 0x17;
+
+// Smallest S with 2^S >= count.
+unsigned apicShift(unsigned count) {
+  unsigned s = 0;
+  while ((1u << s) < count)
+    ++s;
+  return s;
+}
+
+ApicInfo apicEntry(uint32_t ebx, unsigned shift, uint8_t coresPerPackage) {
+  if (ebx == 0)
+    return ApicInfo{};
+  uint8_t id = uint8_t(ebx >> 24);
+  uint8_t low = uint8_t(id & ((1u << shift) - 1));
+  return ApicInfo{id, uint8_t(id >> shift),
+                  uint8_t(coresPerPackage > 1 ? low : 0), low};
+}
+
+void countPackages(SystemInfo &info) {
+  // Before any identification the core count is still 0; one core per
+  // package is then the only count that divides.
+  unsigned cores = info.CoresPerPackage ? info.CoresPerPackage : 1;
+  if (info.Vendor == VENDOR_INTEL && info.HyperThreading == 1 &&
+      info.LogicalPerPackage > info.CoresPerPackage) {
+    std::set<uint8_t> packages;
+    for (int i = 0; i < info.LogicalCount; ++i)
+      packages.insert(info.Apic[i].PackageId);
+    info.PackageCount = uint8_t(packages.size());
+    info.HyperThreading =
+        info.LogicalCount == info.PackageCount * cores ? 1 : 2;
+    return;
+  }
+  info.HyperThreading = 0;
+  unsigned packages = info.LogicalCount / cores;
+  if (packages * cores < info.LogicalCount) {
+    ++packages;
+    info.InactiveCores = uint8_t(packages * cores - info.LogicalCount);
+  }
+  info.PackageCount = uint8_t(packages);
+}
+
+void chooseTjMax(SystemInfo &info) {
+  if (info.Vendor != VENDOR_INTEL)
+    return;
+  Cpuid(6, 0);
+  if (!(i_eax & 1))
+    return;
+  if (info.Family == 6 && info.Model == 14) {
+    info.TjMax = 100;
+  } else if (info.Family == 6 && info.Model == 15) {
+    uint32_t high = uint32_t(Rdmsr(MSR_TEMPERATURE_TARGET) >> 32);
+    if (high >= 0x40000 || info.Stepping == 2 || info.Stepping > 6)
+      info.TjMax = 100;
+    else
+      info.TjMax = 85;
+  } else {
+    info.TjMax = 85;
+  }
+}
+
+} // namespace
+
+int InitialiseSystem(uint64_t *processMask, const SystemReport &report) {
+  SystemInfo &info = m_SystemInfo;
+  Platform &p = platform();
+  info = SystemInfo{};
+
+  uint64_t process = 0, system = 0;
+  if (!p.getProcessAffinityMask(&process, &system)) {
+    report.logLine("Get Affinity Mask Error.");
+    return 0;
+  }
+  *processMask = process;
+  if (process == 0 || system == 0 || process != system) {
+    report.warning("Vorsk ne peut accéder à tous les processeurs logiques !");
+    return 0;
+  }
+  int logical = 64 - __builtin_clzll(process);
+  if (logical > MAX_LOGICAL) {
+    report.warning(
+        "Votre systeme possède un nombre incorrect de processeurs logique.");
+    return 0;
+  }
+  info.LogicalCount = uint8_t(logical);
+
+  unsigned shift = 0;
+  for (int i = 0; i < logical; ++i) {
+    if (!p.setProcessAffinityMask(uint64_t(1) << i)) {
+      report.logLine("SetProcessAffinityMask Error.");
+      continue;
+    }
+    p.sleep(16);
+    if (i == 0) {
+      CheckCpuType();
+      MeasureFrequency();
+      CheckInstructions();
+      CpuCount();
+      shift = apicShift(info.LogicalPerPackage);
+    }
+    Cpuid(1, 0);
+    info.Apic[i] = apicEntry(i_ebx, shift, info.CoresPerPackage);
+  }
+  if (!p.setProcessAffinityMask(process))
+    report.logLine("SetProcessAffinityMask Error.");
+
+  countPackages(info);
+  chooseTjMax(info);
+  return 1;
+}
+
+QString windowTitle() {
+  return QString("Vorsk 1.0.4 (%1)").arg(QSysInfo::prettyProductName());
+}
+
+QString instructionsText(uint16_t instructions) {
+  if (instructions == INS_FPU)
+    return "FPU x87";
+  static const struct {
+    uint16_t bit;
+    const char *text;
+  } pieces[] = {
+      {INS_MMX, "MMX"},        {INS_3DNOW, ", 3DNow!"},
+      {INS_SSE, ", SSE"},      {INS_SSE2, ", SSE2"},
+      {INS_SSE3, ", SSE3"},    {INS_SSSE3, ", SSSE3"},
+      {INS_SSE4A, ", SSE4a"},  {INS_SSE41, ", SSE4.1"},
+      {INS_SSE42, ", SSE4.2"}, {INS_X86_64, ", x86-64"},
+  };
+  QString text;
+  for (const auto &piece : pieces)
+    if (instructions & piece.bit)
+      text += piece.text;
+  return text;
+}
+
+QString cacheL2Text(const SystemInfo &info) {
+  if (info.L2Size == 0)
+    return QString();
+  if (info.CoresPerPackage > 1)
+    return QString::asprintf("%d x %dKo", int(info.L2PerPackage),
+                             int(info.L2Size));
+  return QString::asprintf("%dKo", int(info.L2Size));
+}
+
+QString configurationText(const SystemInfo &info) {
+  QString text =
+      info.PackageCount == 1
+          ? QString("1 Processeur")
+          : QString::asprintf("%d Processeurs", int(info.PackageCount));
+  switch (info.CoresPerPackage) {
+  case 1:
+    text += " Monocore";
+    break;
+  case 2:
+    text += " Dualcore";
+    break;
+  case 3:
+    text += " Tricore";
+    break;
+  case 4:
+    text += " Quadcore";
+    break;
+  default:
+    text += " Multicore";
+  }
+  if (info.HyperThreading == 2)
+    text += " HT On";
+  else if (info.HyperThreading == 1)
+    text += " HT Off";
+  if (info.InactiveCores == 1)
+    text += " (1 core inactif)";
+  else if (info.InactiveCores > 1)
+    text += QString::asprintf(" (%d cores inactifs)", int(info.InactiveCores));
+  return text;
+}
+
+QString processorNameText(const SystemInfo &info) {
+  return QString::fromLatin1(
+      info.ProcessorName,
+      int(strnlen(info.ProcessorName, sizeof info.ProcessorName)));
+}
+
+void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
+                      QLabel *cacheL2, QLabel *configuration) {
+  const SystemInfo &info = m_SystemInfo;
+  name->setText(processorNameText(info));
+  instructions->setText(instructionsText(info.Instructions));
+  frequency->setText(frequencyText(info.Frequency));
+  QString cache = cacheL2Text(info);
+  if (!cache.isEmpty())
+    cacheL2->setText(cache);
+  configuration->setText(configurationText(info));
+}
+
+} // namespace sysinfo

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "sysinfo/SystemInfo.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+
+namespace sysinfo {
+
+// Where the identification reports: a line for the log pane, or a warning
+// box.
+struct SystemReport {
+  std::function<void(const QString &)> logLine;
+  std::function<void(const QString &)> warning;
+};
+
+// Identifies the whole machine into m_SystemInfo, visiting every logical
+// processor by pinning the calling thread to it. processMask receives the
+// process affinity mask. 1 when the identification ran to its end, 0 when an
+// affinity check stopped it.
+int InitialiseSystem(uint64_t *processMask, const SystemReport &report);
+
+// "Vorsk 1.0.4 (<running system>)".
+QString windowTitle();
+QString instructionsText(uint16_t instructions);
+// Empty (label left as it is) when the L2 size is unknown.
+QString cacheL2Text(const SystemInfo &info);
+QString configurationText(const SystemInfo &info);
+QString processorNameText(const SystemInfo &info);
+
+// The five labels of the system group, in their order.
+void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
+                      QLabel *cacheL2, QLabel *configuration);
+
+} // namespace sysinfo

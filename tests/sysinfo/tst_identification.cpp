@@ -1,0 +1,279 @@
+#include "RecordedMachine.h"
+
+#include "sysinfo/Identification.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+using Sig = RecordedProcessor;
+
+class TestIdentification : public QObject {
+  Q_OBJECT
+private slots:
+  void init() { m_SystemInfo = SystemInfo{}; }
+  void cpuType_data();
+  void cpuType();
+  void brandString_data();
+  void brandString();
+  void instructions_data();
+  void instructions();
+  void cpuCount_data();
+  void cpuCount();
+};
+
+void TestIdentification::cpuType_data() {
+  QTest::addColumn<Recording>("record");
+  QTest::addColumn<QByteArray>("name");
+  QTest::addColumn<int>("vendor");
+  QTest::addColumn<int>("family");
+  QTest::addColumn<int>("model");
+  QTest::addColumn<int>("stepping");
+  QTest::addColumn<int>("l2Size");
+
+  QTest::newRow("AMD without brand leaves")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("AuthenticAMD", 1);
+           setLeaf1(c, Sig::signature(6, 4, 2), 0, 0, 0);
+           c.setLeaf(0x80000000, 0, {0x80000001, 0, 0, 0});
+         })
+      << QByteArray("AuthenticAMD Family 6 Model 4 Stepping 2") << 2 << 6 << 4
+      << 2 << 0;
+  QTest::newRow("highest basic leaf 0") << Recording([](RecordedProcessor &c) {
+    c.setVendor("GenuineIntel", 0);
+    setLeaf1(c, Sig::signature(5, 2, 1), 0, 0, 0);
+  }) << QByteArray(" Unknown CPU Family 5 Model 2 Stepping 1")
+                                        << 0 << 5 << 2 << 1 << 0;
+  QTest::newRow("Intel brand index 8") << Recording([](RecordedProcessor &c) {
+    c.setVendor("GenuineIntel", 2);
+    setLeaf1(c, Sig::signature(15, 1, 2), 8, 0, 0);
+  }) << QByteArray("Intel(R) Pentium(R) 4 processor")
+                                       << 1 << 15 << 1 << 2 << 0;
+  QTest::newRow("Intel brand index 16") << Recording([](RecordedProcessor &c) {
+    c.setVendor("GenuineIntel", 2);
+    setLeaf1(c, Sig::signature(6, 8, 3), 16, 0, 0);
+  }) << QByteArray("Intel(R) Processor Family 6 Model 8 Stepping 3")
+                                        << 1 << 6 << 8 << 3 << 0;
+  QTest::newRow("two-digit model and stepping cut to 47 characters")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 2);
+           setLeaf1(c, Sig::signature(15, 15, 11), 0, 0, 0);
+         })
+      << QByteArray("Intel(R) Processor Family 15 Model 15 Stepping ") << 1
+      << 15 << 15 << 11 << 0;
+  QTest::newRow("family 15 with extended family")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 5);
+           setLeaf1(c, Sig::signature(15, 2, 9, 1), 0, 0, 0);
+           c.setBrandString("Intel(R) Pentium(R) 4 CPU 2.80GHz");
+         })
+      << QByteArray("Intel(R) Pentium(R) 4 CPU 2.80GHz") << 1 << 15 << 2 << 9
+      << 0;
+  QTest::newRow("model 0x17") << Recording([](RecordedProcessor &c) {
+    c.setVendor("GenuineIntel", 10);
+    setLeaf1(c, Sig::signature(6, 7, 6, 0, 1), 0, 0, 0);
+    c.setBrandString("              Intel(R) Core(TM)2 Duo CPU");
+  }) << QByteArray(" Intel(R) Core(TM)2 Duo CPU")
+                              << 1 << 6 << 7 << 6 << 0;
+  QTest::newRow("leaf 2 with 0x43 then 0x44")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 2);
+           setLeaf1(c, Sig::signature(6, 13, 6), 22, 0, 0);
+           c.setLeaf(2, 0, {0x01, 0, 0, 0x00004344});
+         })
+      << QByteArray("Intel(R) Pentium(R) M processor") << 1 << 6 << 13 << 6
+      << 1024;
+  QTest::newRow("leaf 2: the later descriptor overrides")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 2);
+           setLeaf1(c, Sig::signature(6, 13, 6), 22, 0, 0);
+           c.setLeaf(2, 0, {0x01, 0x45, 0x45, 0x44000043});
+         })
+      << QByteArray("Intel(R) Pentium(R) M processor") << 1 << 6 << 13 << 6
+      << 512;
+  QTest::newRow("leaf 2 without a known descriptor")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 2);
+           setLeaf1(c, Sig::signature(6, 13, 6), 22, 0, 0);
+           c.setLeaf(2, 0, {0x01, 0, 0, 0x01020304});
+         })
+      << QByteArray("Intel(R) Pentium(R) M processor") << 1 << 6 << 13 << 6
+      << 0;
+  QTest::newRow("leaf 0x80000006 against leaf 2")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 10);
+           setLeaf1(c, Sig::signature(6, 15, 11), 0, 0, 0);
+           c.setBrandString("Intel(R) Core(TM)2 CPU", 0x80000008);
+           c.setLeaf(2, 0, {0x01, 0, 0, 0x00000045});
+           c.setLeaf(0x80000006, 0, {0, 0, 4096u << 16 | 0x6040, 0});
+         })
+      << QByteArray("Intel(R) Core(TM)2 CPU") << 1 << 6 << 15 << 11 << 4096;
+}
+
+void TestIdentification::cpuType() {
+  QFETCH(Recording, record);
+  QFETCH(QByteArray, name);
+  RecordedMachine m;
+  record(m.cpu);
+
+  QCOMPARE(sysinfo::CheckCpuType(), 1);
+  QCOMPARE(QByteArray(m_SystemInfo.ProcessorName), name);
+  QTEST(int(m_SystemInfo.Vendor), "vendor");
+  QTEST(int(m_SystemInfo.Family), "family");
+  QTEST(int(m_SystemInfo.Model), "model");
+  QTEST(int(m_SystemInfo.Stepping), "stepping");
+  QTEST(int(m_SystemInfo.L2Size), "l2Size");
+  QCOMPARE(m_SystemInfo.ProcessorName[47], '\0');
+}
+
+void TestIdentification::brandString_data() {
+  QTest::addColumn<QByteArray>("raw");
+  QTest::addColumn<QByteArray>("normalised");
+  QTest::newRow("right-aligned keeps one leading space")
+      << QByteArray(14, ' ') + "Intel(R) Pentium(R) 4 CPU 3.00GHz"
+      << QByteArray(" Intel(R) Pentium(R) 4 CPU 3.00GHz");
+  QTest::newRow("engineering sample")
+      << QByteArray("Genuine Intel(R) CPU") + QByteArray(11, ' ') +
+             "0000 @ 2.40GHz"
+      << QByteArray("Genuine Intel(R) CPU ES @ 2.40GHz");
+  QTest::newRow("trailing spaces")
+      << QByteArray("Intel(R) Xeon(TM) CPU 3.00GHz  ")
+      << QByteArray("Intel(R) Xeon(TM) CPU 3.00GHz");
+  QTest::newRow("A 0B") << QByteArray("A 0B") << QByteArray("A ESB");
+  QTest::newRow("inner runs folded") << QByteArray("AMD   Athlon(tm)    64")
+                                     << QByteArray("AMD Athlon(tm) 64");
+  QTest::newRow("only spaces") << QByteArray(47, ' ') << QByteArray();
+  QTest::newRow("48 characters without terminator")
+      << QByteArray(48, 'x') << QByteArray(47, 'x');
+  QTest::newRow("byte 47 is never read")
+      << QByteArray(46, 'y') + " z" << QByteArray(46, 'y');
+}
+
+void TestIdentification::brandString() {
+  QFETCH(QByteArray, raw);
+  QFETCH(QByteArray, normalised);
+  char name[48];
+  std::memset(name, 0x55, sizeof name);
+  std::memcpy(name, raw.constData(), std::min<size_t>(raw.size(), 48));
+  if (raw.size() < 48)
+    name[raw.size()] = 0;
+  sysinfo::SetCorrectBrandString(name);
+  QCOMPARE(QByteArray(name), normalised);
+  for (int i = normalised.size(); i < 48; ++i)
+    QCOMPARE(name[i], '\0');
+}
+
+void TestIdentification::instructions_data() {
+  QTest::addColumn<QByteArray>("vendor");
+  QTest::addColumn<uint>("ecx1");
+  QTest::addColumn<uint>("edx1");
+  QTest::addColumn<uint>("highestExtended");
+  QTest::addColumn<uint>("ecxExt");
+  QTest::addColumn<uint>("edxExt");
+  QTest::addColumn<int>("result");
+  QTest::addColumn<int>("expected");
+
+  const uint edxAll = 1u | 1u << 23 | 1u << 25 | 1u << 26;
+  const uint ecxAll = 1u | 1u << 9 | 1u << 19 | 1u << 20;
+  const uint extEdx = 1u << 29 | 1u << 31;
+  QTest::newRow("Intel with everything")
+      << QByteArray("GenuineIntel") << ecxAll << edxAll << 0x80000008u
+      << (1u << 6) << extEdx << 1
+      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_SSSE3 |
+             INS_SSE41 | INS_SSE42 | INS_X86_64);
+  QTest::newRow("AMD: SSSE3 and SSE4.x not recorded, 3DNow! and SSE4a are")
+      << QByteArray("AuthenticAMD") << ecxAll << edxAll << 0x80000008u
+      << (1u << 6) << extEdx << 1
+      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_3DNOW |
+             INS_SSE4A | INS_X86_64);
+  QTest::newRow("no extended leaves")
+      << QByteArray("AuthenticAMD") << 0u << edxAll << 0x80000000u << 0u
+      << extEdx << 0 << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2);
+}
+
+void TestIdentification::instructions() {
+  QFETCH(QByteArray, vendor);
+  QFETCH(uint, ecx1);
+  QFETCH(uint, edx1);
+  QFETCH(uint, highestExtended);
+  QFETCH(uint, ecxExt);
+  QFETCH(uint, edxExt);
+  RecordedMachine m;
+  m.cpu.setVendor(vendor.toStdString(), 1);
+  setLeaf1(m.cpu, 0, 0, ecx1, edx1);
+  m.cpu.setLeaf(0x80000000, 0, {highestExtended, 0, 0, 0});
+  m.cpu.setLeaf(0x80000001, 0, {0, 0, ecxExt, edxExt});
+  sysinfo::CheckCpuType();
+
+  QTEST(sysinfo::CheckInstructions(), "result");
+  QTEST(int(m_SystemInfo.Instructions), "expected");
+}
+
+void TestIdentification::cpuCount_data() {
+  QTest::addColumn<Recording>("record");
+  QTest::addColumn<int>("hyperThreading");
+  QTest::addColumn<int>("logicalPerPackage");
+  QTest::addColumn<int>("coresPerPackage");
+  QTest::addColumn<int>("l2PerPackage");
+
+  QTest::newRow("AMD dual core") << Recording([](RecordedProcessor &c) {
+    c.setVendor("AuthenticAMD", 1);
+    setLeaf1(c, 0, 2u << 16, 0, 1u << 28);
+  }) << 1 << 2 << 2 << 2;
+  QTest::newRow("Intel, two logical per package, highest leaf 2")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 2);
+           setLeaf1(c, 0, 2u << 16, 0, 1u << 28);
+         })
+      << 1 << 2 << 1 << 1;
+  QTest::newRow("Intel dual core with a shared L2")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 10);
+           setLeaf1(c, 0, 2u << 16, 0, 1u << 28);
+           c.setLeaf(4, 0, cacheLeaf(1, 1, 1, 2));
+           c.setLeaf(4, 1, cacheLeaf(2, 1, 1, 2));
+           c.setLeaf(4, 2, cacheLeaf(3, 2, 2, 2));
+         })
+      << 1 << 2 << 2 << 1;
+  QTest::newRow("Intel quad core with two L2, the last L2 sub-leaf wins")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 10);
+           setLeaf1(c, 0, 4u << 16, 0, 1u << 28);
+           c.setLeaf(4, 0, cacheLeaf(3, 2, 4, 1));
+           c.setLeaf(4, 1, cacheLeaf(3, 2, 2, 4));
+           c.setLeaf(4, 2, cacheLeaf(3, 3, 4, 4));
+         })
+      << 1 << 4 << 4 << 2;
+  QTest::newRow("Intel L2 shared by more than the package counts")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 11);
+           setLeaf1(c, 0, 2u << 16, 0, 1u << 28);
+           c.setLeaf(4, 0, cacheLeaf(3, 2, 4, 2));
+         })
+      << 1 << 2 << 2 << 1;
+  QTest::newRow("endless cache sub-leaves")
+      << Recording([](RecordedProcessor &c) {
+           c.setVendor("GenuineIntel", 11);
+           setLeaf1(c, 0, 2u << 16, 0, 0);
+           for (uint32_t s = 0; s < 200; ++s)
+             c.setLeaf(4, s, cacheLeaf(3, 2, 1, 2));
+         })
+      << 0 << 2 << 2 << 2;
+}
+
+void TestIdentification::cpuCount() {
+  QFETCH(Recording, record);
+  RecordedMachine m;
+  record(m.cpu);
+  sysinfo::CheckCpuType();
+
+  QCOMPARE(sysinfo::CpuCount(), 1);
+  QTEST(int(m_SystemInfo.HyperThreading), "hyperThreading");
+  QTEST(int(m_SystemInfo.LogicalPerPackage), "logicalPerPackage");
+  QTEST(int(m_SystemInfo.CoresPerPackage), "coresPerPackage");
+  QTEST(int(m_SystemInfo.L2PerPackage), "l2PerPackage");
+}
+
+QTEST_GUILESS_MAIN(TestIdentification)
+#include "tst_identification.moc"

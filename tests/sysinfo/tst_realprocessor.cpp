@@ -1,0 +1,95 @@
+#include "sysinfo/CpuPrimitives.h"
+#include "sysinfo/SystemSummary.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QtTest>
+
+// The real processor of this machine against what the kernel reports.
+// Nothing here writes a register or a port.
+class TestRealProcessor : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase();
+  void identificationMatchesTheKernel();
+  void waitSpinsForTheWholeInterval();
+
+private:
+  QMap<QString, QString> first_; // fields of the first processor
+  int processors_ = 0;
+};
+
+void TestRealProcessor::initTestCase() {
+  QFile file("/proc/cpuinfo");
+  QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+  for (const QString &line : QString::fromUtf8(file.readAll()).split('\n')) {
+    int colon = line.indexOf(':');
+    if (colon < 0)
+      continue;
+    QString key = line.left(colon).trimmed();
+    if (key == "processor")
+      ++processors_;
+    if (processors_ == 1 && !first_.contains(key))
+      first_[key] = line.mid(colon + 1).trimmed();
+  }
+  QVERIFY(processors_ > 0);
+}
+
+void TestRealProcessor::identificationMatchesTheKernel() {
+  QStringList problems;
+  sysinfo::SystemReport report{[&](const QString &l) { problems << l; },
+                               [&](const QString &w) { problems << w; }};
+  uint64_t mask = 0;
+  int result = sysinfo::InitialiseSystem(&mask, report);
+  if (problems.contains(
+          "Vorsk ne peut accéder à tous les processeurs logiques !"))
+    QSKIP("this test runs with a narrowed affinity mask");
+  QCOMPARE(problems, QStringList());
+  QCOMPARE(result, 1);
+
+  QCOMPARE(int(m_SystemInfo.LogicalCount), processors_);
+  QCOMPARE(sysinfo::processorNameText(m_SystemInfo).simplified(),
+           first_["model name"].simplified());
+
+  const QStringList flags = first_["flags"].split(' ');
+  const bool intel = first_["vendor_id"] == "GenuineIntel";
+  const bool amd = first_["vendor_id"] == "AuthenticAMD";
+  const struct {
+    const char *flag;
+    uint16_t bit;
+    bool applies;
+  } table[] = {
+      {"fpu", INS_FPU, true},       {"mmx", INS_MMX, true},
+      {"sse", INS_SSE, true},       {"sse2", INS_SSE2, true},
+      {"pni", INS_SSE3, true},      {"lm", INS_X86_64, true},
+      {"ssse3", INS_SSSE3, intel},  {"sse4_1", INS_SSE41, intel},
+      {"sse4_2", INS_SSE42, intel}, {"3dnow", INS_3DNOW, amd},
+      {"sse4a", INS_SSE4A, amd},
+  };
+  uint16_t expected = 0;
+  for (const auto &row : table)
+    if (row.applies && flags.contains(row.flag))
+      expected |= row.bit;
+  QCOMPARE(int(m_SystemInfo.Instructions), int(expected));
+
+  // The clock is measured, not read: it only has to be of the right order.
+  double kernelMHz = first_["cpu MHz"].toDouble();
+  QVERIFY(m_SystemInfo.Frequency > 0);
+  if (kernelMHz > 0)
+    QVERIFY2(qAbs(m_SystemInfo.Frequency - kernelMHz) < 0.25 * kernelMHz,
+             qPrintable(QString::number(m_SystemInfo.Frequency)));
+}
+
+void TestRealProcessor::waitSpinsForTheWholeInterval() {
+  QElapsedTimer timer;
+  timer.start();
+  Wait(0);
+  QVERIFY(timer.elapsed() < 20);
+  timer.restart();
+  Wait(30);
+  QVERIFY(timer.elapsed() >= 30);
+}
+
+QTEST_GUILESS_MAIN(TestRealProcessor)
+#include "tst_realprocessor.moc"

@@ -1,0 +1,266 @@
+#include "RecordedMachine.h"
+
+#include "sysinfo/SystemSummary.h"
+
+#include <QLabel>
+#include <QSysInfo>
+#include <QtTest>
+
+using Op = FakePlatform::Op;
+
+namespace {
+
+void intelWithThreads(RecordedProcessor &c, uint32_t highestLeaf,
+                      unsigned logicalPerPackage) {
+  c.setVendor("GenuineIntel", highestLeaf);
+  setLeaf1(c, RecordedProcessor::signature(15, 4, 1), logicalPerPackage << 16,
+           0, 1u << 28);
+  c.setBrandString("Intel(R) Pentium(R) 4 CPU 3.00GHz");
+}
+
+void amdCores(RecordedProcessor &c, unsigned cores) {
+  c.setVendor("AuthenticAMD", 1);
+  setLeaf1(c, RecordedProcessor::signature(15, 11, 1), cores << 16, 0,
+           1u << 28);
+  c.setBrandString("AMD Athlon(tm) 64 X2 Dual Core Processor 4200+");
+}
+
+struct Outcome {
+  QStringList log;
+  QStringList warnings;
+  sysinfo::SystemReport report{[this](const QString &l) { log << l; },
+                               [this](const QString &w) { warnings << w; }};
+};
+
+} // namespace
+
+class TestSystemSummary : public QObject {
+  Q_OBJECT
+private slots:
+  void configuration_data();
+  void configuration();
+  void apicTable();
+  void tjMax_data();
+  void tjMax();
+  void instructionsText_data();
+  void instructionsText();
+  void labels();
+};
+
+void TestSystemSummary::configuration_data() {
+  QTest::addColumn<Recording>("record");
+  QTest::addColumn<quint64>("processMask");
+  QTest::addColumn<quint64>("systemMask");
+  QTest::addColumn<int>("failingOp");
+  QTest::addColumn<int>("failingCall");
+  QTest::addColumn<int>("result");
+  QTest::addColumn<int>("logical");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QStringList>("log");
+  QTest::addColumn<QStringList>("warnings");
+  const QStringList none;
+  const QString narrowed =
+      "Vorsk ne peut accéder à tous les processeurs logiques !";
+
+  QTest::newRow("dual-core AMD")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); }) << quint64(0x3)
+      << quint64(0x3) << -1 << 0 << 1 << 2 << "1 Processeur Dualcore" << none
+      << none;
+  QTest::newRow("Hyper-Threading on, one core")
+      << Recording([](RecordedProcessor &c) {
+           intelWithThreads(c, 2, 2);
+           c.setApicId(0, 0);
+           c.setApicId(1, 1);
+         })
+      << quint64(0x3) << quint64(0x3) << -1 << 0 << 1 << 2
+      << "1 Processeur Monocore HT On" << none << none;
+  QTest::newRow("Hyper-Threading off in the firmware")
+      << Recording([](RecordedProcessor &c) { intelWithThreads(c, 2, 2); })
+      << quint64(0x1) << quint64(0x1) << -1 << 0 << 1 << 1
+      << "1 Processeur Monocore HT Off" << none << none;
+  QTest::newRow("two packages of two cores with Hyper-Threading")
+      << Recording([](RecordedProcessor &c) {
+           intelWithThreads(c, 4, 4);
+           c.setLeaf(4, 0, cacheLeaf(3, 2, 2, 2));
+           for (int i = 0; i < 8; ++i)
+             c.setApicId(i, uint8_t(i));
+         })
+      << quint64(0xFF) << quint64(0xFF) << -1 << 0 << 1 << 8
+      << "2 Processeurs Dualcore HT On" << none << none;
+  QTest::newRow("three of four cores visible")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 4); }) << quint64(0x7)
+      << quint64(0x7) << -1 << 0 << 1 << 3
+      << "1 Processeur Quadcore (1 core inactif)" << none << none;
+  QTest::newRow("two of four cores visible")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 4); }) << quint64(0x3)
+      << quint64(0x3) << -1 << 0 << 1 << 2
+      << "1 Processeur Quadcore (2 cores inactifs)" << none << none;
+  QTest::newRow("narrowed process mask")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); }) << quint64(0x1)
+      << quint64(0x3) << -1 << 0 << 0 << 0 << "0 Processeurs Multicore" << none
+      << QStringList{narrowed};
+  QTest::newRow("more than 32 processors")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); })
+      << quint64(0x1FFFFFFFF) << quint64(0x1FFFFFFFF) << -1 << 0 << 0 << 0
+      << "0 Processeurs Multicore" << none
+      << QStringList{"Votre systeme possède un nombre incorrect de processeurs "
+                     "logique."};
+  QTest::newRow("affinity masks unreadable")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); }) << quint64(0x3)
+      << quint64(0x3) << int(Op::GetProcessAffinityMask) << 0 << 0 << 0
+      << "0 Processeurs Multicore" << QStringList{"Get Affinity Mask Error."}
+      << none;
+  QTest::newRow("first processor cannot be pinned")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); }) << quint64(0x3)
+      << quint64(0x3) << int(Op::SetProcessAffinityMask) << 0 << 1 << 2
+      << "2 Processeurs Multicore"
+      << QStringList{"SetProcessAffinityMask Error."} << none;
+  QTest::newRow("full mask cannot be restored")
+      << Recording([](RecordedProcessor &c) { amdCores(c, 2); }) << quint64(0x3)
+      << quint64(0x3) << int(Op::SetProcessAffinityMask) << 2 << 1 << 2
+      << "1 Processeur Dualcore" << QStringList{"SetProcessAffinityMask Error."}
+      << none;
+}
+
+void TestSystemSummary::configuration() {
+  QFETCH(Recording, record);
+  QFETCH(quint64, processMask);
+  QFETCH(quint64, systemMask);
+  QFETCH(int, failingOp);
+  QFETCH(int, failingCall);
+  RecordedMachine m;
+  record(m.cpu);
+  m.fake.processMask = processMask;
+  m.fake.systemMask = systemMask;
+  if (failingOp >= 0)
+    m.fake.failCall(Op(failingOp), failingCall);
+  m_SystemInfo.Frequency = 99; // cleared by the identification
+
+  Outcome out;
+  uint64_t mask = 0;
+  QTEST(sysinfo::InitialiseSystem(&mask, out.report), "result");
+  QTEST(int(m_SystemInfo.LogicalCount), "logical");
+  QTEST(sysinfo::configurationText(m_SystemInfo), "text");
+  QTEST(out.log, "log");
+  QTEST(out.warnings, "warnings");
+  if (out.warnings.isEmpty() && out.log.isEmpty()) {
+    QCOMPARE(mask, uint64_t(processMask));
+    std::vector<uint64_t> visits;
+    for (uint64_t bit = 1; bit <= processMask; bit <<= 1)
+      visits.push_back(bit);
+    visits.push_back(processMask);
+    QCOMPARE(m.fake.affinityHistory, visits);
+    QVERIFY(m_SystemInfo.Frequency > 0);
+  }
+  if (!out.warnings.isEmpty())
+    QCOMPARE(m_SystemInfo.Frequency, 0.0);
+}
+
+void TestSystemSummary::apicTable() {
+  RecordedMachine m;
+  intelWithThreads(m.cpu, 4, 4);
+  m.cpu.setLeaf(4, 0, cacheLeaf(3, 2, 2, 2));
+  const uint8_t ids[] = {0, 1, 2, 3, 4, 5, 6, 7};
+  for (int i = 0; i < 8; ++i)
+    m.cpu.setApicId(i, ids[7 - i]);
+  m.fake.processMask = m.fake.systemMask = 0xFF;
+  Outcome out;
+  uint64_t mask = 0;
+  sysinfo::InitialiseSystem(&mask, out.report);
+
+  // Four logical processors per package: two bits of the APIC id.
+  const ApicInfo &first = m_SystemInfo.Apic[0];
+  QCOMPARE(int(first.ApicId), 7);
+  QCOMPARE(int(first.PackageId), 1);
+  QCOMPARE(int(first.CoreId), 3);
+  QCOMPARE(int(first.LogicalId), 3);
+  const ApicInfo &last = m_SystemInfo.Apic[7];
+  QCOMPARE(int(last.ApicId), 0);
+  QCOMPARE(int(last.PackageId), 0);
+  QCOMPARE(int(m_SystemInfo.PackageCount), 2);
+  QCOMPARE(int(m_SystemInfo.HyperThreading), 2);
+}
+
+void TestSystemSummary::tjMax_data() {
+  QTest::addColumn<int>("vendor");
+  QTest::addColumn<int>("model");
+  QTest::addColumn<int>("stepping");
+  QTest::addColumn<bool>("sensor");
+  QTest::addColumn<qint64>("msr17"); // -1: unreadable
+  QTest::addColumn<int>("tjMax");
+  QTest::newRow("model 15 stepping 11, MSR high half 0")
+      << 1 << 15 << 11 << true << qint64(0) << 100;
+  QTest::newRow("model 15 stepping 6, MSR high half 0")
+      << 1 << 15 << 6 << true << qint64(0) << 85;
+  QTest::newRow("model 15 stepping 2")
+      << 1 << 15 << 2 << true << qint64(0) << 100;
+  QTest::newRow("model 15 stepping 6, MSR high half 0x40000")
+      << 1 << 15 << 6 << true << qint64(0x4000000000000) << 100;
+  QTest::newRow("model 15 stepping 6, MSR unreadable")
+      << 1 << 15 << 6 << true << qint64(-1) << 85;
+  QTest::newRow("model 14") << 1 << 14 << 8 << true << qint64(0) << 100;
+  QTest::newRow("no thermal sensor")
+      << 1 << 15 << 11 << false << qint64(0) << 0;
+  QTest::newRow("AMD") << 2 << 15 << 11 << true << qint64(0) << 0;
+}
+
+void TestSystemSummary::tjMax() {
+  QFETCH(int, vendor);
+  QFETCH(int, model);
+  QFETCH(int, stepping);
+  QFETCH(bool, sensor);
+  QFETCH(qint64, msr17);
+  RecordedMachine m;
+  m.cpu.setVendor(vendor == 1 ? "GenuineIntel" : "AuthenticAMD", 10);
+  setLeaf1(m.cpu,
+           RecordedProcessor::signature(6, unsigned(model), unsigned(stepping)),
+           2u << 16, 0, 0);
+  m.cpu.setLeaf(6, 0, {sensor ? 1u : 0u, 0, 0, 0});
+  if (msr17 >= 0)
+    m.cpu.setMsr(0x17, uint64_t(msr17));
+  Outcome out;
+  uint64_t mask = 0;
+  QCOMPARE(sysinfo::InitialiseSystem(&mask, out.report), 1);
+  QTEST(int(m_SystemInfo.TjMax), "tjMax");
+  QCOMPARE(m.cpu.privilegeHeld, 0);
+}
+
+void TestSystemSummary::instructionsText_data() {
+  QTest::addColumn<int>("bits");
+  QTest::addColumn<QString>("text");
+  QTest::newRow("none") << 0 << "";
+  QTest::newRow("x87 alone") << int(INS_FPU) << "FPU x87";
+  QTest::newRow("typical 64-bit processor")
+      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_X86_64)
+      << "MMX, SSE, SSE2, SSE3, x86-64";
+  QTest::newRow("every extension")
+      << 0x7FF
+      << "MMX, 3DNow!, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, x86-64";
+}
+
+void TestSystemSummary::instructionsText() {
+  QFETCH(int, bits);
+  QTEST(sysinfo::instructionsText(uint16_t(bits)), "text");
+}
+
+void TestSystemSummary::labels() {
+  QCOMPARE(sysinfo::windowTitle(),
+           "Vorsk 1.0.4 (" + QSysInfo::prettyProductName() + ")");
+
+  QLabel name, instructions, frequency, cache("form text"), configuration;
+  m_SystemInfo = SystemInfo{};
+  sysinfo::fillSystemLabels(&name, &instructions, &frequency, &cache,
+                            &configuration);
+  QCOMPARE(name.text(), QString());
+  QCOMPARE(instructions.text(), QString());
+  QCOMPARE(frequency.text(), QString("0.0 MHz"));
+  QCOMPARE(cache.text(), QString("form text"));
+  QCOMPARE(configuration.text(), QString("0 Processeurs Multicore"));
+
+  m_SystemInfo.L2Size = 512;
+  m_SystemInfo.CoresPerPackage = 1;
+  QCOMPARE(sysinfo::cacheL2Text(m_SystemInfo), QString("512Ko"));
+}
+
+QTEST_MAIN(TestSystemSummary)
+#include "tst_systemsummary.moc"
