@@ -2,8 +2,12 @@
 
 #include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
+#include "stress/EngineFiles.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
@@ -77,6 +81,10 @@ Vorsk::Vorsk(QWidget *parent)
 
   InitialiseSystem();
 
+  RunTestArgument = l2KbPerLogical();
+  PrepareEngineCopies(m_SystemInfo.LogicalCount,
+                      QCoreApplication::applicationDirPath());
+
   sysinfo::fillSystemLabels(ui.labelName, ui.labelInstructions,
                             ui.labelFrequency, ui.labelCacheL2,
                             ui.labelConfiguration);
@@ -117,5 +125,7 @@ void Vorsk::on_comboDuration_activated(int index) {
   EndTime = QTime(0, 0, 0).addSecs(seconds);
   ui.barTest->setMaximum(seconds);
 }
+
+void Vorsk::on_pushAbout_clicked() { ShowAbout(); }
 
 void Vorsk::on_pushQuit_clicked() { close(); }

@@ -21,9 +21,11 @@ public:
   explicit Vorsk(QWidget *parent = nullptr);
 
 private slots:
+  void on_pushAbout_clicked();
   void on_comboDuration_activated(int index);
   void on_comboPriority_activated(int index);
   void on_pushQuit_clicked();
+  void ShowAbout();
 
 private:
   friend class VorskTest;
