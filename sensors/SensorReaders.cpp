@@ -1,0 +1,174 @@
+#include "sensors/SensorReaders.h"
+
+#include "platform/Platform.h"
+#include "sensors/SensorSources.h"
+
+#include <cmath>
+
+namespace {
+
+bool plausibleTemperature(double x) { return x > -200 && x < 160; }
+bool plausibleVoltage(double y) { return y > 0.1 && y < 3.3; }
+
+// Sources without plausibility limits still refuse values that are not
+// numbers or infinite: they would poison the mean and trip any limit.
+void keepFinite(double value, double *slot) {
+  if (std::isfinite(value))
+    *slot = value;
+}
+
+void readSysTool(ByteSpan bytes, const QString &t, const QString &v,
+                 double *temperature, double *vcore) {
+  for (const SysToolRecord &r : parseSysTool(bytes)) {
+    if (r.state == 1)
+      continue;
+    if (r.name == t)
+      keepFinite(r.value, temperature);
+    else if (r.name == v)
+      keepFinite(r.value, vcore);
+  }
+}
+
+void readSpeedFan(ByteSpan bytes, int t, int v, double *temperature,
+                  double *vcore) {
+  SpeedFanValues values = parseSpeedFan(bytes);
+  if (t >= 0 && t < values.temperatures.size()) {
+    double x = values.temperatures[t];
+    if (plausibleTemperature(x) && x != 0)
+      *temperature = x;
+  }
+  if (v >= 0 && v < values.voltages.size() &&
+      plausibleVoltage(values.voltages[v]))
+    *vcore = values.voltages[v];
+}
+
+void readEverestSensors(const QVector<EverestSensor> &sensors,
+                        const QString &label, double *slot) {
+  for (const EverestSensor &s : sensors)
+    if (s.label == label)
+      keepFinite(everestValue(s.value), slot);
+}
+
+void readMbm5(ByteSpan bytes, int t, int v, double *temperature,
+              double *vcore) {
+  QVector<Mbm5Slot> slotList = parseMbm5(bytes);
+  if (t >= 0 && t < MBM5_TEMPERATURE_SLOTS && t < slotList.size() &&
+      plausibleTemperature(slotList[t].value))
+    *temperature = slotList[t].value;
+  int k = MBM5_TEMPERATURE_SLOTS + v;
+  if (v >= 0 && v < MBM5_VOLTAGE_SLOTS && k < slotList.size() &&
+      plausibleVoltage(slotList[k].value))
+    *vcore = slotList[k].value;
+}
+
+QString everestText(const QString &value, QString (*format)(double)) {
+  return value == "TRIAL" ? value : format(value.toDouble());
+}
+
+} // namespace
+
+void readLayout(int source, ByteSpan bytes, const QVariant &tempSensor,
+                const QVariant &voltSensor, double *temperature,
+                double *vcore) {
+  switch (source) {
+  case SOURCE_SYSTOOL:
+    readSysTool(bytes, tempSensor.toString(), voltSensor.toString(),
+                temperature, vcore);
+    break;
+  case SOURCE_SPEEDFAN:
+    readSpeedFan(bytes, tempSensor.toInt(), voltSensor.toInt(), temperature,
+                 vcore);
+    break;
+  case SOURCE_EVEREST: {
+    EverestSensors sensors = parseEverest(bytes);
+    readEverestSensors(sensors.temperatures, tempSensor.toString(),
+                       temperature);
+    readEverestSensors(sensors.voltages, voltSensor.toString(), vcore);
+    break;
+  }
+  case SOURCE_MBM5:
+    readMbm5(bytes, tempSensor.toInt(), voltSensor.toInt(), temperature, vcore);
+    break;
+  default:
+    break;
+  }
+}
+
+bool readSharedMemorySource(int source, const QVariant &tempSensor,
+                            const QVariant &voltSensor, double *temperature,
+                            double *vcore) {
+  auto view = platform().openSharedMemory(sharedMemoryName(source));
+  if (!view)
+    return false;
+  readLayout(source, {view->data(), view->size()}, tempSensor, voltSensor,
+             temperature, vcore);
+  return true;
+}
+
+SensorList listLayout(int source, ByteSpan bytes) {
+  SensorList list;
+  list.present = true;
+  switch (source) {
+  case SOURCE_SYSTOOL: {
+    QVector<SysToolRecord> records = parseSysTool(bytes);
+    for (int i = 0; i < records.size(); ++i) {
+      const SysToolRecord &r = records[i];
+      if (r.state != 1 && r.kind == 2)
+        list.temperatures.append({r.name, formatTemperature(r.value), i});
+      else if (r.state != 1 && r.kind == 3)
+        list.voltages.append({r.name, formatVoltage(r.value), i});
+    }
+    break;
+  }
+  case SOURCE_SPEEDFAN: {
+    SpeedFanValues values = parseSpeedFan(bytes);
+    for (int i = 0; i < values.temperatures.size(); ++i) {
+      QString text = formatTemperature(values.temperatures[i]);
+      list.temperatures.append({text, text, i});
+    }
+    for (int i = 0; i < values.voltages.size(); ++i) {
+      QString text = formatVoltage(values.voltages[i]);
+      list.voltages.append({text, text, i});
+    }
+    break;
+  }
+  case SOURCE_EVEREST: {
+    EverestSensors sensors = parseEverest(bytes);
+    for (int i = 0; i < sensors.temperatures.size(); ++i) {
+      const EverestSensor &s = sensors.temperatures[i];
+      list.temperatures.append(
+          {s.label, everestText(s.value, formatTemperature), i});
+    }
+    for (int i = 0; i < sensors.voltages.size(); ++i) {
+      const EverestSensor &s = sensors.voltages[i];
+      list.voltages.append({s.label, everestText(s.value, formatVoltage), i});
+    }
+    break;
+  }
+  case SOURCE_MBM5: {
+    QVector<Mbm5Slot> slotList = parseMbm5(bytes);
+    for (int k = 0; k < slotList.size(); ++k) {
+      const Mbm5Slot &s = slotList[k];
+      if (s.value == MBM5_EMPTY_SLOT)
+        continue;
+      if (k < MBM5_TEMPERATURE_SLOTS)
+        list.temperatures.append({s.name, formatTemperature(s.value), k});
+      else
+        list.voltages.append(
+            {s.name, formatVoltage(s.value), k - MBM5_TEMPERATURE_SLOTS});
+    }
+    break;
+  }
+  default:
+    list.present = false;
+    break;
+  }
+  return list;
+}
+
+SensorList listSharedMemorySource(int source) {
+  auto view = platform().openSharedMemory(sharedMemoryName(source));
+  if (!view)
+    return {};
+  return listLayout(source, {view->data(), view->size()});
+}
