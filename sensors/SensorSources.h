@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The value that stands for a missing temperature or voltage; every layer
 // compares against exactly this value.
 constexpr double NO_READING = 30000;
@@ -24,3 +26,6 @@ const char *sharedMemoryName(int source);
 // The texts a reading is shown with, in the window and in the options.
 QString formatTemperature(double celsius); // "%.1f °C"
 QString formatVoltage(double volts);       // "%.2f V"
+
+// Appends one line to the log pane.
+using AppendLog = std::function<void(const QString &line)>;

@@ -1,0 +1,161 @@
+#include "sensors/ThermalSensors.h"
+
+#include "platform/Platform.h"
+#include "sysinfo/CpuPrimitives.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <memory>
+
+namespace {
+
+using ReadingOwner = std::shared_ptr<IntelCoreReading>;
+
+QString coreName(int processor) {
+  return QString::asprintf("Température Core %d", processor);
+}
+
+int intelTemperatureHere() {
+  return IntelCoreTemperature(Rdmsr(MSR_THERM_STATUS), m_SystemInfo.TjMax);
+}
+
+bool knownProcessor(int processor) {
+  return processor >= 0 && processor < m_SystemInfo.LogicalCount &&
+         processor < MAX_LOGICAL;
+}
+
+int k8TemperatureOf(int processor) {
+  const ApicInfo &apic = m_SystemInfo.Apic[processor];
+  return K8Temperature(ReadK8ThermTrip(
+      K8ConfigAddress(apic.PackageId),
+      K8SelectValue(m_SystemInfo.CoresPerPackage, apic.CoreId)));
+}
+
+// A thread that was never resumed never runs its procedure, so its reading
+// stays with the caller and is released here.
+int abandonThread(ThreadHandle thread, ReadingOwner *owner,
+                  const AppendLog &appendLog, const char *line) {
+  platform().closeHandle(thread);
+  delete owner;
+  appendLog(line);
+  return 0;
+}
+
+SensorList listIntelCores() {
+  SensorList list;
+  list.present = true;
+  uint64_t processMask = 0, systemMask = 0;
+  platform().getProcessAffinityMask(&processMask, &systemMask);
+  int k = 0;
+  for (uint64_t bit = 1; bit != 0 && bit <= processMask; bit <<= 1, ++k) {
+    if (!platform().setProcessAffinityMask(bit))
+      continue;
+    // Lets the scheduler move the thread onto that processor.
+    platform().sleep(16);
+    list.temperatures.append(
+        {coreName(k), formatTemperature(intelTemperatureHere()), k});
+  }
+  platform().setProcessAffinityMask(processMask);
+  return list;
+}
+
+SensorList listK8Cores() {
+  SensorList list;
+  list.present = true;
+  for (int i = 0; knownProcessor(i); ++i)
+    list.temperatures.append(
+        {coreName(i), formatTemperature(k8TemperatureOf(i)), i});
+  return list;
+}
+
+} // namespace
+
+bool IntelSensorAvailable() {
+  Cpuid(6, 0);
+  // TestZwSystemDebugControl overwrites the slots: read them first.
+  uint32_t eax = i_eax, ebx = i_ebx;
+  return (eax & 1) && (ebx & 0xF) && TestZwSystemDebugControl() == 1;
+}
+
+bool K8SensorAvailable() {
+  Cpuid(0x80000007, 0);
+  uint32_t edx = i_edx;
+  return (edx & 8) && TestZwSystemDebugControl() == 1;
+}
+
+int IntelCoreTemperature(uint64_t thermalStatus, int tjMax) {
+  return tjMax - int((thermalStatus >> 16) & 0x7F);
+}
+
+uint32_t K8ConfigAddress(int packageId) {
+  return 0x800003E4u | ((uint32_t(packageId + 0x18) & 0x1F) << 11);
+}
+
+uint32_t K8SelectValue(int coresPerPackage, int coreId) {
+  return coresPerPackage == 2 && coreId == 0 ? 4 : 0;
+}
+
+int K8Temperature(uint32_t raw) { return int((raw >> 16) & 0xFF) - 49; }
+
+uint32_t ThreadIntelCoreTemp(void *param) {
+  std::unique_ptr<ReadingOwner> owner(static_cast<ReadingOwner *>(param));
+  (*owner)->temperature = intelTemperatureHere();
+  return 0;
+}
+
+int ReadIntelCoreSource(int processor, double *temperature, double *vcore,
+                        const AppendLog &appendLog) {
+  if (!IntelSensorAvailable())
+    return 0;
+  auto reading = std::make_shared<IntelCoreReading>();
+  auto *owner = new ReadingOwner(reading);
+  ThreadHandle thread =
+      platform().createThreadSuspended(ThreadIntelCoreTemp, owner);
+  if (!thread) {
+    delete owner;
+    appendLog("CreateThread() error.");
+    return 0;
+  }
+  // Shifting by 32 or more, or by a negative count, is no processor: the
+  // empty mask makes the affinity call fail.
+  uint64_t mask =
+      processor >= 0 && processor < MAX_LOGICAL ? uint64_t(1) << processor : 0;
+  if (!platform().setThreadAffinityMask(thread, mask))
+    return abandonThread(thread, owner, appendLog,
+                         "SetThreadAffinityMask() error.");
+  if (!platform().setThreadPriority(thread, ThreadPriority::AboveNormal))
+    return abandonThread(thread, owner, appendLog,
+                         "SetThreadPriority() error.");
+  if (platform().resumeThread(thread) == RESUME_FAILED)
+    return abandonThread(thread, owner, appendLog, "ResumeThread() error.");
+  // From here the thread owns its reference; after a time-out it may still
+  // write, into the reading it co-owns, which nobody reads any more.
+  switch (platform().waitForThread(thread, INTEL_READING_WAIT_MS)) {
+  case WaitResult::Ended:
+    *temperature = reading->temperature;
+    *vcore = NO_READING;
+    break;
+  case WaitResult::Failed:
+    appendLog("ThreadIntelCoreTemp() : WAIT_FAILED");
+    break;
+  case WaitResult::TimedOut:
+    break;
+  }
+  platform().closeHandle(thread);
+  return 1;
+}
+
+int ReadK8Source(int processor, double *temperature, double *vcore) {
+  if (!K8SensorAvailable() || !knownProcessor(processor))
+    return 0;
+  *temperature = k8TemperatureOf(processor);
+  *vcore = NO_READING;
+  return 1;
+}
+
+SensorList listProcessorSource(int source) {
+  if (source == SOURCE_INTEL && IntelSensorAvailable())
+    return listIntelCores();
+  if (source == SOURCE_K8 && K8SensorAvailable())
+    return listK8Cores();
+  return {};
+}
