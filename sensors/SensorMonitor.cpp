@@ -1,0 +1,101 @@
+#include "sensors/SensorMonitor.h"
+
+#include "sensors/SensorReaders.h"
+#include "sensors/ThermalSensors.h"
+
+#include <QLabel>
+
+void updateStatistics(double x, int n, double *minimum, double *mean,
+                      double *maximum) {
+  if (x < *minimum)
+    *minimum = x;
+  if (x > *maximum)
+    *maximum = x;
+  // A quantity that appears only after other samples were counted starts its
+  // mean with its first value instead of averaging in the no-reading marker.
+  if (*mean == NO_READING)
+    *mean = x;
+  else
+    *mean = (n * *mean + x) / (n + 1);
+}
+
+int SensorMonitor::readSource(const SensorChoice &choice,
+                              const AppendLog &appendLog) {
+  switch (choice.Monitoring) {
+  case SOURCE_SYSTOOL:
+  case SOURCE_SPEEDFAN:
+  case SOURCE_EVEREST:
+  case SOURCE_MBM5:
+    return readSharedMemorySource(choice.Monitoring, choice.TempSensor,
+                                  choice.VoltSensor, &Temperature, &Vcore);
+  case SOURCE_INTEL:
+    return ReadIntelCoreSource(choice.TempSensor.toInt(), &Temperature, &Vcore,
+                               appendLog);
+  case SOURCE_K8:
+    return ReadK8Source(choice.TempSensor.toInt(), &Temperature, &Vcore);
+  default:
+    return 0;
+  }
+}
+
+int SensorMonitor::ReadSensors(const SensorChoice &choice, bool testRunning,
+                               const SensorDisplay &display) {
+  if (!readSource(choice, display.appendLog))
+    return 0;
+  int n = SampleCount;
+  if (Temperature != NO_READING) {
+    if (testRunning)
+      updateStatistics(Temperature, n, &TemperatureMin, &TemperatureAvg,
+                       &TemperatureMax);
+    display.labelTemperature->setText(formatTemperature(Temperature));
+  } else {
+    display.labelTemperature->setText("-");
+  }
+  if (Vcore != NO_READING) {
+    if (testRunning)
+      updateStatistics(Vcore, n, &VcoreMin, &VcoreAvg, &VcoreMax);
+    display.labelVcore->setText(formatVoltage(Vcore));
+  } else {
+    display.labelVcore->setText("-");
+  }
+  if (testRunning && (Temperature != NO_READING || Vcore != NO_READING)) {
+    SampleCount = n + 1;
+    if (choice.ExportTXT)
+      Samples.AddSample(Temperature, Vcore, n, choice.Monitoring);
+  }
+  return 1;
+}
+
+bool SensorMonitor::MaxTempReached(int reading, int MaxTemp,
+                                   bool testRunning) const {
+  return testRunning && MaxTemp >= 0 && reading == 1 &&
+         Temperature != NO_READING && Temperature >= double(MaxTemp);
+}
+
+void SensorMonitor::EndSensorRun(const SensorChoice &choice,
+                                 const AppendLog &appendLog) {
+  if (choice.Monitoring == SOURCE_NONE)
+    return;
+  if (VcoreAvg != NO_READING && VcoreMax >= VcoreMin)
+    appendLog(QString::asprintf("Vcore : %.2f V (%.2f à %.2f)", VcoreAvg,
+                                VcoreMin, VcoreMax));
+  if (TemperatureAvg != NO_READING && TemperatureMax >= TemperatureMin)
+    appendLog(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)",
+                                TemperatureAvg, TemperatureMin,
+                                TemperatureMax));
+  if (choice.ExportTXT)
+    Samples.WriteRemainder(SampleCount, choice.Monitoring);
+  ResetSensors();
+}
+
+void SensorMonitor::ResetSensors() {
+  SampleCount = 0;
+  Vcore = NO_READING;
+  VcoreMin = 3.3;
+  VcoreAvg = NO_READING;
+  VcoreMax = 0.1;
+  Temperature = NO_READING;
+  TemperatureMin = 160;
+  TemperatureAvg = NO_READING;
+  TemperatureMax = -200;
+}
