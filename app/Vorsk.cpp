@@ -105,6 +105,8 @@ Vorsk::Vorsk(QWidget *parent)
 
   if (unsigned(Monitoring) > 6)
     Monitoring = 0;
+  else if (Monitoring != 0)
+    SensorTimer = startTimer(1000);
 }
 
 void Vorsk::on_comboPriority_activated(int index) {

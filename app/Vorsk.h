@@ -2,6 +2,8 @@
 
 #include "ui_Vorsk.h"
 
+#include "sensors/SensorMonitor.h"
+
 #include <QPalette>
 #include <QPoint>
 #include <QSystemTrayIcon>
@@ -14,7 +16,9 @@
 class QAction;
 class QMenu;
 
-class Vorsk : public QWidget {
+// The sensor members (Temperature, Vcore, their statistics, SampleCount and
+// Samples) come from SensorMonitor.
+class Vorsk : public QWidget, public SensorMonitor {
   Q_OBJECT
 
 public:
@@ -29,6 +33,17 @@ private slots:
 
 private:
   friend class VorskTest;
+  friend class VorskSensorsTest;
+
+  // One sensor reading, shown in the labels and, during a run, counted.
+  int GetSensorsValue();
+  // The sensor tick: true when a running test must end because the
+  // temperature reached MaxTemp.
+  bool SensorTick();
+  // The sensor part of ending a run, inside StopTest: summary lines, the
+  // monitoring log's last samples, and the reset.
+  void SensorRunEnded();
+  SensorChoice CurrentSensorChoice() const;
 
   // Machine identification and frequency samples (sysinfo/).
   int CpuCount();

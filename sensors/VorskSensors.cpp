@@ -1,0 +1,31 @@
+#include "app/Vorsk.h"
+
+#include "stress/EngineContract.h"
+#include "stress/ThreadStress.h"
+
+// The main window's side of sensor monitoring.
+
+namespace {
+bool testRunning() { return stopFlagLowByte(&bStopTest) == 0; }
+} // namespace
+
+SensorChoice Vorsk::CurrentSensorChoice() const {
+  return {Monitoring, TempSensor, VoltSensor, ExportTXT};
+}
+
+int Vorsk::GetSensorsValue() {
+  return ReadSensors(
+      CurrentSensorChoice(), testRunning(),
+      {ui.labelTemperature, ui.labelVcore,
+       [this](const QString &line) { ui.textLog->append(line); }});
+}
+
+bool Vorsk::SensorTick() {
+  int reading = GetSensorsValue();
+  return MaxTempReached(reading, MaxTemp, testRunning());
+}
+
+void Vorsk::SensorRunEnded() {
+  EndSensorRun(CurrentSensorChoice(),
+               [this](const QString &line) { ui.textLog->append(line); });
+}
