@@ -29,9 +29,9 @@ enum PriorityClass : uint32_t {
   BELOW_NORMAL_PRIORITY_CLASS = 0x4000,
 };
 
-// A read-only view of a named shared-memory object. Every read is bounded by
-// the mapping's size: a read that does not fit entirely fails and copies
-// nothing.
+// A read-only view of a named shared-memory object, as it was when opened
+// (open it again for fresh values). Every read is bounded by the view's size:
+// a read that does not fit entirely fails and copies nothing.
 class SharedMemoryView {
 public:
   virtual ~SharedMemoryView() = default;

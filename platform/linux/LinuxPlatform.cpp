@@ -2,6 +2,7 @@
 
 #include "platform/linux/LinuxParse.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -9,13 +10,14 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/mman.h>
+#include <sys/mman.h> // shm_open
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -88,23 +90,22 @@ void *threadEntry(void *arg) {
   return nullptr;
 }
 
-class SharedMemoryMapping : public SharedMemoryView {
+// A copy of a shared-memory object taken when it is opened. A mapping would
+// fault (SIGBUS) if the publisher shrank its object while we read it; a copy
+// made with pread just comes out shorter.
+class SharedMemorySnapshot : public SharedMemoryView {
 public:
-  SharedMemoryMapping(void *address, size_t size)
-      : address_(address), size_(size) {}
-  ~SharedMemoryMapping() override {
-    if (size_)
-      munmap(address_, size_);
-  }
-  size_t size() const override { return size_; }
-  const unsigned char *data() const override {
-    return static_cast<const unsigned char *>(address_);
-  }
+  explicit SharedMemorySnapshot(std::vector<unsigned char> bytes)
+      : bytes_(std::move(bytes)) {}
+  size_t size() const override { return bytes_.size(); }
+  const unsigned char *data() const override { return bytes_.data(); }
 
 private:
-  void *address_;
-  size_t size_;
+  std::vector<unsigned char> bytes_;
 };
+
+// No publisher needs more; a larger object is read up to this size.
+constexpr size_t MaxSharedMemorySize = 16 << 20;
 
 class LinuxPlatform : public Platform {
 public:
@@ -359,14 +360,20 @@ public:
     struct stat info {};
     std::unique_ptr<SharedMemoryView> view;
     if (fstat(fd, &info) == 0) {
-      size_t size = size_t(info.st_size);
-      if (size == 0) {
-        view = std::make_unique<SharedMemoryMapping>(nullptr, 0);
-      } else {
-        void *address = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (address != MAP_FAILED)
-          view = std::make_unique<SharedMemoryMapping>(address, size);
+      std::vector<unsigned char> bytes(
+          std::min(size_t(info.st_size), MaxSharedMemorySize));
+      size_t done = 0;
+      while (done < bytes.size()) {
+        ssize_t n =
+            pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR)
+          continue;
+        if (n <= 0)
+          break;
+        done += size_t(n);
       }
+      bytes.resize(done);
+      view = std::make_unique<SharedMemorySnapshot>(std::move(bytes));
     }
     close(fd);
     return view;
