@@ -69,6 +69,9 @@ Vorsk::Vorsk(QWidget *parent)
   ui.labelBar->setText("0.0%");
   ui.barCPU->setValue(80);
 
+  CreateActions();
+  CreateTrayIcon();
+
   resize(settings.value("Size").toSize());
   placeWindow(this, settings.value("Position", QPoint(-1, -1)).toPoint());
 
@@ -107,6 +110,9 @@ Vorsk::Vorsk(QWidget *parent)
     Monitoring = 0;
   else if (Monitoring != 0)
     SensorTimer = startTimer(1000);
+
+  if (AutoStart)
+    StartTest();
 }
 
 void Vorsk::on_comboPriority_activated(int index) {

@@ -6,6 +6,7 @@
 
 #include <QPalette>
 #include <QPoint>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTime>
 #include <QVariant>
@@ -24,16 +25,36 @@ class Vorsk : public QWidget, public SensorMonitor {
 public:
   explicit Vorsk(QWidget *parent = nullptr);
 
+  bool StartTest();
+  // True when the run's average usage was plausible.
+  bool StopTest();
+  // Ends a run on a failure: StopTest, the lines, colour, tool tip, the
+  // window restored, the failure sound and the shutdown rule. The sensor tick
+  // uses it when the temperature limit is reached.
+  void EndRunOnFailure(const QStringList &lines, const char *colour,
+                       const QString &toolTip);
+
 private slots:
   void on_pushAbout_clicked();
   void on_comboDuration_activated(int index);
   void on_comboPriority_activated(int index);
+  void on_pushTest_clicked();
   void on_pushQuit_clicked();
   void ShowAbout();
+  void iconActivated(QSystemTrayIcon::ActivationReason reason);
+
+protected:
+  void timerEvent(QTimerEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
+  void hideEvent(QHideEvent *event) override;
+  void showEvent(QShowEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
 
 private:
   friend class VorskTest;
   friend class VorskSensorsTest;
+  friend class RunTest;
+  friend class WindowEventsTest;
 
   // One sensor reading, shown in the labels and, during a run, counted.
   int GetSensorsValue();
@@ -44,6 +65,21 @@ private:
   // monitoring log's last samples, and the reset.
   void SensorRunEnded();
   SensorChoice CurrentSensorChoice() const;
+
+  void CreateActions();
+  void CreateTrayIcon();
+  void AppendLog(const QString &line);
+  void SetLogColour(const char *colour);
+  void ReportFailure(const QStringList &lines, const char *colour,
+                     const QString &toolTip);
+  void PlaySuccessSound();
+  void PlayFailureSound();
+  void CleanUpTick();
+  void RunTick();
+  void WorkerEnded(int worker, uint32_t code);
+  void ScheduledEnd();
+  void ApplyShutdownRule();
+  void StopWorkers();
 
   // Machine identification and frequency samples (sysinfo/).
   int CpuCount();
@@ -74,5 +110,9 @@ private:
   int TestTimer;
   int SensorTimer;
   QPalette AppPalette;
+  QAction *restoreAction;
+  QAction *quitAction;
+  QMenu *trayIconMenu;
+  QSystemTrayIcon *trayIcon;
   QPoint SavedPos;
 };

@@ -1,0 +1,121 @@
+// The window's life around a run: tray icon and menu, hiding to the tray,
+// resizing and closing.
+
+#include "app/Vorsk.h"
+
+#include "platform/Platform.h"
+#include "settings/SettingsKeys.h"
+#include "stress/EngineContract.h"
+#include "stress/RunMeasure.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFile>
+#include <QMenu>
+#include <QSettings>
+
+namespace {
+// How long closing waits, in all, for the workers to see the stop flag.
+const uint32_t CLOSE_WAIT_MS = 3000;
+const uint32_t SHUTDOWN_DELAY_MS = 5000;
+} // namespace
+
+void Vorsk::CreateActions() {
+  restoreAction = new QAction(tr("&Ouvrir"), this);
+  connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
+  quitAction = new QAction(tr("&Quitter"), this);
+  connect(quitAction, &QAction::triggered, this, &QWidget::close);
+}
+
+void Vorsk::CreateTrayIcon() {
+  // The resources live in a static library: make sure they are registered.
+  Q_INIT_RESOURCE(resources);
+  trayIconMenu = new QMenu(this);
+  trayIconMenu->addAction(restoreAction);
+  trayIconMenu->addSeparator();
+  trayIconMenu->addAction(quitAction);
+  trayIcon = new QSystemTrayIcon(this);
+  trayIcon->setContextMenu(trayIconMenu);
+  trayIcon->setIcon(QIcon(":/Images/icon.png"));
+  trayIcon->setToolTip(TOOLTIP_IDLE);
+  connect(trayIcon, &QSystemTrayIcon::activated, this, &Vorsk::iconActivated);
+}
+
+void Vorsk::iconActivated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::Trigger)
+    showNormal();
+}
+
+void Vorsk::hideEvent(QHideEvent *) {
+  if (!isMinimized() || trayIcon->isVisible())
+    return;
+  trayIcon->show();
+  SavedPos = pos();
+  // Resetting the flags hides the window: off the screen and the task bar.
+  setWindowFlags(Qt::WindowMinimizeButtonHint);
+}
+
+void Vorsk::showEvent(QShowEvent *) {
+  if (!isVisible() || !trayIcon->isVisible())
+    return;
+  trayIcon->hide();
+  move(SavedPos);
+}
+
+void Vorsk::resizeEvent(QResizeEvent *) {
+  const int extra = height() - minimumHeight();
+  ui.textLog->resize(ui.textLog->width(), ui.textLog->minimumHeight() + extra);
+  ui.pushAbout->move(10, height() - 31);
+  ui.pushQuit->move(300, height() - 31);
+  ui.widgetEnd->move(0, height() - 8);
+}
+
+// Workers cannot be killed safely: raise the stop flag, give them a bounded
+// time to return, and leave any still running to the process exit.
+void Vorsk::StopWorkers() {
+  Platform &os = platform();
+  setStopFlagLowByte(&bStopTest, 1);
+  const uint32_t deadline = os.timeGetTime() + CLOSE_WAIT_MS;
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+    ThreadHandle &thread = m_SystemInfo.hThread[i];
+    if (!thread)
+      continue;
+    const int32_t left = int32_t(deadline - os.timeGetTime());
+    os.terminateThread(thread, left > 0 ? uint32_t(left) : 0);
+    os.closeHandle(thread);
+    thread = 0;
+  }
+}
+
+void Vorsk::closeEvent(QCloseEvent *event) {
+  if (SensorTimer != 0)
+    killTimer(SensorTimer);
+  if (TestTimer != 0)
+    killTimer(TestTimer);
+  StopWorkers();
+
+  {
+    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+    settings.setValue("Priority", Priority);
+    settings.setValue("Duration", Duration);
+    settings.setValue("Size", size());
+    settings.setValue("Position", pos());
+    settings.sync();
+  }
+
+  // Replaced at every close; an empty log leaves the last one in place.
+  const QString log = ui.textLog->toPlainText();
+  if (!log.isEmpty()) {
+    QFile file("Event.log");
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+      file.write(log.toUtf8());
+  }
+
+  if (bShutdownPending) {
+    platform().sleep(SHUTDOWN_DELAY_MS);
+    platform().runShutdownCommand();
+  }
+  event->accept();
+}

@@ -1,0 +1,130 @@
+// Starting and stopping a test run, and the pushTest toggle.
+
+#include "app/Vorsk.h"
+
+#include "platform/Platform.h"
+#include "settings/SettingsKeys.h"
+#include "stress/EngineContract.h"
+#include "stress/RunMeasure.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QSound>
+
+namespace {
+// Starts worker i bound to `mask`; the failure line of the step that
+// failed, or nullptr once the worker runs.
+const char *startWorker(int i, uint64_t mask) {
+  Platform &os = platform();
+  SystemInfo &info = m_SystemInfo;
+  // Reset before anything can fail: a worker left suspended must measure
+  // from zero, not from the previous run's time.
+  info.ThreadTime[i] = 0;
+  info.ThreadClock[i] = os.timeGetTime();
+  ThreadHandle &thread = info.hThread[i];
+  thread = os.createThreadSuspended(ThreadStress,
+                                    reinterpret_cast<void *>(uintptr_t(i)));
+  if (!thread)
+    return "CreateThread failed.";
+  if (!os.setThreadAffinityMask(thread, mask))
+    return "SetThreadAffinityMask failed.";
+  if (!os.setThreadPriority(thread, ThreadPriority::Normal))
+    return "SetThreadPriority failed.";
+  if (!os.setThreadPriorityBoost(thread, true))
+    return "SetThreadPriorityBoost failed.";
+  if (os.resumeThread(thread) == RESUME_FAILED)
+    return "ResumeThread failed.";
+  return nullptr;
+}
+} // namespace
+
+void Vorsk::AppendLog(const QString &line) { ui.textLog->append(line); }
+
+void Vorsk::SetLogColour(const char *colour) {
+  QPalette coloured = palette();
+  coloured.setBrush(QPalette::All, QPalette::Base, QBrush(QColor(colour)));
+  ui.textLog->setPalette(coloured);
+}
+
+void Vorsk::PlaySuccessSound() {
+  if (SuccesSound != DEFAULT_SOUND)
+    QSound::play("./Sound/Succes/" + SuccesSound);
+}
+
+void Vorsk::PlayFailureSound() {
+  if (FailedSound != DEFAULT_SOUND)
+    QSound::play("./Sound/Failed/" + FailedSound);
+}
+
+bool Vorsk::StartTest() {
+  ui.textLog->setPalette(palette());
+  if (!ui.textLog->toPlainText().isEmpty())
+    AppendLog(QString(52, '_') + "\n");
+  TestTime = QTime(0, 0, 0, 0);
+  ui.barTest->setFormat("0 seconde");
+  ui.barTest->setValue(0);
+  ui.pushOptions->setEnabled(false);
+  ui.comboDuration->setEnabled(false);
+  ui.pushTest->setEnabled(false);
+  setStopFlagLowByte(&bStopTest, 0);
+
+  // A worker that could not be started leaves its processor to the next.
+  uint64_t mask = 1;
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+    if (const char *failure = startWorker(i, mask))
+      AppendLog(failure);
+    else
+      mask <<= 1;
+  }
+  TestTimer = startTimer(1000);
+  return true;
+}
+
+bool Vorsk::StopTest() {
+  setStopFlagLowByte(&bStopTest, 1);
+  AppendLog(TestTime.toString("'Durée du test' : hh:mm:ss"));
+
+  uint64_t userTime = 0;
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i)
+    userTime += m_SystemInfo.ThreadTime[i];
+  const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
+                                    m_SystemInfo.LogicalCount);
+  AppendLog(QString::asprintf("Utilisation CPU : %.1f %%", usage));
+
+  ui.labelBar->setText("0.0%");
+  ui.barCPU->setValue(80);
+  ui.pushTest->setEnabled(false);
+
+  if (usage < 90.0) {
+    AppendLog("Celle-ci doit être supérieur à 90% !");
+    return false;
+  }
+  if (usage > 100.0) {
+    AppendLog("Pourcentage d'utilisation CPU incorrect !");
+    return false;
+  }
+  return true;
+}
+
+void Vorsk::on_pushTest_clicked() {
+  const unsigned char state = stopFlagLowByte(&bStopTest);
+  if (state == 1) {
+    StartTest();
+    return;
+  }
+  if (state != 0)
+    return;
+
+  const bool plausible = StopTest();
+  AppendLog("Test stoppé par l'utilisateur.");
+  trayIcon->setToolTip(TOOLTIP_IDLE);
+  if (plausible && TestTime.hour() >= 1) {
+    AppendLog("Votre PC est stable !");
+    SetLogColour(COLOUR_STABLE);
+    PlaySuccessSound();
+    return;
+  }
+  if (plausible)
+    AppendLog("Le test doit durer 1h minimum !");
+  SetLogColour(COLOUR_STOPPED);
+}

@@ -1,0 +1,89 @@
+#include "stress/RunMeasure.h"
+
+#include "stress/EngineContract.h"
+
+namespace {
+const int64_t SLEEP_EXCESS_MS = 10000;
+const uint64_t UNITS_PER_MS = 10000; // 100-ns units
+} // namespace
+
+WorkerUsage MeasureWorker(int64_t wallMs, uint64_t userDelta100ns) {
+  const auto processorMs = static_cast<int64_t>(userDelta100ns / UNITS_PER_MS);
+  if (wallMs <= 0)
+    return {processorMs, 100.0};
+  const int64_t excess = wallMs - processorMs;
+  if (excess < 0 || excess > SLEEP_EXCESS_MS)
+    return {processorMs, 100.0};
+  if (userDelta100ns >= uint64_t(wallMs) * UNITS_PER_MS)
+    return {wallMs, 100.0};
+  return {wallMs, double(userDelta100ns) / (double(wallMs) * 100.0)};
+}
+
+double AverageUsage(uint64_t userTimeSum100ns, int64_t testMs,
+                    int logicalCount) {
+  if (testMs <= 0 || logicalCount <= 0)
+    return 0.0;
+  return double(userTimeSum100ns / 100) / double(testMs) / logicalCount;
+}
+
+bool UsagePlausible(double percent) {
+  return percent >= 90.0 && percent <= 100.0;
+}
+
+int64_t TestMilliseconds(const QTime &testTime) {
+  return int64_t(testTime.hour()) * 3600000 + testTime.minute() * 60000 +
+         testTime.second() * 1000 + testTime.msec();
+}
+
+QString ElapsedText(const QTime &testTime) {
+  const int h = testTime.hour();
+  const int m = testTime.minute();
+  const int s = testTime.second();
+  QString text;
+  if (h > 0)
+    text += QString::number(h) + (h == 1 ? " heure " : " heures ");
+  if (h > 0 || m > 0)
+    text += QString::number(m) + (m <= 1 ? " minute " : " minutes ");
+  text += QString::number(s) + (s <= 1 ? " seconde" : " secondes");
+  return text;
+}
+
+WorkerEnd DescribeWorkerEnd(int worker, uint32_t code) {
+  WorkerEnd end;
+  end.reported = true;
+  switch (code) {
+  case ENGINE_STOPPED:
+  case ENGINE_NOTHING_TO_REPORT:
+    end.reported = false;
+    break;
+  case ENGINE_EXACT_MISMATCH:
+  case ENGINE_REPEAT_MISMATCH:
+  case ENGINE_NOT_FINITE:
+  case ENGINE_SELF_CHECK:
+    end.calculation = true;
+    end.line = QString::asprintf(
+        "Le processeur %d a généré une erreur de calcul.", worker);
+    break;
+  case ENGINE_ALLOCATION:
+    end.line =
+        QString::asprintf("Thread %d : erreur d'allocation mémoire.", worker);
+    break;
+  case ENGINE_INITIALISATION:
+    end.line =
+        QString::asprintf("Thread %d : erreur d'initialisation.", worker);
+    break;
+  case WORKER_BAD_INDEX:
+    end.line = QString::asprintf("Thread %d : identifiant incorrect.", worker);
+    break;
+  case WORKER_FILE_ACCESS:
+    // Always the engine's own name: the copies are made from it.
+    end.line = QString::asprintf("Thread %d : erreur d'accès au fichier %s.",
+                                 worker, ENGINE_FILE);
+    break;
+  default:
+    end.line = QString::asprintf("Le thread %d a généré une erreur (code %u).",
+                                 worker, code);
+    break;
+  }
+  return end;
+}

@@ -1,0 +1,143 @@
+// The one-second supervision of a run: usage, test time, worker exits and
+// the ends of a run.
+
+#include "app/Vorsk.h"
+
+#include "platform/Platform.h"
+#include "stress/EngineContract.h"
+#include "stress/RunMeasure.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QTimerEvent>
+
+void Vorsk::timerEvent(QTimerEvent *event) {
+  if (event->timerId() != TestTimer)
+    return;
+  if (stopFlagLowByte(&bStopTest) == 1)
+    CleanUpTick();
+  else
+    RunTick();
+}
+
+void Vorsk::CleanUpTick() {
+  killTimer(TestTimer);
+  // A killed identifier may be given to another timer later.
+  TestTimer = 0;
+  Platform &os = platform();
+  // Time for the workers to see the flag and return.
+  os.sleep(1000);
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+    ThreadHandle &thread = m_SystemInfo.hThread[i];
+    if (thread) {
+      os.closeHandle(thread);
+      thread = 0;
+    }
+  }
+  ui.pushOptions->setEnabled(true);
+  ui.comboDuration->setEnabled(true);
+  ui.pushTest->setText("Démarrer");
+  ui.pushTest->setEnabled(true);
+}
+
+void Vorsk::RunTick() {
+  Platform &os = platform();
+  if (TestTime == QTime(0, 0, 0, 0)) {
+    os.sleep(500);
+    ui.pushTest->setText("Arrêter");
+    ui.pushTest->setEnabled(true);
+  }
+
+  const int count = m_SystemInfo.LogicalCount;
+  double usage = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const ThreadHandle thread = m_SystemInfo.hThread[i];
+    uint32_t code = 0;
+    if (!os.getExitCodeThread(thread, &code)) {
+      EndRunOnFailure({"Arrêt du test : GetExitCodeThread failed !"},
+                      COLOUR_STOPPED, TOOLTIP_FAILED);
+      return;
+    }
+    if (code != STILL_ACTIVE) {
+      WorkerEnded(i, code);
+      return;
+    }
+    uint64_t userTime = 0;
+    if (!os.getThreadUserTime(thread, &userTime)) {
+      EndRunOnFailure({"Arrêt du test : GetThreadTimes failed !"},
+                      COLOUR_STOPPED, TOOLTIP_FAILED);
+      return;
+    }
+    const uint32_t now = os.timeGetTime();
+    const int64_t wallMs = int32_t(now - m_SystemInfo.ThreadClock[i]);
+    m_SystemInfo.ThreadClock[i] = now;
+    const WorkerUsage worker =
+        MeasureWorker(wallMs, userTime - m_SystemInfo.ThreadTime[i]);
+    TestTime = TestTime.addMSecs(int(worker.creditedMs / count));
+    m_SystemInfo.ThreadTime[i] = userTime;
+    usage += worker.percent / count;
+  }
+
+  ui.labelBar->setText(QString::asprintf("%.1f %%", usage));
+  ui.barCPU->setValue(int(usage));
+  const QString elapsed = ElapsedText(TestTime);
+  trayIcon->setToolTip(elapsed);
+  ui.barTest->setFormat(elapsed);
+  const int seconds = QTime(0, 0).secsTo(TestTime);
+  ui.barTest->setValue(seconds % (ui.barTest->maximum() + 1));
+
+  if (TestTime > EndTime)
+    ScheduledEnd();
+}
+
+void Vorsk::WorkerEnded(int worker, uint32_t code) {
+  StopTest();
+  const WorkerEnd end = DescribeWorkerEnd(worker, code);
+  if (!end.reported)
+    return;
+  if (end.calculation)
+    ReportFailure({end.line, "Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
+                  TOOLTIP_UNSTABLE);
+  else
+    ReportFailure({end.line, "Votre système a provoqué une erreur !"},
+                  COLOUR_STOPPED, TOOLTIP_FAILED);
+}
+
+void Vorsk::ScheduledEnd() {
+  const bool plausible = StopTest();
+  AppendLog("Fin programmée du test.");
+  if (plausible) {
+    AppendLog("Votre PC est stable !");
+    SetLogColour(COLOUR_STABLE);
+    PlaySuccessSound();
+  } else {
+    SetLogColour(COLOUR_STOPPED);
+  }
+  trayIcon->setToolTip(TOOLTIP_FINISHED);
+  showNormal();
+  ApplyShutdownRule();
+}
+
+void Vorsk::EndRunOnFailure(const QStringList &lines, const char *colour,
+                            const QString &toolTip) {
+  StopTest();
+  ReportFailure(lines, colour, toolTip);
+}
+
+void Vorsk::ReportFailure(const QStringList &lines, const char *colour,
+                          const QString &toolTip) {
+  for (const QString &line : lines)
+    AppendLog(line);
+  SetLogColour(colour);
+  trayIcon->setToolTip(toolTip);
+  showNormal();
+  PlayFailureSound();
+  ApplyShutdownRule();
+}
+
+void Vorsk::ApplyShutdownRule() {
+  if (Shutdown && Duration > 0) {
+    bShutdownPending = true;
+    close();
+  }
+}
