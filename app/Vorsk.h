@@ -53,7 +53,8 @@ protected:
 private:
   friend class VorskTest;
   friend class VorskSensorsTest;
-  friend class RunTest;
+  friend class RunControlTest;
+  friend class RealRunTest;
   friend class WindowEventsTest;
 
   // One sensor reading, shown in the labels and, during a run, counted.

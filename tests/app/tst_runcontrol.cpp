@@ -1,0 +1,504 @@
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+#include "stress/EngineContract.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+const uint64_t MS = 10000; // 100-ns units in a millisecond
+
+void store(const QString &key, const QVariant &value) {
+  QSettings settings("Vorsk.ini", QSettings::IniFormat);
+  settings.setValue(key, value);
+}
+
+QStringList lines(const QString &text) { return text.split('\n'); }
+} // namespace
+
+// Run control and supervision on the fake platform: threads never run, their
+// exit codes and user times are set by hand, and time moves only when the
+// test or a wait moves it.
+class RunControlTest : public QObject {
+  Q_OBJECT
+
+  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  static QStringList log(Vorsk &w) {
+    return lines(w.ui.textLog->toPlainText());
+  }
+  static QColor logColour(Vorsk &w) {
+    return w.ui.textLog->palette().color(QPalette::Base);
+  }
+  static QString toolTip(Vorsk &w) { return w.trayIcon->toolTip(); }
+  static FakePlatform::Thread *worker(FakePlatform &fake, int i) {
+    return fake.thread(m_SystemInfo.hThread[i]);
+  }
+
+  static void start(Vorsk &w, int logicalCount = 2) {
+    m_SystemInfo.LogicalCount = uint8_t(logicalCount);
+    w.on_pushTest_clicked();
+  }
+
+  // One run-timer tick after `ms` of wall time in which every running worker
+  // obtained `percent` of it; the first tick's own 500 ms wait counts too.
+  static void tick(FakePlatform &fake, Vorsk &w, uint64_t ms,
+                   int percent = 100) {
+    const uint64_t wall = ms + (w.TestTime == QTime(0, 0) ? 500 : 0);
+    fake.advance(ms);
+    for (int i = 0; i < m_SystemInfo.LogicalCount; ++i)
+      if (FakePlatform::Thread *t = worker(fake, i))
+        if (!t->suspended)
+          t->userTime += wall * MS * uint64_t(percent) / 100;
+    QTimerEvent event(w.TestTimer);
+    w.timerEvent(&event);
+  }
+
+  // Ticks of at most 8 s at full usage until the test time reaches `target`.
+  static void runTo(FakePlatform &fake, Vorsk &w, const QTime &target) {
+    while (w.TestTime < target && stopFlagLowByte(&bStopTest) == 0) {
+      uint64_t left = uint64_t(w.TestTime.msecsTo(target));
+      uint64_t step = std::min<uint64_t>(8000, left);
+      if (w.TestTime == QTime(0, 0))
+        step = step > 500 ? step - 500 : 0;
+      tick(fake, w, step);
+    }
+  }
+
+private slots:
+  void init() {
+    setStopFlagLowByte(&bStopTest, 1);
+    m_SystemInfo = SystemInfo{};
+    QFile::remove("Vorsk.ini");
+    QFile::remove("Event.log");
+  }
+  void cleanup() { init(); }
+
+  void startBindsEveryWorkerToItsOwnProcessor() {
+    FakePlatformScope scope;
+    scope.fake.processMask = 0xF;
+    Vorsk w;
+    start(w, 4);
+    QCOMPARE(stopFlagLowByte(&bStopTest), 0);
+    QVERIFY(w.TestTimer != 0);
+    for (int i = 0; i < 4; ++i) {
+      FakePlatform::Thread *t = worker(scope.fake, i);
+      QVERIFY(t);
+      QCOMPARE(t->affinity, uint64_t(1) << i);
+      QCOMPARE(t->param, reinterpret_cast<void *>(uintptr_t(i)));
+      QVERIFY(t->proc == ThreadStress);
+      QCOMPARE(t->priority, ThreadPriority::Normal);
+      QVERIFY(t->boostDisabled);
+      QVERIFY(!t->suspended);
+    }
+    QVERIFY(!ui(w).pushTest->isEnabled());
+    QVERIFY(!ui(w).pushOptions->isEnabled());
+    QVERIFY(!ui(w).comboDuration->isEnabled());
+    QVERIFY(ui(w).comboPriority->isEnabled());
+    QCOMPARE(ui(w).barTest->format(), QString("0 seconde"));
+    QVERIFY(ui(w).textLog->toPlainText().isEmpty());
+
+    tick(scope.fake, w, 1000);
+    QCOMPARE(ui(w).pushTest->text(), QString("Arrêter"));
+    QVERIFY(ui(w).pushTest->isEnabled());
+    QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
+    QCOMPARE(w.TestTime, QTime(0, 0, 1, 500));
+    QCOMPARE(toolTip(w), QString("1 seconde"));
+  }
+
+  void failedWorkerLeavesItsProcessorToTheNext_data() {
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("failed CreateThread")
+        << int(FakePlatform::Op::CreateThread) << "CreateThread failed.";
+    QTest::newRow("failed SetThreadAffinityMask")
+        << int(FakePlatform::Op::SetThreadAffinityMask)
+        << "SetThreadAffinityMask failed.";
+    QTest::newRow("failed SetThreadPriority")
+        << int(FakePlatform::Op::SetThreadPriority)
+        << "SetThreadPriority failed.";
+    QTest::newRow("failed SetThreadPriorityBoost")
+        << int(FakePlatform::Op::SetThreadPriorityBoost)
+        << "SetThreadPriorityBoost failed.";
+    QTest::newRow("failed ResumeThread")
+        << int(FakePlatform::Op::ResumeThread) << "ResumeThread failed.";
+  }
+  void failedWorkerLeavesItsProcessorToTheNext() {
+    QFETCH(int, op);
+    QFETCH(QString, line);
+    FakePlatformScope scope;
+    scope.fake.failCall(FakePlatform::Op(op), 0);
+    Vorsk w;
+    // A previous run's reading must not leak into the failed worker.
+    m_SystemInfo.ThreadTime[0] = 987654321;
+    start(w);
+    QCOMPARE(log(w), QStringList{line});
+    QCOMPARE(worker(scope.fake, 1)->affinity, uint64_t(1));
+    QVERIFY(!worker(scope.fake, 1)->suspended);
+
+    tick(scope.fake, w, 1000);
+    if (op == int(FakePlatform::Op::CreateThread)) {
+      QCOMPARE(m_SystemInfo.hThread[0], ThreadHandle(0));
+      QVERIFY(log(w).contains("Arrêt du test : GetExitCodeThread failed !"));
+      QCOMPARE(logColour(w), QColor("#FB2"));
+      QCOMPARE(toolTip(w), QString("Echec du test !"));
+      QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+      return;
+    }
+    // The worker that never started drags the usage down, nothing else.
+    QVERIFY(worker(scope.fake, 0)->suspended);
+    QCOMPARE(ui(w).labelBar->text(), QString("50.0 %"));
+    QCOMPARE(w.TestTime, QTime(0, 0, 1, 500));
+    QCOMPARE(stopFlagLowByte(&bStopTest), 0);
+  }
+
+  void userStop_data() {
+    QTest::addColumn<QTime>("testTime");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QString>("colour");
+    QTest::newRow("after 59 minutes")
+        << QTime(0, 59) << "Le test doit durer 1h minimum !"
+        << "#FB2";
+    QTest::newRow("after 60 minutes") << QTime(1, 0) << "Votre PC est stable !"
+                                      << "#6D2";
+  }
+  void userStop() {
+    QFETCH(QTime, testTime);
+    QFETCH(QString, verdict);
+    QFETCH(QString, colour);
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, testTime);
+    QCOMPARE(w.TestTime, testTime);
+
+    w.on_pushTest_clicked();
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    QCOMPARE(log(w),
+             (QStringList{testTime.toString("'Durée du test' : hh:mm:ss"),
+                          "Utilisation CPU : 100.0 %",
+                          "Test stoppé par l'utilisateur.", verdict}));
+    QCOMPARE(logColour(w), QColor(colour));
+    QCOMPARE(toolTip(w), QString("Vorsk 1.0.4"));
+    QCOMPARE(ui(w).labelBar->text(), QString("0.0%"));
+    QCOMPARE(ui(w).barCPU->value(), 80);
+    QVERIFY(!ui(w).pushTest->isEnabled());
+    // A user stop leaves the window where it is.
+    QVERIFY(!w.isVisible());
+
+    tick(scope.fake, w, 1000);
+    QCOMPARE(w.TestTimer, 0);
+    QVERIFY(ui(w).pushTest->isEnabled());
+    QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
+    QVERIFY(ui(w).pushOptions->isEnabled());
+    QVERIFY(ui(w).comboDuration->isEnabled());
+    for (int i = 0; i < 2; ++i)
+      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+    for (ThreadHandle h : scope.fake.handles())
+      QVERIFY(scope.fake.thread(h)->closed);
+
+    // The next run starts with a separator and the verdict colour removed.
+    w.on_pushTest_clicked();
+    QCOMPARE(log(w).mid(4), (QStringList{QString(52, '_'), QString()}));
+    QCOMPARE(logColour(w), w.palette().color(QPalette::Base));
+  }
+
+  void usageBounds_data() {
+    QTest::addColumn<quint64>("userTime");
+    QTest::addColumn<QStringList>("tail");
+    QTest::addColumn<QString>("colour");
+    QTest::newRow("exactly 90.0 passes")
+        << quint64(64800000000)
+        << QStringList{"Utilisation CPU : 90.0 %",
+                       "Test stoppé par l'utilisateur.",
+                       "Votre PC est stable !"}
+        << "#6D2";
+    QTest::newRow("exactly 100.0 passes")
+        << quint64(72000000000)
+        << QStringList{"Utilisation CPU : 100.0 %",
+                       "Test stoppé par l'utilisateur.",
+                       "Votre PC est stable !"}
+        << "#6D2";
+    QTest::newRow("89.99 fails")
+        << quint64(64792800000)
+        << QStringList{"Utilisation CPU : 90.0 %",
+                       "Celle-ci doit être supérieur à 90% !",
+                       "Test stoppé par l'utilisateur."}
+        << "#FB2";
+    QTest::newRow("100.01 fails")
+        << quint64(72007200000)
+        << QStringList{"Utilisation CPU : 100.0 %",
+                       "Pourcentage d'utilisation CPU incorrect !",
+                       "Test stoppé par l'utilisateur."}
+        << "#FB2";
+  }
+  void usageBounds() {
+    QFETCH(quint64, userTime);
+    QFETCH(QStringList, tail);
+    QFETCH(QString, colour);
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    tick(scope.fake, w, 1000);
+    w.TestTime = QTime(1, 0);
+    m_SystemInfo.ThreadTime[0] = userTime / 2;
+    m_SystemInfo.ThreadTime[1] = userTime - userTime / 2;
+    w.on_pushTest_clicked();
+    QCOMPARE(log(w).mid(log(w).size() - 3), tail);
+    QCOMPARE(logColour(w), QColor(colour));
+  }
+
+  void stopBeforeAnyTestTime() {
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    w.on_pushTest_clicked();
+    QCOMPARE(log(w),
+             (QStringList{"Durée du test : 00:00:00", "Utilisation CPU : 0.0 %",
+                          "Celle-ci doit être supérieur à 90% !",
+                          "Test stoppé par l'utilisateur."}));
+    QCOMPARE(logColour(w), QColor("#FB2"));
+  }
+
+  void workerEnd_data() {
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<QStringList>("verdict");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("0: stopped, no verdict")
+        << 0u << QStringList() << QString() << QString("10 secondes");
+    QTest::newRow("7: nothing to report")
+        << 7u << QStringList() << QString() << QString("10 secondes");
+    QTest::newRow("3: calculation error")
+        << 3u
+        << QStringList{"Le processeur 1 a généré une erreur de calcul.",
+                       "Votre PC n'est pas stable !"}
+        << "#F43"
+        << "PC instable !";
+    QTest::newRow("5: allocation")
+        << 5u
+        << QStringList{"Thread 1 : erreur d'allocation mémoire.",
+                       "Votre système a provoqué une erreur !"}
+        << "#FB2"
+        << "Echec du test !";
+    QTest::newRow("9: the engine's file")
+        << 9u
+        << QStringList{"Thread 1 : erreur d'accès au fichier Burnmod.so.",
+                       "Votre système a provoqué une erreur !"}
+        << "#FB2"
+        << "Echec du test !";
+    QTest::newRow("42: other code")
+        << 42u
+        << QStringList{"Le thread 1 a généré une erreur (code 42).",
+                       "Votre système a provoqué une erreur !"}
+        << "#FB2"
+        << "Echec du test !";
+  }
+  void workerEnd() {
+    QFETCH(uint, code);
+    QFETCH(QStringList, verdict);
+    QFETCH(QString, colour);
+    QFETCH(QString, tip);
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, QTime(0, 0, 10));
+    worker(scope.fake, 1)->exitCode = code;
+    tick(scope.fake, w, 1000);
+
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    const QStringList all = log(w);
+    QCOMPARE(all.mid(0, 2), (QStringList{"Durée du test : 00:00:10",
+                                         "Utilisation CPU : 100.0 %"}));
+    QCOMPARE(all.mid(2), verdict);
+    QCOMPARE(logColour(w), colour.isEmpty() ? w.palette().color(QPalette::Base)
+                                            : QColor(colour));
+    QCOMPARE(toolTip(w), tip);
+    QCOMPARE(w.isVisible(), !verdict.isEmpty());
+
+    tick(scope.fake, w, 1000);
+    QVERIFY(ui(w).pushTest->isEnabled());
+    QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
+    QCOMPARE(w.TestTimer, 0);
+  }
+
+  void unreadableWorker_data() {
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("GetExitCodeThread fails")
+        << int(FakePlatform::Op::GetExitCodeThread)
+        << "Arrêt du test : GetExitCodeThread failed !";
+    QTest::newRow("GetThreadTimes fails")
+        << int(FakePlatform::Op::GetThreadUserTime)
+        << "Arrêt du test : GetThreadTimes failed !";
+  }
+  void unreadableWorker() {
+    QFETCH(int, op);
+    QFETCH(QString, line);
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    tick(scope.fake, w, 1000);
+    // Worker 1 of the second tick.
+    scope.fake.failCall(FakePlatform::Op(op), 3);
+    tick(scope.fake, w, 1000);
+    QCOMPARE(log(w).last(), line);
+    QCOMPARE(logColour(w), QColor("#FB2"));
+    QCOMPARE(toolTip(w), QString("Echec du test !"));
+    QVERIFY(w.isVisible());
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+  }
+
+  void sleepIsFullUsageButNoTestTime() {
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, QTime(0, 0, 58));
+    tick(scope.fake, w, 2000, 50);
+    QCOMPARE(ui(w).labelBar->text(), QString("50.0 %"));
+    QCOMPARE(w.TestTime, QTime(0, 1));
+    QCOMPARE(ui(w).barTest->format(), QString("1 minute 0 seconde"));
+
+    // A minute asleep: one second of processor time in 61 s of wall time.
+    scope.fake.advance(61000);
+    for (int i = 0; i < 2; ++i)
+      worker(scope.fake, i)->userTime += 1000 * MS;
+    QTimerEvent event(w.TestTimer);
+    w.timerEvent(&event);
+    QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
+    QCOMPARE(ui(w).barCPU->value(), 100);
+    QCOMPARE(w.TestTime, QTime(0, 1, 1));
+    QCOMPARE(ui(w).barTest->format(), QString("1 minute 1 seconde"));
+    // "  Manuelle" fills the bar once a minute.
+    QCOMPARE(ui(w).barTest->value(), 1);
+  }
+
+  void timedRunEnd_data() {
+    QTest::addColumn<int>("duration");
+    QTest::addColumn<bool>("shutdown");
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QStringList>("tail");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("one hour, stable, shutdown")
+        << 1 << true << uint(STILL_ACTIVE) << 100
+        << QStringList{"Fin programmée du test.", "Votre PC est stable !"}
+        << true;
+    QTest::newRow("one hour, poor usage, shutdown")
+        << 1 << true << uint(STILL_ACTIVE) << 80
+        << QStringList{"Celle-ci doit être supérieur à 90% !",
+                       "Fin programmée du test."}
+        << true;
+    QTest::newRow("calculation error, shutdown")
+        << 1 << true << 3u << 100
+        << QStringList{"Le processeur 1 a généré une erreur de calcul.",
+                       "Votre PC n'est pas stable !"}
+        << true;
+    QTest::newRow("one hour, no shutdown")
+        << 1 << false << uint(STILL_ACTIVE) << 100
+        << QStringList{"Fin programmée du test.", "Votre PC est stable !"}
+        << false;
+    QTest::newRow("manual run never shuts down")
+        << 0 << true << 5u << 100
+        << QStringList{"Thread 1 : erreur d'allocation mémoire.",
+                       "Votre système a provoqué une erreur !"}
+        << false;
+  }
+  void timedRunEnd() {
+    QFETCH(int, duration);
+    QFETCH(bool, shutdown);
+    QFETCH(uint, code);
+    QFETCH(int, percent);
+    QFETCH(QStringList, tail);
+    QFETCH(bool, closes);
+    store("Duration", duration);
+    store("Shutdown", shutdown);
+    FakePlatformScope scope;
+    std::vector<uint32_t> sleeps;
+    scope.fake.onSleep = [&](uint32_t ms) { sleeps.push_back(ms); };
+    Vorsk w;
+    w.show();
+    start(w);
+    if (code == STILL_ACTIVE) {
+      while (stopFlagLowByte(&bStopTest) == 0)
+        tick(scope.fake, w, 8000, percent);
+    } else {
+      runTo(scope.fake, w, QTime(0, 30));
+      worker(scope.fake, 1)->exitCode = code;
+      tick(scope.fake, w, 1000);
+    }
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    const QStringList all = log(w);
+    QCOMPARE(all.mid(all.size() - 2), tail);
+    QCOMPARE(w.bShutdownPending, closes);
+    QCOMPARE(w.isVisible(), !closes);
+    QCOMPARE(scope.fake.shutdownRequests, closes ? 1 : 0);
+    if (closes) {
+      QCOMPARE(sleeps.back(), 5000u);
+      QVERIFY(QFile::exists("Event.log"));
+    }
+    if (code == STILL_ACTIVE)
+      QCOMPARE(toolTip(w), QString("Test terminé."));
+  }
+
+  void closingDuringARun() {
+    store("Priority", 0);
+    store("Duration", 2);
+    FakePlatformScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, QTime(0, 0, 20));
+    w.on_pushTest_clicked();
+    tick(scope.fake, w, 1000);
+    w.on_pushTest_clicked();
+    runTo(scope.fake, w, QTime(0, 0, 20));
+    const QString shown = ui(w).textLog->toPlainText();
+    const std::vector<ThreadHandle> second = {m_SystemInfo.hThread[0],
+                                              m_SystemInfo.hThread[1]};
+    w.resize(410, 500);
+
+    QVERIFY(w.close());
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    for (ThreadHandle h : second) {
+      QVERIFY(scope.fake.thread(h)->terminated);
+      QVERIFY(scope.fake.thread(h)->closed);
+    }
+    for (int i = 0; i < 2; ++i)
+      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+    QCOMPARE(ui(w).textLog->toPlainText(), shown);
+    QVERIFY(!shown.contains("Votre PC"));
+    QCOMPARE(scope.fake.shutdownRequests, 0);
+
+    QSettings settings("Vorsk.ini", QSettings::IniFormat);
+    QCOMPARE(settings.value("Priority").toInt(), 0);
+    QCOMPARE(settings.value("Duration").toInt(), 2);
+    QCOMPARE(settings.value("Size").toSize(), QSize(410, 500));
+    QCOMPARE(settings.value("Position").toPoint(), w.pos());
+
+    QFile file("Event.log");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(bytes, shown.toUtf8());
+    QVERIFY(!bytes.contains('\r'));
+    QVERIFY(bytes.contains("Durée du test"));
+  }
+
+  void closingWithAnEmptyLogKeepsTheLastEventLog() {
+    {
+      QFile file("Event.log");
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write("last run\n");
+    }
+    FakePlatformScope scope;
+    Vorsk w;
+    QVERIFY(w.close());
+    QFile file("Event.log");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("last run\n"));
+  }
+};
+
+QTEST_MAIN(RunControlTest)
+#include "tst_runcontrol.moc"
