@@ -1,0 +1,111 @@
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QtTest>
+
+class WindowEventsTest : public QObject {
+  Q_OBJECT
+
+  static QSystemTrayIcon *tray(Vorsk &w) { return w.trayIcon; }
+
+private slots:
+  void init() { QFile::remove("Vorsk.ini"); }
+  void cleanup() {
+    QFile::remove("Vorsk.ini");
+    QFile::remove("Event.log");
+  }
+
+  void trayIconAndMenu() {
+    FakePlatformScope scope;
+    Vorsk w;
+    QVERIFY(!tray(w)->isVisible());
+    QVERIFY(!tray(w)->icon().isNull());
+    QCOMPARE(tray(w)->toolTip(), QString("Vorsk 1.0.4"));
+    const QList<QAction *> actions = tray(w)->contextMenu()->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions[0]->text(), QString("&Ouvrir"));
+    QVERIFY(actions[1]->isSeparator());
+    QCOMPARE(actions[2]->text(), QString("&Quitter"));
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    actions[2]->trigger();
+    QVERIFY(!w.isVisible());
+  }
+
+  void minimiseToTheTrayAndBack() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.move(60, 70);
+    const QPoint before = w.pos();
+
+    w.showMinimized();
+    // Without a window manager nothing reports the minimising: say it.
+    if (!tray(w)->isVisible()) {
+      QHideEvent hide;
+      QApplication::sendEvent(&w, &hide);
+    }
+    if (!tray(w)->isVisible())
+      QSKIP("no tray icon can be shown on this display");
+    QVERIFY(!w.isVisible());
+    QCOMPARE(w.SavedPos, before);
+
+    w.iconActivated(QSystemTrayIcon::DoubleClick);
+    w.iconActivated(QSystemTrayIcon::Context);
+    QVERIFY(!w.isVisible());
+    QVERIFY(tray(w)->isVisible());
+
+    w.iconActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.isMinimized());
+    QVERIFY(!tray(w)->isVisible());
+    QCOMPARE(w.pos(), before);
+  }
+
+  void openActionRestoresTheWindow() {
+    FakePlatformScope scope;
+    Vorsk w;
+    tray(w)->contextMenu()->actions()[0]->trigger();
+    QVERIFY(w.isVisible());
+  }
+
+  void hidingWithoutMinimisingKeepsTheTrayHidden() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.hide();
+    QVERIFY(!tray(w)->isVisible());
+  }
+
+  void growingMakesTheLogPaneTaller_data() {
+    QTest::addColumn<int>("height");
+    QTest::newRow("by 100 pixels") << 523;
+    QTest::newRow("to the maximum") << 691;
+    QTest::newRow("back to the minimum") << 423;
+  }
+  void growingMakesTheLogPaneTaller() {
+    QFETCH(int, height);
+    FakePlatformScope scope;
+    Vorsk w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(410, 600);
+    w.resize(410, height);
+    QTRY_COMPARE(w.height(), height);
+    const int extra = height - 423;
+    QTRY_COMPARE(w.ui.textLog->height(), 113 + extra);
+    QCOMPARE(w.ui.textLog->width(), 391);
+    QCOMPARE(w.ui.pushAbout->pos(), QPoint(10, 392 + extra));
+    QCOMPARE(w.ui.pushQuit->pos(), QPoint(300, 392 + extra));
+    QCOMPARE(w.ui.widgetEnd->pos(), QPoint(0, 415 + extra));
+  }
+};
+
+QTEST_MAIN(WindowEventsTest)
+#include "tst_windowevents.moc"
