@@ -108,6 +108,16 @@ private slots:
     QCOMPARE(toolTip(w), QString("1 seconde"));
   }
 
+  void autoStartRunsBeforeTheWindowIsShown() {
+    store("AutoStart", true);
+    FakePlatformScope scope;
+    Vorsk w;
+    QVERIFY(!w.isVisible());
+    QCOMPARE(stopFlagLowByte(&bStopTest), 0);
+    QVERIFY(w.TestTimer != 0);
+    QVERIFY(!ui(w).pushTest->isEnabled());
+  }
+
   void failedWorkerLeavesItsProcessorToTheNext_data() {
     QTest::addColumn<int>("op");
     QTest::addColumn<QString>("line");
