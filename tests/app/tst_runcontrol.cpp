@@ -139,8 +139,9 @@ private slots:
     QFETCH(int, op);
     QFETCH(QString, line);
     FakePlatformScope scope;
-    scope.fake.failCall(FakePlatform::Op(op), 0);
     Vorsk w;
+    const auto failing = FakePlatform::Op(op);
+    scope.fake.failCall(failing, scope.fake.callCount(failing));
     // A previous run's reading must not leak into the failed worker.
     m_SystemInfo.ThreadTime[0] = 987654321;
     start(w);
@@ -351,8 +352,9 @@ private slots:
     Vorsk w;
     start(w);
     tick(scope.fake, w, 1000);
-    // Worker 1 of the second tick.
-    scope.fake.failCall(FakePlatform::Op(op), 3);
+    // Worker 1 of the next tick.
+    const auto failing = FakePlatform::Op(op);
+    scope.fake.failCall(failing, scope.fake.callCount(failing) + 1);
     tick(scope.fake, w, 1000);
     QCOMPARE(log(w).last(), line);
     QCOMPARE(logColour(w), QColor("#FB2"));
