@@ -7,6 +7,7 @@
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <QSound>
@@ -82,6 +83,11 @@ bool Vorsk::StartTest() {
 
 bool Vorsk::StopTest() {
   setStopFlagLowByte(&bStopTest, 1);
+  // Shown whatever the final sample gave: the last frequency known.
+  EndFrequency(800);
+  const QString frequency = sysinfo::frequencyText(m_SystemInfo.Frequency);
+  ui.labelFrequency->setText(frequency);
+  AppendLog("Fréquence : " + frequency);
   AppendLog(TestTime.toString("'Durée du test' : hh:mm:ss"));
 
   uint64_t userTime = 0;

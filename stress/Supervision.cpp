@@ -7,6 +7,7 @@
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <QTimerEvent>
@@ -42,10 +43,18 @@ void Vorsk::CleanUpTick() {
 
 void Vorsk::RunTick() {
   Platform &os = platform();
-  if (TestTime == QTime(0, 0, 0, 0)) {
-    os.sleep(500);
-    ui.pushTest->setText("Arrêter");
-    ui.pushTest->setEnabled(true);
+  // Frequency under load: a start sample on the first tick, then the
+  // average since then on every tick of the first minute.
+  if (TestTime <= QTime(0, 1, 0, 0)) {
+    if (TestTime == QTime(0, 0, 0, 0)) {
+      os.sleep(500);
+      ui.pushTest->setText("Arrêter");
+      ui.pushTest->setEnabled(true);
+      BeginFrequency(800);
+    } else if (EndFrequency(400)) {
+      ui.labelFrequency->setText(
+          sysinfo::frequencyText(m_SystemInfo.Frequency));
+    }
   }
 
   const int count = m_SystemInfo.LogicalCount;
