@@ -2,6 +2,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <QFile>
@@ -17,17 +18,42 @@ void store(const QString &key, const QVariant &value) {
 }
 
 QStringList lines(const QString &text) { return text.split('\n'); }
+
+// Frequency samples end at once, as a short sampling thread does; workers
+// still never run.
+class RunFake : public FakePlatform {
+public:
+  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
+    Thread *t = thread(h);
+    if (t && t->proc != ThreadStress && !t->suspended &&
+        t->exitCode == STILL_ACTIVE)
+      t->exitCode = t->proc(t->param);
+    return FakePlatform::waitForThread(h, ms);
+  }
+};
+
+struct RunFakeScope {
+  RunFakeScope() : previous(setPlatform(&fake)) {}
+  ~RunFakeScope() { setPlatform(previous); }
+  RunFake fake;
+  Platform *previous;
+};
 } // namespace
 
-// Run control and supervision on the fake platform: threads never run, their
+// Run control and supervision on the fake platform: workers never run, their
 // exit codes and user times are set by hand, and time moves only when the
-// test or a wait moves it.
+// test or a wait moves it. The frequency line of a stop depends on the
+// machine and is checked for its form only.
 class RunControlTest : public QObject {
   Q_OBJECT
 
   static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
   static QStringList log(Vorsk &w) {
-    return lines(w.ui.textLog->toPlainText());
+    QStringList all = lines(w.ui.textLog->toPlainText());
+    for (QString &line : all)
+      if (line.startsWith("Fréquence : ") && line.endsWith(" MHz"))
+        line = "Fréquence";
+    return all;
   }
   static QColor logColour(Vorsk &w) {
     return w.ui.textLog->palette().color(QPalette::Base);
@@ -77,8 +103,8 @@ private slots:
   void cleanup() { init(); }
 
   void startBindsEveryWorkerToItsOwnProcessor() {
-    FakePlatformScope scope;
-    scope.fake.processMask = 0xF;
+    RunFakeScope scope;
+    scope.fake.processMask = scope.fake.systemMask = 0xF;
     Vorsk w;
     start(w, 4);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
@@ -110,7 +136,7 @@ private slots:
 
   void autoStartRunsBeforeTheWindowIsShown() {
     store("AutoStart", true);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     QVERIFY(!w.isVisible());
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
@@ -138,7 +164,7 @@ private slots:
   void failedWorkerLeavesItsProcessorToTheNext() {
     QFETCH(int, op);
     QFETCH(QString, line);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     const auto failing = FakePlatform::Op(op);
     scope.fake.failCall(failing, scope.fake.callCount(failing));
@@ -165,6 +191,35 @@ private slots:
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
   }
 
+  void frequencySamplesInTheFirstMinuteOnly() {
+    RunFakeScope scope;
+    Vorsk w;
+    auto samples = [&](ThreadProc proc) {
+      int n = 0;
+      for (ThreadHandle h : scope.fake.handles())
+        n += scope.fake.thread(h)->proc == proc;
+      return n;
+    };
+    start(w);
+    tick(scope.fake, w, 500);
+    QCOMPARE(samples(ThreadBeginFrequency), 1);
+    QCOMPARE(samples(ThreadEndFrequency), 0);
+    runTo(scope.fake, w, QTime(0, 1));
+    // A test time of exactly one minute still belongs to the first minute.
+    tick(scope.fake, w, 1000);
+    const int inFirstMinute = samples(ThreadEndFrequency);
+    QVERIFY(inFirstMinute >= 8);
+    tick(scope.fake, w, 1000);
+    tick(scope.fake, w, 1000);
+    QCOMPARE(samples(ThreadEndFrequency), inFirstMinute);
+    QCOMPARE(samples(ThreadBeginFrequency), 1);
+
+    w.on_pushTest_clicked();
+    QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
+    QVERIFY(ui(w).textLog->toPlainText().startsWith(
+        "Fréquence : " + ui(w).labelFrequency->text() + "\n"));
+  }
+
   void userStop_data() {
     QTest::addColumn<QTime>("testTime");
     QTest::addColumn<QString>("verdict");
@@ -179,7 +234,7 @@ private slots:
     QFETCH(QTime, testTime);
     QFETCH(QString, verdict);
     QFETCH(QString, colour);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     runTo(scope.fake, w, testTime);
@@ -188,7 +243,8 @@ private slots:
     w.on_pushTest_clicked();
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
     QCOMPARE(log(w),
-             (QStringList{testTime.toString("'Durée du test' : hh:mm:ss"),
+             (QStringList{"Fréquence",
+                          testTime.toString("'Durée du test' : hh:mm:ss"),
                           "Utilisation CPU : 100.0 %",
                           "Test stoppé par l'utilisateur.", verdict}));
     QCOMPARE(logColour(w), QColor(colour));
@@ -212,7 +268,7 @@ private slots:
 
     // The next run starts with a separator and the verdict colour removed.
     w.on_pushTest_clicked();
-    QCOMPARE(log(w).mid(4), (QStringList{QString(52, '_'), QString()}));
+    QCOMPARE(log(w).mid(5), (QStringList{QString(52, '_'), QString()}));
     QCOMPARE(logColour(w), w.palette().color(QPalette::Base));
   }
 
@@ -249,7 +305,7 @@ private slots:
     QFETCH(quint64, userTime);
     QFETCH(QStringList, tail);
     QFETCH(QString, colour);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     tick(scope.fake, w, 1000);
@@ -262,14 +318,14 @@ private slots:
   }
 
   void stopBeforeAnyTestTime() {
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     w.on_pushTest_clicked();
-    QCOMPARE(log(w),
-             (QStringList{"Durée du test : 00:00:00", "Utilisation CPU : 0.0 %",
-                          "Celle-ci doit être supérieur à 90% !",
-                          "Test stoppé par l'utilisateur."}));
+    QCOMPARE(log(w), (QStringList{"Fréquence", "Durée du test : 00:00:00",
+                                  "Utilisation CPU : 0.0 %",
+                                  "Celle-ci doit être supérieur à 90% !",
+                                  "Test stoppé par l'utilisateur."}));
     QCOMPARE(logColour(w), QColor("#FB2"));
   }
 
@@ -312,7 +368,7 @@ private slots:
     QFETCH(QStringList, verdict);
     QFETCH(QString, colour);
     QFETCH(QString, tip);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 10));
@@ -321,9 +377,10 @@ private slots:
 
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
     const QStringList all = log(w);
-    QCOMPARE(all.mid(0, 2), (QStringList{"Durée du test : 00:00:10",
-                                         "Utilisation CPU : 100.0 %"}));
-    QCOMPARE(all.mid(2), verdict);
+    QCOMPARE(all.mid(0, 3),
+             (QStringList{"Fréquence", "Durée du test : 00:00:10",
+                          "Utilisation CPU : 100.0 %"}));
+    QCOMPARE(all.mid(3), verdict);
     QCOMPARE(logColour(w), colour.isEmpty() ? w.palette().color(QPalette::Base)
                                             : QColor(colour));
     QCOMPARE(toolTip(w), tip);
@@ -348,7 +405,7 @@ private slots:
   void unreadableWorker() {
     QFETCH(int, op);
     QFETCH(QString, line);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     tick(scope.fake, w, 1000);
@@ -364,7 +421,7 @@ private slots:
   }
 
   void sleepIsFullUsageButNoTestTime() {
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 58));
@@ -427,7 +484,7 @@ private slots:
     QFETCH(bool, closes);
     store("Duration", duration);
     store("Shutdown", shutdown);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     std::vector<uint32_t> sleeps;
     scope.fake.onSleep = [&](uint32_t ms) { sleeps.push_back(ms); };
     Vorsk w;
@@ -458,7 +515,7 @@ private slots:
   void closingDuringARun() {
     store("Priority", 0);
     store("Duration", 2);
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 20));
@@ -503,7 +560,7 @@ private slots:
       QVERIFY(file.open(QIODevice::WriteOnly));
       file.write("last run\n");
     }
-    FakePlatformScope scope;
+    RunFakeScope scope;
     Vorsk w;
     QVERIFY(w.close());
     QFile file("Event.log");
