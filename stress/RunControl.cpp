@@ -88,6 +88,7 @@ bool Vorsk::StopTest() {
   const QString frequency = sysinfo::frequencyText(m_SystemInfo.Frequency);
   ui.labelFrequency->setText(frequency);
   AppendLog("Fréquence : " + frequency);
+  SensorRunEnded();
   AppendLog(TestTime.toString("'Durée du test' : hh:mm:ss"));
 
   uint64_t userTime = 0;

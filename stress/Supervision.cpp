@@ -13,7 +13,14 @@
 #include <QTimerEvent>
 
 void Vorsk::timerEvent(QTimerEvent *event) {
-  if (event->timerId() != TestTimer)
+  const int timer = event->timerId();
+  if (timer == SensorTimer) {
+    if (SensorTick())
+      EndRunOnFailure({"Arrêt du test : température maximale atteinte !"},
+                      COLOUR_STOPPED, TOOLTIP_FAILED);
+    return;
+  }
+  if (timer != TestTimer)
     return;
   if (stopFlagLowByte(&bStopTest) == 1)
     CleanUpTick();

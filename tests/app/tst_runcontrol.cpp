@@ -1,3 +1,5 @@
+#include "sensors/Publisher.h"
+
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
 #include "stress/EngineContract.h"
@@ -99,6 +101,7 @@ private slots:
     m_SystemInfo = SystemInfo{};
     QFile::remove("Vorsk.ini");
     QFile::remove("Event.log");
+    QFile::remove("Monitoring.txt");
   }
   void cleanup() { init(); }
 
@@ -510,6 +513,37 @@ private slots:
     }
     if (code == STILL_ACTIVE)
       QCOMPARE(toolTip(w), QString("Test terminé."));
+  }
+
+  void temperatureLimitEndsTheRun() {
+    store("Monitoring", 2);
+    store("TempSensor", 0);
+    store("VoltSensor", 0);
+    store("MaxTemp", 50);
+    store("Duration", 1);
+    store("Shutdown", true);
+    RunFakeScope scope;
+    scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({4500}, {130}));
+    Vorsk w;
+    QVERIFY(w.SensorTimer != 0 && w.SensorTimer != w.TestTimer);
+    start(w);
+    runTo(scope.fake, w, QTime(0, 0, 20));
+    QTimerEvent sensorTick(w.SensorTimer);
+    w.timerEvent(&sensorTick);
+    QCOMPARE(stopFlagLowByte(&bStopTest), 0);
+
+    scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({5000}, {130}));
+    w.timerEvent(&sensorTick);
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    QCOMPARE(log(w), (QStringList{"Fréquence", "Vcore : 1.30 V (1.30 à 1.30)",
+                                  "T° CPU : 47.5 °C (45.0 à 50.0)",
+                                  "Durée du test : 00:00:20",
+                                  "Utilisation CPU : 100.0 %",
+                                  "Arrêt du test : température maximale "
+                                  "atteinte !"}));
+    QCOMPARE(logColour(w), QColor("#FB2"));
+    QCOMPARE(toolTip(w), QString("Echec du test !"));
+    QCOMPARE(scope.fake.shutdownRequests, 1);
   }
 
   void closingDuringARun() {
