@@ -67,7 +67,7 @@ class RunControlTest : public QObject {
 
   static void start(Vorsk &w, int logicalCount = 2) {
     m_SystemInfo.LogicalCount = uint8_t(logicalCount);
-    w.on_pushTest_clicked();
+    w.ui.pushTest->click();
   }
 
   // One run-timer tick after `ms` of wall time in which every running worker
@@ -243,7 +243,7 @@ private slots:
     runTo(scope.fake, w, testTime);
     QCOMPARE(w.TestTime, testTime);
 
-    w.on_pushTest_clicked();
+    ui(w).pushTest->click();
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
     QCOMPARE(log(w),
              (QStringList{"Fréquence",
@@ -270,7 +270,7 @@ private slots:
       QVERIFY(scope.fake.thread(h)->closed);
 
     // The next run starts with a separator and the verdict colour removed.
-    w.on_pushTest_clicked();
+    ui(w).pushTest->click();
     QCOMPARE(log(w).mid(5), (QStringList{QString(52, '_'), QString()}));
     QCOMPARE(logColour(w), w.palette().color(QPalette::Base));
   }
