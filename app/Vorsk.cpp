@@ -63,6 +63,8 @@ Vorsk::Vorsk(QWidget *parent)
   ExportTXT = settings.value("ExportTXT", DEFAULT_EXPORTTXT).toBool();
 
   AppPalette = QGuiApplication::palette();
+  ChangeStyle(settings.value("Style", DEFAULT_STYLE).toString(),
+              settings.value("Palette", DEFAULT_PALETTE).toBool());
 
   ui.barTest->setFormat(QString());
   ui.barTest->setValue(0);
@@ -135,5 +137,7 @@ void Vorsk::on_comboDuration_activated(int index) {
 }
 
 void Vorsk::on_pushAbout_clicked() { ShowAbout(); }
+
+void Vorsk::on_pushOptions_clicked() { ShowOptions(); }
 
 void Vorsk::on_pushQuit_clicked() { close(); }

@@ -34,13 +34,19 @@ public:
   void EndRunOnFailure(const QStringList &lines, const char *colour,
                        const QString &toolTip);
 
+  // Applies a look to the application and this window; palette true takes
+  // the style's own colours, false the palette saved at construction.
+  void ChangeStyle(QString style, bool palette);
+
 private slots:
   void on_pushAbout_clicked();
+  void on_pushOptions_clicked();
   void on_comboDuration_activated(int index);
   void on_comboPriority_activated(int index);
   void on_pushTest_clicked();
   void on_pushQuit_clicked();
   void ShowAbout();
+  void ShowOptions();
   void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:

@@ -1,0 +1,162 @@
+#include "settings/Options.h"
+
+#include "app/Vorsk.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SoundPlayer.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QtGlobal>
+
+namespace {
+const char *const StyleNames[] = {"Aucun",     "Windows",    "Motif", "CDE",
+                                  "Plastique", "Cleanlooks", "Vexa"};
+const char *const SourceNames[] = {"Aucun",
+                                   "SysTool v1.0",
+                                   "SpeedFan 4.xx",
+                                   "Everest Ultimate",
+                                   "Motherboard Monitor 5",
+                                   "Intel Core Temp",
+                                   "K8 Thermal Sensor"};
+
+const char SuccesFolder[] = "./Sound/Succes/";
+const char FailedFolder[] = "./Sound/Failed/";
+
+bool usesOwnColours(const QString &style) {
+  return style != "Aucun" && style != "Vexa";
+}
+
+// "Aucun" first, then the folder's sound files by name, ignoring case.
+void fillSounds(QComboBox *combo, const char *folder) {
+  combo->addItem("Aucun");
+  combo->addItems(QDir(folder).entryList({"*.wav"}, QDir::Files,
+                                         QDir::Name | QDir::IgnoreCase));
+}
+
+// The entry whose text matches ignoring case, else the first one.
+void selectText(QComboBox *combo, const QString &text) {
+  combo->setCurrentIndex(qMax(0, combo->findText(text, Qt::MatchFixedString)));
+}
+} // namespace
+
+Options::Options(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      ExportTXT(false), Shutdown(false), MaxTemp(DEFAULT_MAXTEMP),
+      Monitoring(DEFAULT_MONITORING),
+      MainWindow(qobject_cast<Vorsk *>(parent)) {
+  ui.setupUi(this);
+  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+
+  for (const char *name : StyleNames)
+    ui.comboStyle->addItem(name);
+  selectText(ui.comboStyle, settings.value("Style", DEFAULT_STYLE).toString());
+  if (!usesOwnColours(ui.comboStyle->currentText()))
+    ui.checkPalette->setEnabled(false);
+  // Checking the box applies the selected style with the saved palette.
+  if (!settings.value("Palette", DEFAULT_PALETTE).toBool())
+    ui.checkPalette->setChecked(true);
+
+  fillSounds(ui.comboSucces, SuccesFolder);
+  fillSounds(ui.comboFail, FailedFolder);
+  SuccesSound = settings.value("SuccesSound", DEFAULT_SOUND).toString();
+  FailedSound = settings.value("FailedSound", DEFAULT_SOUND).toString();
+  selectText(ui.comboSucces, SuccesSound);
+  selectText(ui.comboFail, FailedSound);
+
+  Monitoring = settings.value("Monitoring", DEFAULT_MONITORING).toInt();
+  TempSensor = settings.value("TempSensor", QVariant());
+  VoltSensor = settings.value("VoltSensor", QVariant());
+  // Each index change probes that source and lists its sensors.
+  for (const char *name : SourceNames)
+    ui.comboMonitoring->addItem(name);
+  if (unsigned(Monitoring) > 6)
+    Monitoring = 0;
+  ui.comboMonitoring->setCurrentIndex(Monitoring);
+
+  ExportTXT = settings.value("ExportTXT", DEFAULT_EXPORTTXT).toBool();
+  ui.checkExportTXT->setChecked(ExportTXT);
+  Shutdown = settings.value("Shutdown", DEFAULT_SHUTDOWN).toBool();
+  ui.checkShutdown->setChecked(Shutdown);
+  MaxTemp = settings.value("MaxTemp", DEFAULT_MAXTEMP).toInt();
+  ui.checkMaxTemp->setChecked(MaxTemp >= 0);
+  // The spin box clamps to its range; the 64-bit magnitude keeps INT_MIN
+  // from overflowing.
+  ui.spinMaxTemp->setValue(
+      int(qMin<qint64>(qAbs(qint64(MaxTemp)), ui.spinMaxTemp->maximum())));
+}
+
+void Options::done(int r) {
+  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+  if (r == 1) {
+    settings.setValue("Style", ui.comboStyle->currentText());
+    settings.setValue("Palette", !ui.checkPalette->isChecked());
+    Shutdown = ui.checkShutdown->isChecked();
+    settings.setValue("Shutdown", Shutdown);
+    SuccesSound = ui.comboSucces->currentText();
+    FailedSound = ui.comboFail->currentText();
+    settings.setValue("SuccesSound", SuccesSound);
+    settings.setValue("FailedSound", FailedSound);
+    Monitoring = ui.comboMonitoring->currentIndex();
+    settings.setValue("Monitoring", Monitoring);
+    if (ui.labelMonitoring->text() == QString::fromUtf8("Présent")) {
+      storeSensorChoice();
+      settings.setValue("TempSensor", TempSensor);
+      settings.setValue("VoltSensor", VoltSensor);
+    }
+    MaxTemp = ui.checkMaxTemp->isChecked() ? ui.spinMaxTemp->value()
+                                           : -ui.spinMaxTemp->value();
+    settings.setValue("MaxTemp", MaxTemp);
+    ExportTXT = ui.checkExportTXT->isChecked();
+    settings.setValue("ExportTXT", ExportTXT);
+  } else {
+    applyStyle(settings.value("Style", DEFAULT_STYLE).toString(),
+               settings.value("Palette", DEFAULT_PALETTE).toBool());
+  }
+  QDialog::done(r);
+}
+
+void Options::on_pushOk_clicked() { done(1); }
+
+void Options::on_pushSucces_clicked() {
+  if (ui.comboSucces->currentIndex() >= 1)
+    playSound(SuccesFolder + ui.comboSucces->currentText());
+}
+
+void Options::on_pushFail_clicked() {
+  if (ui.comboFail->currentIndex() >= 1)
+    playSound(FailedFolder + ui.comboFail->currentText());
+}
+
+void Options::on_comboStyle_activated(QString string) {
+  ui.checkPalette->setEnabled(usesOwnColours(string));
+  applyStyle(string, !ui.checkPalette->isChecked());
+}
+
+void Options::on_checkPalette_stateChanged(int) {
+  applyStyle(ui.comboStyle->currentText(), !ui.checkPalette->isChecked());
+}
+
+void Options::applyStyle(const QString &style, bool palette) {
+  if (MainWindow)
+    MainWindow->ChangeStyle(style, palette);
+}
+
+void Vorsk::ShowOptions() {
+  // The dialog probes the sources itself; no reading may overlap it.
+  if (Monitoring != 0)
+    killTimer(SensorTimer);
+  Options options(this);
+  if (options.exec() == 1) {
+    Shutdown = options.Shutdown;
+    SuccesSound = options.SuccesSound;
+    FailedSound = options.FailedSound;
+    Monitoring = options.Monitoring;
+    TempSensor = options.TempSensor;
+    VoltSensor = options.VoltSensor;
+    MaxTemp = options.MaxTemp;
+    ExportTXT = options.ExportTXT;
+  }
+  if (Monitoring != 0)
+    SensorTimer = startTimer(1000);
+}
