@@ -62,6 +62,8 @@ private:
   friend class RunControlTest;
   friend class RealRunTest;
   friend class WindowEventsTest;
+  friend class OptionsTest;
+  friend class StylesTest;
 
   // One sensor reading, shown in the labels and, during a run, counted.
   int GetSensorsValue();

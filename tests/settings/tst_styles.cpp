@@ -1,0 +1,166 @@
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QtTest>
+
+// ChangeStyle acts on the whole application; every case ends back on the
+// native look so that the next one starts from it.
+class StylesTest : public QObject {
+  Q_OBJECT
+
+  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  static QString styleOf(const QWidget *w) {
+    return w->style()->metaObject()->className();
+  }
+
+  QString native;
+
+private slots:
+  void initTestCase() {
+    native = QApplication::style()->objectName();
+    QFile::remove("Vorsk.ini");
+  }
+  void cleanup() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle("Aucun", true);
+  }
+
+  void vexaHidesTheSystemGroupAndOtherStylesShowIt() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle("Vexa", true);
+    QVERIFY(ui(w).groupBoxSys->isHidden());
+    QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
+    QCOMPARE(w.palette().brush(QPalette::Window).style(), Qt::TexturePattern);
+    QCOMPARE(ui(w).widgetEnd->palette().brush(QPalette::Window).style(),
+             Qt::TexturePattern);
+    QCOMPARE(ui(w).textLog->palette().brush(QPalette::Base).style(),
+             Qt::TexturePattern);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#555"));
+    QCOMPARE(
+        QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText),
+        QColor("#AAA"));
+
+    w.ChangeStyle("Motif", true);
+    QVERIFY(!ui(w).groupBoxSys->isHidden());
+    QCOMPARE(ui(w).textLog->palette().brush(QPalette::Base).style(),
+             Qt::SolidPattern);
+  }
+
+  void nativeAndUnknownStyles() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle("Cleanlooks", true);
+    QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
+    w.ChangeStyle("NoSuchStyle", true);
+    QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
+    w.ChangeStyle("Aucun", true);
+    QCOMPARE(QApplication::style()->objectName(), native);
+    QCOMPARE(QApplication::palette(), w.AppPalette);
+  }
+
+  void paletteFlagChoosesStandardOrSavedColours() {
+    FakePlatformScope scope;
+    Vorsk w;
+    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
+    w.ChangeStyle("Plastique", false);
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
+    QCOMPARE(ui(w).widgetEnd->palette().color(QPalette::Window),
+             QColor(1, 2, 3));
+    w.ChangeStyle("Plastique", true);
+    QCOMPARE(QApplication::palette().color(QPalette::Window),
+             QApplication::style()->standardPalette().color(QPalette::Window));
+  }
+
+  void barsGetAStyleOfTheirOwn_data() {
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QString>("barStyle");
+    QTest::newRow("Windows chosen explicitly") << "Windows"
+                                               << "QMotifStyle";
+    QTest::newRow("CDE") << "CDE"
+                         << "QMotifStyle";
+    QTest::newRow("native look") << "Aucun"
+                                 << "QPlastiqueStyle";
+    QTest::newRow("house skin") << "Vexa"
+                                << "QPlastiqueStyle";
+    QTest::newRow("Cleanlooks") << "Cleanlooks"
+                                << "QPlastiqueStyle";
+  }
+  void barsGetAStyleOfTheirOwn() {
+    QFETCH(QString, style);
+    QFETCH(QString, barStyle);
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle(style, true);
+    QCOMPARE(styleOf(ui(w).barTest), barStyle);
+    QCOMPARE(styleOf(ui(w).barCPU), barStyle);
+    QVERIFY(ui(w).barTest->style() != ui(w).barCPU->style());
+    QVERIFY(ui(w).barTest->style() != QApplication::style());
+  }
+
+  void previewsReleaseTheBarsPreviousStyles() {
+    FakePlatformScope scope;
+    Vorsk w;
+    QPointer<QStyle> first = ui(w).barTest->style();
+    const char *styles[] = {"Motif", "Plastique", "Vexa", "CDE", "Aucun"};
+    for (int i = 0; i < 100; ++i)
+      w.ChangeStyle(styles[i % 5], i % 2);
+    QVERIFY(first.isNull());
+    for (QWidget *bar : {(QWidget *)ui(w).barTest, (QWidget *)ui(w).barCPU})
+      QCOMPARE(
+          bar->findChildren<QStyle *>(QString(), Qt::FindDirectChildrenOnly)
+              .size(),
+          1);
+  }
+
+  void paleHighlightIsDarkenedForTheBars_data() {
+    QTest::addColumn<QColor>("highlight");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("white") << QColor(255, 255, 255)
+                           << QColor(255, 255, 255).darker(160);
+    QTest::newRow("sum of exactly 480")
+        << QColor(200, 180, 100) << QColor(200, 180, 100);
+    QTest::newRow("sum of 481")
+        << QColor(200, 180, 101) << QColor(200, 180, 101).darker(160);
+    QTest::newRow("dark") << QColor(0, 0, 128) << QColor(0, 0, 128);
+  }
+  void paleHighlightIsDarkenedForTheBars() {
+    QFETCH(QColor, highlight);
+    QFETCH(QColor, expected);
+    FakePlatformScope scope;
+    Vorsk w;
+    w.AppPalette.setColor(QPalette::Active, QPalette::Highlight, highlight);
+    w.AppPalette.setColor(QPalette::Inactive, QPalette::Highlight, Qt::red);
+    w.ChangeStyle("Aucun", true);
+    for (QWidget *bar : {(QWidget *)ui(w).barTest, (QWidget *)ui(w).barCPU}) {
+      QCOMPARE(bar->palette().color(QPalette::Active, QPalette::Highlight),
+               expected);
+      QCOMPARE(bar->palette().color(QPalette::Inactive, QPalette::Highlight),
+               expected);
+    }
+    // The application keeps the colour it had.
+    QCOMPARE(
+        QApplication::palette().color(QPalette::Active, QPalette::Highlight),
+        highlight);
+  }
+
+  void storedStyleIsAppliedAtConstruction() {
+    FakePlatformScope scope;
+    {
+      QSettings s("Vorsk.ini", QSettings::IniFormat);
+      s.setValue("Style", "Vexa");
+    }
+    Vorsk w;
+    QFile::remove("Vorsk.ini");
+    QVERIFY(ui(w).groupBoxSys->isHidden());
+    QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
+  }
+};
+
+QTEST_MAIN(StylesTest)
+#include "tst_styles.moc"
