@@ -1,0 +1,319 @@
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+#include "settings/Options.h"
+#include "settings/SoundPlayer.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+// The dialog against a settings file and sound folders of a scratch working
+// directory, with a recording sound player.
+class OptionsTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir;
+  QString previousDir;
+  QStringList played;
+  SoundPlayer previousPlayer;
+
+  static Ui_OptionsClass &ui(Options &o) { return o.ui; }
+  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+
+  static void store(const QString &key, const QVariant &value) {
+    QSettings s("Vorsk.ini", QSettings::IniFormat);
+    s.setValue(key, value);
+  }
+  static QVariant stored(const QString &key) {
+    return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
+  }
+  static void touch(const QString &path) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+  }
+  static void activate(QComboBox *combo, const QString &text) {
+    combo->setCurrentIndex(combo->findText(text));
+    QMetaObject::invokeMethod(combo, "activated", Q_ARG(QString, text));
+  }
+  // Runs ShowOptions, acting on the dialog once it is open. A dialog that
+  // an action left open (a failed check) is dismissed, so no test hangs.
+  static void showOptions(Vorsk &w, std::function<void(Options &)> action) {
+    QTimer::singleShot(0, [action] {
+      auto *dialog = qobject_cast<Options *>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      action(*dialog);
+      if (dialog->isVisible())
+        dialog->reject();
+    });
+    w.ShowOptions();
+  }
+  static bool sensorTimerRuns(Vorsk &w) {
+    for (const auto &timer :
+         QAbstractEventDispatcher::instance()->registeredTimers(&w))
+      if (timer.timerId == w.SensorTimer && timer.interval == 1000)
+        return true;
+    return false;
+  }
+
+private slots:
+  void initTestCase() {
+    QVERIFY(dir.isValid());
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QVERIFY(QDir().mkpath("Sound/Succes") && QDir().mkpath("Sound/Failed"));
+    previousPlayer =
+        setSoundPlayer([this](const QString &file) { played << file; });
+  }
+  void cleanupTestCase() {
+    setSoundPlayer(previousPlayer);
+    QDir::setCurrent(previousDir);
+  }
+  void init() {
+    QFile::remove("Vorsk.ini");
+    played.clear();
+  }
+  void cleanup() {
+    QFile::remove("Vorsk.ini");
+    for (const char *folder : {"Sound/Succes", "Sound/Failed"})
+      for (const QString &name : QDir(folder).entryList(QDir::Files))
+        QFile::remove(QString(folder) + "/" + name);
+  }
+
+  void temperatureLimit_data() {
+    QTest::addColumn<QVariant>("storedValue");
+    QTest::addColumn<int>("tick"); // -1 leaves the box as loaded
+    QTest::addColumn<int>("spin"); // -1 leaves the spin box as loaded
+    QTest::addColumn<int>("saved");
+    QTest::addColumn<bool>("reopenTicked");
+    QTest::addColumn<int>("reopenSpin");
+    QTest::newRow("unticked with 80")
+        << QVariant() << 0 << 80 << -80 << false << 80;
+    QTest::newRow("unticked with 0 is an active limit of 0")
+        << QVariant() << 0 << 0 << 0 << true << 0;
+    QTest::newRow("no file: no limit, 70 shown")
+        << QVariant() << -1 << -1 << -70 << false << 70;
+    QTest::newRow("stored 120 shows the maximum")
+        << QVariant(120) << -1 << -1 << 99 << true << 99;
+    QTest::newRow("stored -120 shows the maximum")
+        << QVariant(-120) << -1 << -1 << -99 << false << 99;
+    QTest::newRow("stored lowest integer")
+        << QVariant(INT_MIN) << -1 << -1 << -99 << false << 99;
+  }
+  void temperatureLimit() {
+    QFETCH(QVariant, storedValue);
+    QFETCH(int, tick);
+    QFETCH(int, spin);
+    QFETCH(int, saved);
+    QFETCH(bool, reopenTicked);
+    QFETCH(int, reopenSpin);
+    FakePlatformScope scope;
+    if (storedValue.isValid())
+      store("MaxTemp", storedValue);
+    Vorsk w;
+    showOptions(w, [&](Options &o) {
+      if (tick != -1)
+        ui(o).checkMaxTemp->setChecked(tick);
+      if (spin != -1)
+        ui(o).spinMaxTemp->setValue(spin);
+      ui(o).pushOk->click();
+    });
+    QCOMPARE(stored("MaxTemp").toInt(), saved);
+    QCOMPARE(w.MaxTemp, saved);
+    Options reopened(&w);
+    QCOMPARE(ui(reopened).checkMaxTemp->isChecked(), reopenTicked);
+    QCOMPARE(ui(reopened).spinMaxTemp->value(), reopenSpin);
+  }
+
+  void acceptingKeepsSensorsOfAnAbsentSource() {
+    FakePlatformScope scope;
+    store("Monitoring", 4);
+    store("TempSensor", 3);
+    store("VoltSensor", 1);
+    Vorsk w;
+    showOptions(w, [](Options &o) {
+      ui(o).comboMonitoring->setCurrentIndex(2);
+      QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
+      QVERIFY(!ui(o).comboTCPU->isEnabled() && !ui(o).comboVcore->isEnabled());
+      QVERIFY(ui(o).checkMaxTemp->isEnabled());
+      ui(o).pushOk->click();
+    });
+    QCOMPARE(stored("Monitoring").toInt(), 2);
+    QCOMPARE(stored("TempSensor").toInt(), 3);
+    QCOMPARE(stored("VoltSensor").toInt(), 1);
+    QCOMPARE(w.Monitoring, 2);
+    QCOMPARE(w.TempSensor.toInt(), 3);
+    QCOMPARE(w.VoltSensor.toInt(), 1);
+  }
+
+  void noSourceDisablesTheLimitAndExport() {
+    FakePlatformScope scope;
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).comboMonitoring->count(), 7);
+    QCOMPARE(ui(o).comboMonitoring->itemText(6), QString("K8 Thermal Sensor"));
+    QCOMPARE(ui(o).labelMonitoring->text(), QString("-"));
+    QVERIFY(!ui(o).checkMaxTemp->isEnabled());
+    QVERIFY(!ui(o).spinMaxTemp->isEnabled());
+    QVERIFY(!ui(o).checkExportTXT->isEnabled());
+    QCOMPARE(ui(o).comboTCPU->count(), 0);
+  }
+
+  void escapeRestoresTheStoredLook() {
+    FakePlatformScope scope;
+    store("Style", "Cleanlooks");
+    store("Palette", false);
+    Vorsk w;
+    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
+    showOptions(w, [](Options &o) {
+      activate(ui(o).comboStyle, "Motif");
+      QCOMPARE(QApplication::style()->objectName(), QString("motif"));
+      QTest::keyClick(&o, Qt::Key_Escape);
+    });
+    QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
+    QCOMPARE(stored("Style").toString(), QString("Cleanlooks"));
+    w.ChangeStyle("Aucun", true);
+  }
+
+  void storedStyleSelectsItsEntry_data() {
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<bool>("paletteBoxEnabled");
+    QTest::newRow("written in lower case") << "plastique"
+                                           << "Plastique" << true;
+    QTest::newRow("house skin") << "Vexa"
+                                << "Vexa" << false;
+    QTest::newRow("native look") << "Aucun"
+                                 << "Aucun" << false;
+    QTest::newRow("unknown name") << "Oxygen"
+                                  << "Aucun" << false;
+  }
+  void storedStyleSelectsItsEntry() {
+    QFETCH(QString, style);
+    QFETCH(QString, selected);
+    QFETCH(bool, paletteBoxEnabled);
+    FakePlatformScope scope;
+    store("Style", style);
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).comboStyle->currentText(), selected);
+    QCOMPARE(ui(o).checkPalette->isEnabled(), paletteBoxEnabled);
+    o.done(0);
+    w.ChangeStyle("Aucun", true);
+  }
+
+  void paletteBoxKeepsItsStateWhileDisabled() {
+    FakePlatformScope scope;
+    store("Style", "Plastique");
+    store("Palette", false);
+    Vorsk w;
+    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
+    Options o(&w);
+    QVERIFY(ui(o).checkPalette->isChecked());
+    activate(ui(o).comboStyle, "Vexa");
+    QVERIFY(!ui(o).checkPalette->isEnabled());
+    QVERIFY(ui(o).checkPalette->isChecked());
+    activate(ui(o).comboStyle, "Aucun");
+    QVERIFY(!ui(o).checkPalette->isEnabled());
+    activate(ui(o).comboStyle, "Motif");
+    QVERIFY(ui(o).checkPalette->isEnabled());
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
+    ui(o).checkPalette->setChecked(false);
+    QCOMPARE(QApplication::palette().color(QPalette::Window),
+             QApplication::style()->standardPalette().color(QPalette::Window));
+    o.done(1);
+    QCOMPARE(stored("Style").toString(), QString("Motif"));
+    QCOMPARE(stored("Palette").toBool(), true);
+    w.ChangeStyle("Aucun", true);
+  }
+
+  void soundsListedAndPlayed() {
+    FakePlatformScope scope;
+    for (const char *name : {"b.WAV", "Tada.wav", "a.wav", "notes.mp3"})
+      touch(QString("Sound/Succes/") + name);
+    QVERIFY(QDir().mkpath("Sound/Succes/folder.wav"));
+    touch("Sound/Failed/Buzz.wav");
+    store("SuccesSound", "tada.WAV");
+    store("FailedSound", "Gone.wav");
+    Vorsk w;
+    Options o(&w);
+    QStringList listed;
+    for (int i = 0; i < ui(o).comboSucces->count(); ++i)
+      listed << ui(o).comboSucces->itemText(i);
+    QCOMPARE(listed, QStringList({"Aucun", "a.wav", "b.WAV", "Tada.wav"}));
+    QCOMPARE(ui(o).comboSucces->currentText(), QString("Tada.wav"));
+    QCOMPARE(ui(o).comboFail->currentText(), QString("Aucun"));
+
+    ui(o).pushFail->click();
+    QVERIFY(played.isEmpty());
+    ui(o).pushSucces->click();
+    ui(o).comboFail->setCurrentIndex(1);
+    ui(o).pushFail->click();
+    QCOMPARE(played, QStringList({"./Sound/Succes/Tada.wav",
+                                  "./Sound/Failed/Buzz.wav"}));
+
+    o.done(1);
+    QCOMPARE(stored("SuccesSound").toString(), QString("Tada.wav"));
+    QCOMPARE(stored("FailedSound").toString(), QString("Buzz.wav"));
+    QDir("Sound/Succes/folder.wav").removeRecursively();
+  }
+
+  void missingSoundFoldersGiveOnlyNone() {
+    FakePlatformScope scope;
+    QTemporaryDir empty;
+    QDir::setCurrent(empty.path());
+    Vorsk w;
+    Options o(&w);
+    QDir::setCurrent(dir.path());
+    QCOMPARE(ui(o).comboSucces->count(), 1);
+    QCOMPARE(ui(o).comboFail->count(), 1);
+    ui(o).pushSucces->click();
+    QVERIFY(played.isEmpty());
+  }
+
+  void closingRestartsTheSensorTimer_data() {
+    QTest::addColumn<int>("storedSource");
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<int>("chosenSource");
+    QTest::addColumn<bool>("runsAfter");
+    QTest::newRow("cancelled with a source") << 2 << false << 0 << true;
+    QTest::newRow("accepted without a source") << 2 << true << 0 << false;
+    QTest::newRow("accepted with a new source") << 0 << true << 3 << true;
+    QTest::newRow("cancelled without a source") << 0 << false << 3 << false;
+  }
+  void closingRestartsTheSensorTimer() {
+    QFETCH(int, storedSource);
+    QFETCH(bool, accept);
+    QFETCH(int, chosenSource);
+    QFETCH(bool, runsAfter);
+    FakePlatformScope scope;
+    store("Monitoring", storedSource);
+    store("MaxTemp", 85);
+    Vorsk w;
+    w.Monitoring = storedSource;
+    w.SensorTimer = storedSource ? w.startTimer(1000) : 0;
+    const QString sound = w.SuccesSound;
+    bool stoppedWhileOpen = false;
+    showOptions(w, [&](Options &o) {
+      stoppedWhileOpen = !sensorTimerRuns(w);
+      ui(o).comboMonitoring->setCurrentIndex(chosenSource);
+      ui(o).checkMaxTemp->setChecked(false);
+      if (accept)
+        ui(o).pushOk->click();
+      else
+        o.reject();
+    });
+    QVERIFY(stoppedWhileOpen);
+    QCOMPARE(sensorTimerRuns(w), runsAfter);
+    QCOMPARE(w.Monitoring, accept ? chosenSource : storedSource);
+    QCOMPARE(w.MaxTemp, accept ? -85 : 85);
+    QCOMPARE(w.SuccesSound, sound);
+  }
+};
+
+QTEST_MAIN(OptionsTest)
+#include "tst_options.moc"
