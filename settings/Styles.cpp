@@ -5,10 +5,6 @@
 #include <QStyle>
 #include <QStyleFactory>
 
-// The images are compiled into the static core library, whose resource
-// registration a linker would drop unless referenced.
-static void registerImages() { Q_INIT_RESOURCE(resources); }
-
 namespace {
 // The look Qt picked for this desktop before any style was applied; the
 // main window's construction is the first caller, so it is taken then.
@@ -66,7 +62,6 @@ QPalette barPalette() {
 void Vorsk::ChangeStyle(QString style, bool palette) {
   const QString native = nativeStyleName();
   if (style == "Vexa") {
-    registerImages();
     QApplication::setStyle("Plastique");
     const QPalette vexa = vexaPalette();
     QApplication::setPalette(vexa);

@@ -21,6 +21,8 @@ class StylesTest : public QObject {
 
 private slots:
   void initTestCase() {
+    // The program registers the images in main(); this test has its own.
+    Q_INIT_RESOURCE(resources);
     native = QApplication::style()->objectName();
     QFile::remove("Vorsk.ini");
   }
