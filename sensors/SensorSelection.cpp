@@ -1,27 +1,7 @@
 #include "settings/Options.h"
 
-#include <QVector>
-
-// Until the sensor readers land, no source is listed.
-namespace {
-enum {
-  SOURCE_NONE,
-  SOURCE_SYSTOOL,
-  SOURCE_SPEEDFAN,
-  SOURCE_EVEREST,
-  SOURCE_MBM5
-};
-struct SensorEntry {
-  QString name;
-  QString valueText;
-  int number = 0;
-};
-struct SensorList {
-  bool present = false;
-  QVector<SensorEntry> temperatures, voltages;
-};
-SensorList listSource(int) { return {}; }
-} // namespace
+#include "sensors/SensorListing.h"
+#include "sensors/SensorSources.h"
 
 namespace {
 // Beside each entry's value text (the user role), the number the reader

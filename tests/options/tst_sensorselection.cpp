@@ -1,0 +1,257 @@
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/fake/RecordedProcessor.h"
+#include "sensors/SensorReaders.h"
+#include "sensors/SensorSources.h"
+#include "settings/Options.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+using Bytes = std::vector<unsigned char>;
+
+template <class T> void put(Bytes &b, size_t offset, T value) {
+  if (b.size() < offset + sizeof value)
+    b.resize(offset + sizeof value);
+  std::memcpy(b.data() + offset, &value, sizeof value);
+}
+
+struct SysToolRecord {
+  const char16_t *name;
+  uint32_t kind;
+  uint32_t state;
+  double value;
+};
+Bytes sysTool(std::initializer_list<SysToolRecord> records) {
+  Bytes b(8 + 696 * records.size());
+  put<uint16_t>(b, 4, uint16_t(records.size()));
+  size_t at = 8;
+  for (const SysToolRecord &r : records) {
+    std::memcpy(b.data() + at, r.name,
+                2 * std::char_traits<char16_t>::length(r.name));
+    put(b, at + 640, r.kind);
+    put(b, at + 644, r.state);
+    put(b, at + 664, r.value);
+    at += 696;
+  }
+  return b;
+}
+
+Bytes speedFan(std::vector<int32_t> temperatures,
+               std::vector<int32_t> voltages) {
+  Bytes b(274 + 4 * 64);
+  put<uint16_t>(b, 12, uint16_t(temperatures.size()));
+  put<uint16_t>(b, 16, uint16_t(voltages.size()));
+  for (size_t i = 0; i < temperatures.size(); ++i)
+    put(b, 18 + 4 * i, temperatures[i]);
+  for (size_t i = 0; i < voltages.size(); ++i)
+    put(b, 274 + 4 * i, voltages[i]);
+  return b;
+}
+
+Bytes everest(const char *text) { return Bytes(text, text + strlen(text) + 1); }
+
+// Every slot empty (255) but those given.
+Bytes mbm5(std::initializer_list<std::tuple<int, const char *, double>> used) {
+  Bytes b(88 + 80 * 48);
+  for (int k = 0; k < 48; ++k)
+    put(b, 88 + 80 * k + 16, 255.0);
+  for (const auto &[slot, name, value] : used) {
+    std::memcpy(b.data() + 88 + 80 * slot + 1, name, strlen(name) + 1);
+    put(b, 88 + 80 * slot + 16, value);
+  }
+  return b;
+}
+
+// Restores the identification's TjMax whatever the test's outcome.
+struct TjMaxScope {
+  explicit TjMaxScope(uint8_t value) : saved(m_SystemInfo.TjMax) {
+    m_SystemInfo.TjMax = value;
+  }
+  ~TjMaxScope() { m_SystemInfo.TjMax = saved; }
+  uint8_t saved;
+};
+} // namespace
+
+// The monitoring group against sources published through the fake platform.
+class OptionsTest : public QObject {
+  Q_OBJECT
+
+  static Ui_OptionsClass &ui(Options &o) { return o.ui; }
+
+  static void store(int source, const QVariant &temp, const QVariant &volt) {
+    QSettings s("Vorsk.ini", QSettings::IniFormat);
+    s.setValue("Monitoring", source);
+    s.setValue("TempSensor", temp);
+    s.setValue("VoltSensor", volt);
+  }
+  static QVariant stored(const QString &key) {
+    return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
+  }
+  static QStringList texts(const QComboBox *combo) {
+    QStringList list;
+    for (int i = 0; i < combo->count(); ++i)
+      list << combo->itemText(i);
+    return list;
+  }
+
+private slots:
+  void init() { QFile::remove("Vorsk.ini"); }
+  void cleanup() { QFile::remove("Vorsk.ini"); }
+
+  void sysToolNameMatchesIgnoringCase() {
+    FakePlatformScope scope;
+    scope.fake.publish("SysToolSensors", sysTool({{u"Board", 2, 0, 30.0},
+                                                  {u"Hidden", 2, 1, 99.0},
+                                                  {u"CPU", 2, 0, 47.25},
+                                                  {u"Fan", 4, 0, 1200},
+                                                  {u"Vcore", 3, 0, 1.3125}}));
+    store(1, "cpu", "VCORE");
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
+    QCOMPARE(texts(ui(o).comboTCPU), QStringList({"Board", "CPU"}));
+    QCOMPARE(ui(o).comboTCPU->currentText(), QString("CPU"));
+    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("47.3 °C"));
+    QCOMPARE(ui(o).labelVcore->text(), QString("1.31 V"));
+    QVERIFY(ui(o).comboTCPU->isEnabled() && ui(o).comboVcore->isEnabled());
+    o.done(1);
+    QCOMPARE(stored("TempSensor").toString(), QString("CPU"));
+    QCOMPARE(stored("VoltSensor").toString(), QString("Vcore"));
+  }
+
+  void everestTrialIsShownUnchanged() {
+    FakePlatformScope scope;
+    scope.fake.publish(
+        "EVEREST_SensorValues",
+        everest("<temp><label>Carte</label><value>35</value></temp>"
+                "<temp><label>CPU</label><value>TRIAL</value></temp>"
+                "<volt><label>CPU Core</label><value>1.35</value></volt>"));
+    store(3, "Absent name", QVariant());
+    Vorsk w;
+    Options o(&w);
+    // A stored name the source no longer lists leaves the first entry.
+    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("35.0 °C"));
+    ui(o).comboTCPU->setCurrentIndex(1);
+    QCOMPARE(ui(o).labelTCPU->text(), QString("TRIAL"));
+    QCOMPARE(ui(o).labelVcore->text(), QString("1.35 V"));
+  }
+
+  void speedFanStoredIndexesArePreselected() {
+    FakePlatformScope scope;
+    scope.fake.publish("SFSharedMemory_ALM",
+                       speedFan({3000, 3500, 4000, 4550, 5000}, {120, 331}));
+    store(2, 3, 1);
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).comboTCPU->currentIndex(), 3);
+    QCOMPARE(ui(o).comboVcore->currentIndex(), 1);
+    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("45.5 °C"));
+    QCOMPARE(ui(o).labelVcore->text(), QString("3.31 V"));
+
+    // Only the stored source preselects; coming back does it again.
+    ui(o).comboMonitoring->setCurrentIndex(4);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
+    ui(o).comboMonitoring->setCurrentIndex(2);
+    QCOMPARE(ui(o).comboTCPU->currentIndex(), 3);
+  }
+
+  void speedFanStoredIndexBeyondTheList() {
+    FakePlatformScope scope;
+    scope.fake.publish("SFSharedMemory_ALM", speedFan({3000, 3500}, {120}));
+    store(2, 7, 1);
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).comboTCPU->currentIndex(), 0);
+    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("30.0 °C"));
+  }
+
+  // An empty slot before the chosen one: the stored value is the slot the
+  // reader takes, not the list position.
+  void mbm5EmptySlotBeforeTheChosenOne() {
+    FakePlatformScope scope;
+    scope.fake.publish("$M$B$M$5$S$D$", mbm5({{0, "Board", 31.0},
+                                              {2, "CPU", 52.0},
+                                              {32, "Vcore", 1.2},
+                                              {34, "Vio", 3.1}}));
+    Vorsk w;
+    {
+      Options o(&w);
+      ui(o).comboMonitoring->setCurrentIndex(4);
+      QCOMPARE(texts(ui(o).comboTCPU), QStringList({"Board", "CPU"}));
+      QCOMPARE(texts(ui(o).comboVcore), QStringList({"Vcore", "Vio"}));
+      ui(o).comboTCPU->setCurrentIndex(1);
+      ui(o).comboVcore->setCurrentIndex(1);
+      o.done(1);
+    }
+    const QVariant temp = stored("TempSensor");
+    const QVariant volt = stored("VoltSensor");
+    QCOMPARE(temp.toInt(), 2);
+    QCOMPARE(volt.toInt(), 2);
+    double temperature = NO_READING, vcore = NO_READING;
+    QVERIFY(readSharedMemorySource(4, temp, volt, &temperature, &vcore));
+    QCOMPARE(temperature, 52.0);
+    QCOMPARE(vcore, 3.1);
+
+    Options reopened(&w);
+    QCOMPARE(ui(reopened).comboTCPU->currentText(), QString("CPU"));
+    QCOMPARE(ui(reopened).comboVcore->currentText(), QString("Vio"));
+  }
+
+  void emptyListsStoreMinusOne() {
+    FakePlatformScope scope;
+    scope.fake.publish("SFSharedMemory_ALM", speedFan({}, {}));
+    store(0, 5, 5);
+    Vorsk w;
+    Options o(&w);
+    ui(o).comboMonitoring->setCurrentIndex(2);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
+    QVERIFY(ui(o).comboTCPU->isEnabled());
+    QCOMPARE(ui(o).labelTCPU->text(), QString("-"));
+    o.done(1);
+    QCOMPARE(stored("TempSensor").toInt(), -1);
+    QCOMPARE(stored("VoltSensor").toInt(), -1);
+  }
+
+  // A processor outside the process lies before the chosen one: the stored
+  // value is the processor number the reader pins its thread to.
+  void intelCoresSkipAProcessorOutsideTheProcess() {
+    FakePlatformScope scope;
+    // Identified on the machine the test runs on; the dialog then reads the
+    // recorded processor.
+    Vorsk w;
+    RecordedProcessorScope recorded(scope.fake);
+    RecordedProcessor &cpu = recorded.cpu;
+    TjMaxScope tjMax(100);
+    scope.fake.processMask = scope.fake.currentAffinity = 0b1011;
+    cpu.setLeaf(6, 0, {1, 1, 0, 0});
+    cpu.setMsr(0, 0);
+    for (int p : {0, 1, 3})
+      cpu.setMsr(0x19C, uint64_t(10 * (p + 1)) << 16, p);
+    {
+      Options o(&w);
+      ui(o).comboMonitoring->setCurrentIndex(5);
+      QCOMPARE(texts(ui(o).comboTCPU),
+               QStringList({QString::fromUtf8("Température Core 0"),
+                            QString::fromUtf8("Température Core 1"),
+                            QString::fromUtf8("Température Core 3")}));
+      QCOMPARE(scope.fake.currentAffinity, uint64_t(0b1011));
+      QVERIFY(!ui(o).comboVcore->isEnabled());
+      QCOMPARE(ui(o).comboVcore->count(), 0);
+      ui(o).comboTCPU->setCurrentIndex(2);
+      QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("60.0 °C"));
+      o.done(1);
+    }
+    QCOMPARE(stored("TempSensor").toInt(), 3);
+    QCOMPARE(stored("VoltSensor").toInt(), -1);
+    Options reopened(&w);
+    QCOMPARE(ui(reopened).comboTCPU->currentText(),
+             QString::fromUtf8("Température Core 3"));
+  }
+};
+
+QTEST_MAIN(OptionsTest)
+#include "tst_sensorselection.moc"
