@@ -4,13 +4,12 @@
 
 #include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SoundPlayer.h"
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
-
-#include <QSound>
 
 namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
@@ -49,12 +48,12 @@ void Vorsk::SetLogColour(const char *colour) {
 
 void Vorsk::PlaySuccessSound() {
   if (SuccesSound != DEFAULT_SOUND)
-    QSound::play("./Sound/Succes/" + SuccesSound);
+    playSound("./Sound/Succes/" + SuccesSound);
 }
 
 void Vorsk::PlayFailureSound() {
   if (FailedSound != DEFAULT_SOUND)
-    QSound::play("./Sound/Failed/" + FailedSound);
+    playSound("./Sound/Failed/" + FailedSound);
 }
 
 bool Vorsk::StartTest() {

@@ -2,6 +2,7 @@
 
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
+#include "settings/SoundPlayer.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
@@ -330,6 +331,46 @@ private slots:
                                   "Celle-ci doit être supérieur à 90% !",
                                   "Test stoppé par l'utilisateur."}));
     QCOMPARE(logColour(w), QColor("#FB2"));
+  }
+
+  void verdictSounds_data() {
+    QTest::addColumn<QString>("successSound");
+    QTest::addColumn<QTime>("testTime");
+    QTest::addColumn<uint>("workerCode");
+    QTest::addColumn<QStringList>("played");
+    const QTime hour(1, 0);
+    QTest::newRow("stable after an hour")
+        << "Ok.wav" << hour << STILL_ACTIVE
+        << QStringList{"./Sound/Succes/Ok.wav"};
+    QTest::newRow("success sound off")
+        << "Aucun" << hour << STILL_ACTIVE << QStringList();
+    QTest::newRow("stopped too early, no sound")
+        << "Ok.wav" << QTime(0, 59) << STILL_ACTIVE << QStringList();
+    QTest::newRow("calculation error") << "Ok.wav" << QTime(0, 0, 10) << 3u
+                                       << QStringList{"./Sound/Failed/Ko.wav"};
+  }
+  void verdictSounds() {
+    QFETCH(QString, successSound);
+    QFETCH(QTime, testTime);
+    QFETCH(uint, workerCode);
+    QFETCH(QStringList, played);
+    store("SuccesSound", successSound);
+    store("FailedSound", "Ko.wav");
+    QStringList heard;
+    const SoundPlayer previous =
+        setSoundPlayer([&](const QString &file) { heard << file; });
+    RunFakeScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, testTime);
+    if (workerCode == STILL_ACTIVE) {
+      ui(w).pushTest->click();
+    } else {
+      worker(scope.fake, 1)->exitCode = workerCode;
+      tick(scope.fake, w, 1000);
+    }
+    setSoundPlayer(previous);
+    QCOMPARE(heard, played);
   }
 
   void workerEnd_data() {
