@@ -1,0 +1,29 @@
+// The engine library's exports. Each loaded copy has its own stop flag
+// address and counters, so per-worker copies never share state.
+
+#include "engine/Engine.h"
+
+#define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+int *stopFlag = nullptr;
+EngineCounters counters;
+} // namespace
+
+ENGINE_EXPORT void SetStopTest(int *flag) { stopFlag = flag; }
+
+ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
+  EngineOptions options;
+  options.l2Kb = l2KbPerLogical;
+  return runEngine(stopFlag, options, &counters);
+}
+
+// For the benchmark only: floating-point operations and time per path
+// (EnginePath order) since this copy was loaded. Read after RunTest returns.
+ENGINE_EXPORT void GetEngineCounters(unsigned long long *flops,
+                                   unsigned long long *nanoseconds) {
+  for (int p = 0; p < PATH_COUNT; ++p) {
+    flops[p] = counters.flops[p];
+    nanoseconds[p] = counters.nanoseconds[p];
+  }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+// The engine core: self-checking dense matrix products on one thread.
+// Burnmod.so wraps it in the two exports of stress/EngineContract.h; tests
+// link it directly to force a path or a unit kind and to inject faults,
+// which the library's exports cannot reach.
+
+#include <cstdint>
+
+#include "engine/EnginePaths.h"
+
+// A unit computes C = bias + A * B (M x K times K x N) on one path and checks
+// it before the next unit starts.
+enum UnitKind {
+  // Small integers on a 1.5 * 2^52 bias: every partial sum is an exact
+  // integer of the same binade, compared with an integer reference.
+  UNIT_EXACT,
+  // Full-mantissa random values on a bias that keeps every partial sum in
+  // one binade, compared with the first run of its kind.
+  UNIT_RANDOM,
+};
+
+struct Geometry {
+  int m, n, k;
+};
+
+// Sizes for a given L2 share per logical processor in KB: A (M x K) fills
+// about half of it. Zero, negative or absurd sizes get a safe default.
+Geometry geometryFor(int l2Kb);
+// Bytes the engine allocates for one worker with geometry g: a few MiB,
+// at most about 4.5 MiB.
+long workspaceBytes(const Geometry &g);
+
+// Flips one bit of one value during one unit. Bits count from the lowest
+// mantissa bit (0) to the sign (63); a value is one lane of a vector.
+struct FaultInjection {
+  enum Target { NONE, OPERAND_A, OPERAND_B, ACCUMULATOR, RESULT };
+  Target target = NONE;
+  long unit = 0; // index of the unit hit, counted from 0
+  int row = 0;   // OPERAND_A: row and depth; OPERAND_B: depth and column;
+  int col = 0;   // ACCUMULATOR and RESULT: row and column of C
+  int bit = 0;
+};
+
+struct EngineOptions {
+  int l2Kb = 0;
+  int forcedPath = -1; // EnginePath, or -1 for the usual cycle
+  int forcedKind = -1; // UnitKind, or -1 for the usual alternation
+  long maxUnits = -1;  // stop after this many units, or -1 to run until told
+  bool failAllocation = false;
+  FaultInjection fault;
+};
+
+// Work done per path; written by the running engine thread, read by others
+// once RunTest has returned.
+struct EngineCounters {
+  uint64_t flops[PATH_COUNT];
+  uint64_t nanoseconds[PATH_COUNT];
+};
+
+// Runs units until the low byte of *stopFlag turns 1 (returns 0), maxUnits
+// units have passed (0), or a check fails (1 to 4). 5: allocation failed;
+// 6: no stop flag, or the forced path cannot run here. counters may be null.
+int runEngine(const int *stopFlag, const EngineOptions &options,
+              EngineCounters *counters);
+
+// The path and kind of unit u when nothing is forced: the widest path but
+// for one unit in 64, which goes to the narrower paths in turn.
+int scheduledPath(long unit, unsigned paths);
+int scheduledKind(long unit);

@@ -1,0 +1,44 @@
+// Compiled with -mavx: runs only when availablePaths() has PATH_AVX.
+#include "engine/PathChecks.h"
+
+#include <immintrin.h>
+
+namespace {
+
+// 8 x 4 register tile, multiply then add (AVX has no fused form); the
+// 24 x 8 tile is six of them.
+void subTile(long k, const double *a, const double *b, const double *bias,
+             double *c, long ldc, bool accumulate) {
+  __m256d acc[2][4];
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 2; ++i)
+      acc[i][j] = accumulate ? _mm256_loadu_pd(c + i * 4 + j * ldc)
+                             : _mm256_loadu_pd(bias + i * 4);
+#pragma GCC unroll 4
+  for (long p = 0; p < k; ++p) {
+    const double *ap = a + p * TILE_ROWS;
+    const double *bp = b + p * TILE_COLS;
+    __m256d a0 = _mm256_load_pd(ap);
+    __m256d a1 = _mm256_load_pd(ap + 4);
+    for (int j = 0; j < 4; ++j) {
+      __m256d bj = _mm256_broadcast_sd(bp + j);
+      acc[0][j] = _mm256_add_pd(acc[0][j], _mm256_mul_pd(a0, bj));
+      acc[1][j] = _mm256_add_pd(acc[1][j], _mm256_mul_pd(a1, bj));
+    }
+  }
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 2; ++i)
+      _mm256_storeu_pd(c + i * 4 + j * ldc, acc[i][j]);
+}
+
+void tile(const TileJob &t) {
+  for (int j = 0; j < TILE_COLS; j += 4)
+    for (int i = 0; i < TILE_ROWS; i += 8)
+      subTile(t.k, t.a + i, t.b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
+              t.accumulate);
+  checkBeside(t);
+}
+
+} // namespace
+
+TileKernel avxTile() { return tile; }
