@@ -21,7 +21,7 @@ ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
 // For the benchmark only: floating-point operations and time per path
 // (EnginePath order) since this copy was loaded. Read after RunTest returns.
 ENGINE_EXPORT void GetEngineCounters(unsigned long long *flops,
-                                   unsigned long long *nanoseconds) {
+                                     unsigned long long *nanoseconds) {
   for (int p = 0; p < PATH_COUNT; ++p) {
     flops[p] = counters.flops[p];
     nanoseconds[p] = counters.nanoseconds[p];

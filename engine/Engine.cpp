@@ -19,10 +19,10 @@ constexpr int MAX_ROWS = 20 * TILE_ROWS;
 constexpr long NARROW_PERIOD = 64;
 constexpr long KIND_RUN = 8; // units of one kind in a row keep caches warm
 
-void flipBit(double *value, int bit) {
+void flipBits(double *value, unsigned long long mask) {
   unsigned long long w;
   std::memcpy(&w, value, sizeof w);
-  w ^= 1ull << (bit & 63);
+  w ^= mask;
   std::memcpy(value, &w, sizeof w);
 }
 
@@ -88,7 +88,7 @@ void computeUnit(const Geometry &g, TileKernel tile, const Operands &o,
         last.k = 0;
       }
       tile(t);
-      flipBit(c + indexOfC(g, fault->row, fault->col), fault->bit);
+      flipBits(c + indexOfC(g, fault->row, fault->col), fault->mask);
       tile(last);
     }
   }
@@ -140,14 +140,14 @@ int runUnit(Workspace *w, int path, int kind, const FaultInjection *fault) {
   if (fault && fault->target == FaultInjection::OPERAND_B)
     operand = o.b + indexOfB(g, fault->row, fault->col);
   if (operand)
-    flipBit(operand, fault->bit);
+    flipBits(operand, fault->mask);
   bool inResult = fault && (fault->target == FaultInjection::ACCUMULATOR ||
                             fault->target == FaultInjection::RESULT);
   UnitCheck check;
   computeUnit(g, tileKernel(path), o, w->c, ref, inResult ? fault : nullptr,
               &check);
   if (operand)
-    flipBit(operand, fault->bit);
+    flipBits(operand, fault->mask);
   return verdict(g, o, w->c, check, kind);
 }
 
@@ -157,7 +157,7 @@ bool faultFits(const Geometry &g, const FaultInjection &f) {
   int rows = onA ? g.m : onB ? g.k : g.m;
   int cols = onA ? g.k : g.n;
   return f.row >= 0 && f.row < rows && f.col >= 0 && f.col < cols &&
-         f.bit >= 0 && f.bit < 64;
+         f.mask != 0;
 }
 
 } // namespace
@@ -195,9 +195,8 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   unsigned paths = availablePaths();
   if (!stopFlag || widestPath(paths) < 0)
     return ENGINE_INITIALISATION;
-  if (options.forcedPath >= 0 &&
-      (options.forcedPath >= PATH_COUNT ||
-       !(paths & (1u << options.forcedPath))))
+  if (options.forcedPath >= 0 && (options.forcedPath >= PATH_COUNT ||
+                                  !(paths & (1u << options.forcedPath))))
     return ENGINE_INITIALISATION;
   Geometry g = geometryFor(options.l2Kb);
   const FaultInjection *fault =
@@ -208,7 +207,8 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   Workspace w;
   if (!createWorkspace(g, options.failAllocation, &w))
     return ENGINE_ALLOCATION;
-  int fusing = widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
+  int fusing =
+      widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
   if (fusing >= 0) {
     if (int code = firstRun(&w, fusing, w.fusedRef))
       return code;
@@ -217,17 +217,16 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
     return code;
 
   double flopsPerUnit = 2.0 * g.m * g.n * g.k;
-  for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits;
-       ++unit) {
+  for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits; ++unit) {
     if (stopFlagLowByte(stopFlag))
       break;
     int path = options.forcedPath >= 0 ? options.forcedPath
                                        : scheduledPath(unit, paths);
-    int kind = options.forcedKind >= 0 ? options.forcedKind
-                                       : scheduledKind(unit);
+    int kind =
+        options.forcedKind >= 0 ? options.forcedKind : scheduledKind(unit);
     auto start = std::chrono::steady_clock::now();
-    int code = runUnit(&w, path, kind,
-                       fault && fault->unit == unit ? fault : nullptr);
+    int code =
+        runUnit(&w, path, kind, fault && fault->unit == unit ? fault : nullptr);
     if (code)
       return code;
     if (counters) {

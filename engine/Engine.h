@@ -31,15 +31,15 @@ Geometry geometryFor(int l2Kb);
 // at most about 4.5 MiB.
 long workspaceBytes(const Geometry &g);
 
-// Flips one bit of one value during one unit. Bits count from the lowest
-// mantissa bit (0) to the sign (63); a value is one lane of a vector.
+// Flips bits of one value during one unit: mask has bit 0 for the lowest
+// mantissa bit, bit 63 for the sign. A value is one lane of a vector.
 struct FaultInjection {
   enum Target { NONE, OPERAND_A, OPERAND_B, ACCUMULATOR, RESULT };
   Target target = NONE;
   long unit = 0; // index of the unit hit, counted from 0
   int row = 0;   // OPERAND_A: row and depth; OPERAND_B: depth and column;
   int col = 0;   // ACCUMULATOR and RESULT: row and column of C
-  int bit = 0;
+  unsigned long long mask = 0;
 };
 
 struct EngineOptions {

@@ -12,8 +12,8 @@ uint64_t readXcr0() {
   return (uint64_t(hi) << 32) | lo;
 }
 
-constexpr uint64_t XCR0_SSE_AVX = 0x6;     // XMM and upper YMM halves
-constexpr uint64_t XCR0_AVX512 = 0xE0;     // opmask, ZMM0-15 upper, ZMM16-31
+constexpr uint64_t XCR0_SSE_AVX = 0x6; // XMM and upper YMM halves
+constexpr uint64_t XCR0_AVX512 = 0xE0; // opmask, ZMM0-15 upper, ZMM16-31
 
 } // namespace
 

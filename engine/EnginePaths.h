@@ -32,7 +32,7 @@ struct TileJob {
   double *c;
   long ldc;
   bool accumulate;
-  const double *ref;       // null: no comparison
+  const double *ref;        // null: no comparison
   unsigned long long *sumA; // null: A not summed; else += the wrapping sum
   unsigned long long *sumB; // of the words of this tile's part of A / of B
   unsigned long long *diff; // |= (result ^ reference) over the tile

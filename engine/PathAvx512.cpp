@@ -64,9 +64,9 @@ template <bool SUM_A, bool SUM_B> void tileLoop(const TileJob &t) {
       _mm512_storeu_pd(t.c + i * 8 + j * ldc, acc[i][j]);
       if (t.ref)
         diff = _mm512_or_si512(
-            diff, _mm512_xor_si512(
-                      _mm512_castpd_si512(acc[i][j]),
-                      _mm512_loadu_si512(t.ref + i * 8 + j * ldc)));
+            diff,
+            _mm512_xor_si512(_mm512_castpd_si512(acc[i][j]),
+                             _mm512_loadu_si512(t.ref + i * 8 + j * ldc)));
     }
   if (SUM_A)
     *t.sumA += laneSum(sumA);

@@ -32,8 +32,7 @@ double randomValue(uint64_t *state) {
 }
 
 double exactValue(uint64_t *state) {
-  return double(int64_t(splitMix(state) % (2 * EXACT_RANGE + 1)) -
-                EXACT_RANGE);
+  return double(int64_t(splitMix(state) % (2 * EXACT_RANGE + 1)) - EXACT_RANGE);
 }
 
 unsigned long long wordSum(const double *data, long n) {
@@ -63,7 +62,8 @@ void integerReference(const Geometry &g, const Operands &o, double *ref) {
     for (int j = 0; j < g.n; ++j) {
       int64_t sum = EXACT_BIAS;
       for (int p = 0; p < g.k; ++p)
-        sum += int64_t(o.a[indexOfA(g, i, p)]) * int64_t(o.b[indexOfB(g, p, j)]);
+        sum +=
+            int64_t(o.a[indexOfA(g, i, p)]) * int64_t(o.b[indexOfB(g, p, j)]);
       ref[indexOfC(g, i, j)] = double(sum);
     }
 }

@@ -1,0 +1,278 @@
+#include "engine/Engine.h"
+#include "platform/Platform.h"
+#include "stress/EngineContract.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(FaultInjection::Target)
+
+namespace {
+
+// The smallest geometry (48 x 128 x 256) keeps each case to milliseconds.
+constexpr int SMALL_L2_KB = 64;
+// An exact unit's values lie in [2^52, 2^53): exponent field 0x433.
+constexpr unsigned long long EXACT_TO_NAN = (0x7FFull ^ 0x433ull) << 52;
+
+bool pathHere(int path) { return availablePaths() & (1u << path); }
+
+EngineOptions forced(int path, int kind, long units) {
+  EngineOptions o;
+  o.l2Kb = SMALL_L2_KB;
+  o.forcedPath = path;
+  o.forcedKind = kind;
+  o.maxUnits = units;
+  return o;
+}
+
+struct EngineThread {
+  int flag = 0;
+  EngineOptions options;
+  int result = -1;
+};
+
+uint32_t runEngineThread(void *param) {
+  auto *t = static_cast<EngineThread *>(param);
+  t->result = runEngine(&t->flag, t->options, nullptr);
+  return 0;
+}
+
+ThreadHandle startPinned(EngineThread *t, int processor) {
+  Platform &os = platform();
+  ThreadHandle h = os.createThreadSuspended(runEngineThread, t);
+  if (h && os.setThreadAffinityMask(h, 1ull << processor) &&
+      os.resumeThread(h) != RESUME_FAILED)
+    return h;
+  return 0;
+}
+
+} // namespace
+
+class EngineTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void everyFlipIsCaughtInTheUnitItHits_data() {
+    QTest::addColumn<int>("path");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<FaultInjection::Target>("target");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("col");
+    QTest::addColumn<int>("bit");
+    QTest::addColumn<int>("expected");
+    struct {
+      FaultInjection::Target target;
+      const char *name;
+    } targets[] = {{FaultInjection::OPERAND_A, "operand A"},
+                   {FaultInjection::OPERAND_B, "operand B"},
+                   {FaultInjection::ACCUMULATOR, "accumulator"},
+                   {FaultInjection::RESULT, "result"}};
+    // Lowest mantissa bits first; a high mantissa bit, the exponent, the
+    // sign. The element moves so that every lane position gets a turn.
+    const int bits[] = {0, 1, 2, 3, 30, 51, 52, 62, 63};
+    for (int path = 0; path < PATH_COUNT; ++path)
+      for (int kind : {UNIT_EXACT, UNIT_RANDOM})
+        for (const auto &t : targets)
+          for (int i = 0; i < int(sizeof bits / sizeof *bits); ++i) {
+            int row = (i * 11 + path * 5) % 48, col = (i * 5 + path) % 128;
+            bool operand = t.target == FaultInjection::OPERAND_A ||
+                           t.target == FaultInjection::OPERAND_B;
+            int expected = operand              ? ENGINE_SELF_CHECK
+                           : kind == UNIT_EXACT ? ENGINE_EXACT_MISMATCH
+                                                : ENGINE_REPEAT_MISMATCH;
+            QTest::addRow("%s %s unit, %s bit %d at (%d,%d)", pathName(path),
+                          kind == UNIT_EXACT ? "exact" : "random", t.name,
+                          bits[i], row, col)
+                << path << kind << t.target << row << col << bits[i]
+                << expected;
+          }
+  }
+  void everyFlipIsCaughtInTheUnitItHits() {
+    QFETCH(int, path);
+    QFETCH(int, kind);
+    QFETCH(FaultInjection::Target, target);
+    QFETCH(int, row);
+    QFETCH(int, col);
+    QFETCH(int, bit);
+    QFETCH(int, expected);
+    if (!pathHere(path))
+      QSKIP("this processor does not have the path");
+    int flag = 0;
+    // Two units, the second hit: a miss ends the run with 0.
+    EngineOptions o = forced(path, kind, 2);
+    o.fault.target = target;
+    o.fault.unit = 1;
+    o.fault.row = row;
+    o.fault.col = col;
+    o.fault.mask = 1ull << bit;
+    QCOMPARE(runEngine(&flag, o, nullptr), expected);
+  }
+
+  void cleanRunsReportNothingOnEveryProcessor_data() {
+    QTest::addColumn<int>("path");
+    QTest::addColumn<int>("kind");
+    for (int path = 0; path < PATH_COUNT; ++path)
+      for (int kind : {UNIT_EXACT, UNIT_RANDOM})
+        QTest::addRow("%s %s units", pathName(path),
+                      kind == UNIT_EXACT ? "exact" : "random")
+            << path << kind;
+    QTest::newRow("usual cycle of paths and kinds") << -1 << -1;
+  }
+  void cleanRunsReportNothingOnEveryProcessor() {
+    QFETCH(int, path);
+    QFETCH(int, kind);
+    if (path >= 0 && !pathHere(path))
+      QSKIP("this processor does not have the path");
+    uint64_t processMask = 0, systemMask = 0;
+    QVERIFY(platform().getProcessAffinityMask(&processMask, &systemMask));
+    EngineThread threads[64];
+    ThreadHandle handles[64] = {};
+    for (int p = 0; p < 64; ++p) {
+      if (!(processMask & (1ull << p)))
+        continue;
+      // The cycle needs 64 units to visit every path once.
+      threads[p].options = forced(path, kind, path < 0 ? 200 : 30);
+      handles[p] = startPinned(&threads[p], p);
+      QVERIFY(handles[p]);
+    }
+    for (int p = 0; p < 64; ++p) {
+      if (!handles[p])
+        continue;
+      QCOMPARE(platform().waitForThread(handles[p], 60000), WaitResult::Ended);
+      platform().closeHandle(handles[p]);
+      QCOMPARE(threads[p].result, int(ENGINE_STOPPED));
+    }
+  }
+
+  void eachCodeFromItsCause_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<FaultInjection::Target>("target");
+    QTest::addColumn<unsigned long long>("mask");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("1: exact result off by its lowest bit")
+        << int(UNIT_EXACT) << FaultInjection::RESULT << 1ull
+        << int(ENGINE_EXACT_MISMATCH);
+    QTest::newRow("2: random partial sum off by its lowest bit")
+        << int(UNIT_RANDOM) << FaultInjection::ACCUMULATOR << 1ull
+        << int(ENGINE_REPEAT_MISMATCH);
+    QTest::newRow("3: result turned into NaN")
+        << int(UNIT_EXACT) << FaultInjection::RESULT << EXACT_TO_NAN
+        << int(ENGINE_NOT_FINITE);
+    QTest::newRow("4: operand changed under the unit")
+        << int(UNIT_RANDOM) << FaultInjection::OPERAND_B << 1ull
+        << int(ENGINE_SELF_CHECK);
+  }
+  void eachCodeFromItsCause() {
+    QFETCH(int, kind);
+    QFETCH(FaultInjection::Target, target);
+    QFETCH(unsigned long long, mask);
+    QFETCH(int, expected);
+    int flag = 0;
+    EngineOptions o = forced(-1, kind, 3);
+    o.fault.target = target;
+    o.fault.unit = 2;
+    o.fault.row = 7;
+    o.fault.col = 9;
+    o.fault.mask = mask;
+    QCOMPARE(runEngine(&flag, o, nullptr), expected);
+  }
+
+  void setUpFailures_data() {
+    QTest::addColumn<bool>("withFlag");
+    QTest::addColumn<int>("path");
+    QTest::addColumn<bool>("failAllocation");
+    QTest::addColumn<int>("faultRow");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("5: allocation refused")
+        << true << -1 << true << 0 << int(ENGINE_ALLOCATION);
+    QTest::newRow("6: no stop flag handed over")
+        << false << -1 << false << 0 << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: path unknown")
+        << true << int(PATH_COUNT) << false << 0 << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: fault outside the matrices")
+        << true << -1 << false << 48 << int(ENGINE_INITIALISATION);
+  }
+  void setUpFailures() {
+    QFETCH(bool, withFlag);
+    QFETCH(int, path);
+    QFETCH(bool, failAllocation);
+    QFETCH(int, faultRow);
+    QFETCH(int, expected);
+    int flag = 0;
+    EngineOptions o = forced(path, -1, 1);
+    o.failAllocation = failAllocation;
+    if (faultRow) {
+      o.fault.target = FaultInjection::RESULT;
+      o.fault.row = faultRow;
+      o.fault.mask = 1;
+    }
+    QCOMPARE(runEngine(withFlag ? &flag : nullptr, o, nullptr), expected);
+  }
+
+  void pathsTheProcessorLacksAreRefused() {
+    for (int path = 0; path < PATH_COUNT; ++path)
+      if (!pathHere(path)) {
+        int flag = 0;
+        QCOMPARE(runEngine(&flag, forced(path, -1, 1), nullptr),
+                 int(ENGINE_INITIALISATION));
+      }
+    QVERIFY(pathHere(PATH_SSE2));
+  }
+
+  void sizesFollowTheCacheWithinBounds_data() {
+    QTest::addColumn<int>("l2Kb");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("unknown cache: default") << 0 << 120;
+    QTest::newRow("negative: default") << -512 << 120;
+    QTest::newRow("absurdly large: default") << (1 << 30) << 120;
+    QTest::newRow("1 MB") << 1024 << 240;
+    QTest::newRow("small cache: smallest size") << 64 << 48;
+    QTest::newRow("32 MB: largest size") << 32768 << 480;
+  }
+  void sizesFollowTheCacheWithinBounds() {
+    QFETCH(int, l2Kb);
+    QFETCH(int, rows);
+    Geometry g = geometryFor(l2Kb);
+    QCOMPARE(g.m, rows);
+    QCOMPARE(g.m % 24, 0);
+    QVERIFY(workspaceBytes(g) <= 5l * 1024 * 1024);
+  }
+
+  void widestPathMostOfTheTimeNarrowerInTurn() {
+    unsigned all = (1u << PATH_COUNT) - 1;
+    int count[PATH_COUNT] = {};
+    for (long u = 0; u < 64 * 30; ++u)
+      ++count[scheduledPath(u, all)];
+    QCOMPARE(count[PATH_AVX512], 64 * 30 - 30);
+    QCOMPARE(count[PATH_SSE2], 10);
+    QCOMPARE(count[PATH_AVX], 10);
+    QCOMPARE(count[PATH_AVX2_FMA], 10);
+    QCOMPARE(scheduledPath(63, 1u << PATH_SSE2), int(PATH_SSE2));
+    int kinds[2] = {};
+    for (long u = 0; u < 64 * 30; ++u)
+      ++kinds[scheduledKind(u)];
+    QCOMPARE(kinds[UNIT_EXACT], kinds[UNIT_RANDOM]);
+  }
+
+  void returnsPromptlyOnceTheFlagIsRaised() {
+    EngineThread t;
+    t.options.l2Kb = 1024;
+    ThreadHandle h = platform().createThreadSuspended(runEngineThread, &t);
+    QVERIFY(h);
+    QVERIFY(platform().resumeThread(h) != RESUME_FAILED);
+    QCOMPARE(platform().waitForThread(h, 300), WaitResult::TimedOut);
+    QElapsedTimer timer;
+    timer.start();
+    setStopFlagLowByte(&t.flag, 1);
+    QCOMPARE(platform().waitForThread(h, 5000), WaitResult::Ended);
+    qint64 ms = timer.elapsed();
+    platform().closeHandle(h);
+    QCOMPARE(t.result, int(ENGINE_STOPPED));
+    // The bench measures the latency; this bound only catches an engine
+    // that no longer polls the flag.
+    QVERIFY2(ms < 1000, qPrintable(QString("%1 ms").arg(ms)));
+  }
+};
+
+QTEST_GUILESS_MAIN(EngineTest)
+#include "tst_engine.moc"
