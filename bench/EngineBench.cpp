@@ -1,0 +1,186 @@
+// enginebench [seconds] [l2Kb]: loads every logical processor three times in
+// a row, each phase for `seconds` (default 10): the FMA peak loop, OpenBLAS
+// cblas_dgemm on one thread per processor on the engine's own sizes, then the
+// engine through its per-worker library copies, stopped by the shared flag
+// as the program stops it. l2Kb defaults to this machine's L2 per logical
+// processor, as the program computes it.
+
+#include <cblas.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FmaPeak.h"
+#include "engine/Engine.h"
+#include "stress/EngineContract.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+typedef void (*CountersFn)(unsigned long long *, unsigned long long *);
+
+struct Worker {
+  double peak = 0, blas = 0;
+  unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
+  int code = -1;
+  double stopLatencyMs = 0;
+};
+
+void pin(std::thread &t, int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  pthread_setaffinity_np(t.native_handle(), sizeof set, &set);
+}
+
+// L2 size over the processors sharing it, from sysfs; 0 when unknown.
+int l2KbPerLogical() {
+  FILE *f = fopen("/sys/devices/system/cpu/cpu0/cache/index2/size", "r");
+  int kb = 0;
+  if (f) {
+    if (fscanf(f, "%dK", &kb) != 1)
+      kb = 0;
+    fclose(f);
+  }
+  f = fopen("/sys/devices/system/cpu/cpu0/cache/index2/shared_cpu_list", "r");
+  int first = 0, last = 0;
+  if (f) {
+    if (fscanf(f, "%d-%d", &first, &last) == 2 && last > first)
+      kb /= last - first + 1;
+    fclose(f);
+  }
+  return kb;
+}
+
+template <typename Body> void onEveryProcessor(int count, Body body) {
+  std::vector<std::thread> threads;
+  for (int cpu = 0; cpu < count; ++cpu) {
+    threads.emplace_back(body, cpu);
+    pin(threads.back(), cpu);
+  }
+  for (std::thread &t : threads)
+    t.join();
+}
+
+double blasGflops(const Geometry &g, double seconds) {
+  std::vector<double> a(size_t(g.m) * g.k, 0.5), b(size_t(g.k) * g.n, 0.25),
+      c(size_t(g.m) * g.n, 0);
+  auto start = Clock::now();
+  double elapsed = 0, flops = 0;
+  while (elapsed < seconds) {
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, g.m, g.n, g.k, 1.0,
+                a.data(), g.m, b.data(), g.k, 1.0, c.data(), g.m);
+    flops += 2.0 * g.m * g.n * g.k;
+    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  return flops / elapsed / 1e9;
+}
+
+// Copies the engine for workers 1..count-1 into a scratch folder, as the
+// program does beside itself.
+std::vector<std::string> engineCopies(const fs::path &engine,
+                                      const fs::path &dir, int count) {
+  std::vector<std::string> files;
+  for (int k = 0; k < count; ++k) {
+    fs::path file = dir / (k == 0 ? std::string(ENGINE_FILE)
+                                  : "Burnmod" + std::to_string(k) + ".so");
+    fs::copy_file(engine, file, fs::copy_options::overwrite_existing);
+    files.push_back(file);
+  }
+  return files;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  double seconds = argc > 1 ? atof(argv[1]) : 10;
+  int l2Kb = argc > 2 ? atoi(argv[2]) : l2KbPerLogical();
+  int count = int(sysconf(_SC_NPROCESSORS_ONLN));
+  unsigned paths = availablePaths();
+  Geometry g = geometryFor(l2Kb);
+  fs::path engine = fs::canonical("/proc/self/exe").parent_path() / ENGINE_FILE;
+  std::vector<Worker> workers(count);
+
+  printf("%d logical processors, L2 per logical %d KB, unit %d x %d x %d, "
+         "%.1f s per phase\n",
+         count, l2Kb, g.m, g.n, g.k, seconds);
+  onEveryProcessor(count, [&](int cpu) {
+    workers[cpu].peak = fmaPeakGflops(paths, seconds);
+  });
+  openblas_set_num_threads(1);
+  printf("OpenBLAS: core %s, config %s\n", openblas_get_corename(),
+         openblas_get_config());
+  onEveryProcessor(
+      count, [&](int cpu) { workers[cpu].blas = blasGflops(g, seconds); });
+
+  char pattern[] = "/tmp/enginebench.XXXXXX";
+  if (!mkdtemp(pattern))
+    return 1;
+  fs::path dir = pattern;
+  std::vector<std::string> files = engineCopies(engine, dir, count);
+  int stopFlag = 0;
+  std::atomic<long long> stopAt{0};
+  onEveryProcessor(count, [&](int cpu) {
+    Worker &w = workers[cpu];
+    void *lib = dlopen(files[cpu].c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto setStop = lib ? (SetStopTestFn)dlsym(lib, "SetStopTest") : nullptr;
+    auto run = lib ? (RunTestFn)dlsym(lib, "RunTest") : nullptr;
+    auto counters = lib ? (CountersFn)dlsym(lib, "GetEngineCounters") : nullptr;
+    if (!setStop || !run || !counters) {
+      fprintf(stderr, "%s: %s\n", files[cpu].c_str(), dlerror());
+      return;
+    }
+    setStop(&stopFlag);
+    if (cpu == 0) {
+      std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        stopAt = Clock::now().time_since_epoch().count();
+        setStopFlagLowByte(&stopFlag, 1);
+      });
+      w.code = run(l2Kb);
+      stopper.join();
+    } else {
+      w.code = run(l2Kb);
+    }
+    long long end = Clock::now().time_since_epoch().count();
+    w.stopLatencyMs = (end - stopAt) / 1e6;
+    counters(w.flops, w.ns);
+    dlclose(lib);
+  });
+  fs::remove_all(dir);
+
+  int widest = PATH_COUNT - 1;
+  while (widest > 0 && !(paths & (1u << widest)))
+    --widest;
+  double worstLatency = 0;
+  for (int cpu = 0; cpu < count; ++cpu) {
+    const Worker &w = workers[cpu];
+    printf("worker %d: code %d, stop latency %.2f ms\n", cpu, w.code,
+           w.stopLatencyMs);
+    printf("  FMA peak %.2f GFLOPS, OpenBLAS dgemm %.2f GFLOPS\n", w.peak,
+           w.blas);
+    for (int p = PATH_COUNT - 1; p >= 0; --p)
+      if (w.ns[p])
+        printf("  engine %-9s %7.2f GFLOPS over %6.3f s\n", pathName(p),
+               double(w.flops[p]) / w.ns[p], w.ns[p] / 1e9);
+    if (w.ns[widest] && w.peak > 0)
+      printf("  %s / peak %.3f, / OpenBLAS %.3f\n", pathName(widest),
+             double(w.flops[widest]) / w.ns[widest] / w.peak,
+             double(w.flops[widest]) / w.ns[widest] / w.blas);
+    if (w.stopLatencyMs > worstLatency)
+      worstLatency = w.stopLatencyMs;
+  }
+  printf("worst stop latency %.2f ms\n", worstLatency);
+  return 0;
+}
