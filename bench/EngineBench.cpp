@@ -30,8 +30,19 @@ namespace {
 
 typedef void (*CountersFn)(unsigned long long *, unsigned long long *);
 
+enum Phase { PEAK, BLAS, ENGINE, PHASES };
+
+// Processor time over wall time of one thread in one phase: below 1 when
+// something else ran on the processor meanwhile.
+double cpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
 struct Worker {
   double peak = 0, blas = 0;
+  double share[PHASES] = {};
   unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
   int code = -1;
   double stopLatencyMs = 0;
@@ -63,10 +74,17 @@ int l2KbPerLogical() {
   return kb;
 }
 
-template <typename Body> void onEveryProcessor(int count, Body body) {
+template <typename Body>
+void onEveryProcessor(std::vector<Worker> &workers, Phase phase, Body body) {
   std::vector<std::thread> threads;
-  for (int cpu = 0; cpu < count; ++cpu) {
-    threads.emplace_back(body, cpu);
+  for (int cpu = 0; cpu < int(workers.size()); ++cpu) {
+    threads.emplace_back([&, cpu] {
+      double cpu0 = cpuSeconds();
+      auto wall0 = Clock::now();
+      body(cpu);
+      double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+      workers[cpu].share[phase] = (cpuSeconds() - cpu0) / wall;
+    });
     pin(threads.back(), cpu);
   }
   for (std::thread &t : threads)
@@ -115,14 +133,15 @@ int main(int argc, char **argv) {
   printf("%d logical processors, L2 per logical %d KB, unit %d x %d x %d, "
          "%.1f s per phase\n",
          count, l2Kb, g.m, g.n, g.k, seconds);
-  onEveryProcessor(count, [&](int cpu) {
+  onEveryProcessor(workers, PEAK, [&](int cpu) {
     workers[cpu].peak = fmaPeakGflops(paths, seconds);
   });
   openblas_set_num_threads(1);
   printf("OpenBLAS: core %s, config %s\n", openblas_get_corename(),
          openblas_get_config());
-  onEveryProcessor(
-      count, [&](int cpu) { workers[cpu].blas = blasGflops(g, seconds); });
+  onEveryProcessor(workers, BLAS, [&](int cpu) {
+    workers[cpu].blas = blasGflops(g, seconds);
+  });
 
   char pattern[] = "/tmp/enginebench.XXXXXX";
   if (!mkdtemp(pattern))
@@ -131,7 +150,7 @@ int main(int argc, char **argv) {
   std::vector<std::string> files = engineCopies(engine, dir, count);
   int stopFlag = 0;
   std::atomic<long long> stopAt{0};
-  onEveryProcessor(count, [&](int cpu) {
+  onEveryProcessor(workers, ENGINE, [&](int cpu) {
     Worker &w = workers[cpu];
     void *lib = dlopen(files[cpu].c_str(), RTLD_NOW | RTLD_LOCAL);
     auto setStop = lib ? (SetStopTestFn)dlsym(lib, "SetStopTest") : nullptr;
@@ -170,6 +189,8 @@ int main(int argc, char **argv) {
            w.stopLatencyMs);
     printf("  FMA peak %.2f GFLOPS, OpenBLAS dgemm %.2f GFLOPS\n", w.peak,
            w.blas);
+    printf("  processor share: peak %.3f, OpenBLAS %.3f, engine %.3f\n",
+           w.share[PEAK], w.share[BLAS], w.share[ENGINE]);
     for (int p = PATH_COUNT - 1; p >= 0; --p)
       if (w.ns[p])
         printf("  engine %-9s %7.2f GFLOPS over %6.3f s\n", pathName(p),
