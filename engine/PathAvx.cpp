@@ -10,10 +10,16 @@ namespace {
 void subTile(long k, const double *a, const double *b, const double *bias,
              double *c, long ldc, bool accumulate) {
   __m256d acc[2][4];
-  for (int j = 0; j < 4; ++j)
-    for (int i = 0; i < 2; ++i)
-      acc[i][j] = accumulate ? _mm256_loadu_pd(c + i * 4 + j * ldc)
-                             : _mm256_loadu_pd(bias + i * 4);
+  // Separate loops rather than a choice per element: GCC then keeps the
+  // accumulators in registers.
+  if (accumulate)
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 2; ++i)
+        acc[i][j] = _mm256_loadu_pd(c + i * 4 + j * ldc);
+  else
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 2; ++i)
+        acc[i][j] = _mm256_loadu_pd(bias + i * 4);
 #pragma GCC unroll 4
   for (long p = 0; p < k; ++p) {
     const double *ap = a + p * TILE_ROWS;

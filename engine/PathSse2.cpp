@@ -9,10 +9,16 @@ namespace {
 void subTile(long k, const double *a, const double *b, const double *bias,
              double *c, long ldc, bool accumulate) {
   __m128d acc[2][4];
-  for (int j = 0; j < 4; ++j)
-    for (int i = 0; i < 2; ++i)
-      acc[i][j] = accumulate ? _mm_loadu_pd(c + i * 2 + j * ldc)
-                             : _mm_loadu_pd(bias + i * 2);
+  // Separate loops rather than a choice per element: GCC then keeps the
+  // accumulators in registers.
+  if (accumulate)
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 2; ++i)
+        acc[i][j] = _mm_loadu_pd(c + i * 2 + j * ldc);
+  else
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 2; ++i)
+        acc[i][j] = _mm_loadu_pd(bias + i * 2);
 #pragma GCC unroll 4
   for (long p = 0; p < k; ++p) {
     const double *ap = a + p * TILE_ROWS;

@@ -18,15 +18,29 @@ typedef void (*SetStopTestFn)(int *stopFlag);
 typedef int (*RunTestFn)(int l2KbPerLogical);
 }
 
-// Result codes of RunTest and of the worker procedure.
+// Result codes of RunTest and of the worker procedure. Codes 1 to 4 are
+// calculation errors of the processor, found by the check of every unit
+// (a unit is one dense matrix product on one instruction-set path):
 enum EngineResult : int {
-  ENGINE_STOPPED = 0,         // stop requested, nothing to report
-  ENGINE_EXACT_MISMATCH = 1,  // exact unit differs from its reference
-  ENGINE_REPEAT_MISMATCH = 2, // repeated random unit differs from first run
-  ENGINE_NOT_FINITE = 3,      // NaN or infinity where none can arise
-  ENGINE_SELF_CHECK = 4,      // the engine's own bookkeeping is inconsistent
-  ENGINE_ALLOCATION = 5,      // memory allocation error
-  ENGINE_INITIALISATION = 6,  // argument or processor the engine cannot use
+  ENGINE_STOPPED = 0, // stop requested, nothing to report
+  // An exact unit (integer-valued, order-independent) differs from the
+  // reference computed at start in integer arithmetic: a processor that
+  // miscalculates, possibly the same way every time.
+  ENGINE_EXACT_MISMATCH = 1,
+  // A unit of full-mantissa random values differs, in any bit, from its
+  // first run on a path of the same kind (fused or separate multiply-add):
+  // a transient fault.
+  ENGINE_REPEAT_MISMATCH = 2,
+  // A unit's result holds a NaN or an infinity, which its data cannot give.
+  ENGINE_NOT_FINITE = 3,
+  // The operands read by a unit no longer sum to their value at start; the
+  // engine never writes them after set-up, so a load or the memory under it
+  // went wrong. Checked before the result, which then differs too.
+  ENGINE_SELF_CHECK = 4,
+  ENGINE_ALLOCATION = 5, // memory allocation error
+  // No stop flag handed over (SetStopTest not called, or with null), or a
+  // processor without a path the engine can run.
+  ENGINE_INITIALISATION = 6,
   ENGINE_NOTHING_TO_REPORT = 7,
   WORKER_BAD_INDEX = 8,   // worker identifier above 31
   WORKER_FILE_ACCESS = 9, // library or export missing
