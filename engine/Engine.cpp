@@ -9,15 +9,20 @@
 
 namespace {
 
-constexpr int DEFAULT_L2_KB = 512;
+constexpr int DEFAULT_L2_KB = 1024;
 constexpr int MIN_L2_KB = 64;
 constexpr int MAX_L2_KB = 65536;
-constexpr int DEPTH = 256; // a power of two: see the random bias
-constexpr int COLUMNS = 128;
-constexpr int MIN_ROWS = 2 * TILE_ROWS;
+constexpr int DEPTH = 512; // a power of two: see the random bias
+constexpr int COLUMNS = 64;
+// A, B and the result of one kind of unit take about 10 KB per row of A
+// plus 256 KB for B: twenty rows per MB of L2 keep a unit in half of it.
+constexpr int L2_KB_PER_ROW = 20;
+constexpr int MIN_ROWS = TILE_ROWS;
 constexpr int MAX_ROWS = 20 * TILE_ROWS;
 constexpr long NARROW_PERIOD = 64;
-constexpr long KIND_RUN = 8; // units of one kind in a row keep caches warm
+// Units of one kind in a row, so that switching kinds (and the other kind's
+// operands into the cache) costs little.
+constexpr long KIND_RUN = 64;
 
 void flipBits(double *value, unsigned long long mask) {
   unsigned long long w;
@@ -165,8 +170,7 @@ bool faultFits(const Geometry &g, const FaultInjection &f) {
 Geometry geometryFor(int l2Kb) {
   if (l2Kb < MIN_L2_KB || l2Kb > MAX_L2_KB)
     l2Kb = DEFAULT_L2_KB;
-  long rows = long(l2Kb) * 1024 / 2 / (DEPTH * 8);
-  rows = rows / TILE_ROWS * TILE_ROWS;
+  long rows = l2Kb / L2_KB_PER_ROW / TILE_ROWS * TILE_ROWS;
   if (rows < MIN_ROWS)
     rows = MIN_ROWS;
   if (rows > MAX_ROWS)
@@ -175,8 +179,7 @@ Geometry geometryFor(int l2Kb) {
 }
 
 int scheduledKind(long unit) {
-  return (unit / KIND_RUN + unit / NARROW_PERIOD) % 2 ? UNIT_RANDOM
-                                                      : UNIT_EXACT;
+  return (unit / KIND_RUN) % 2 ? UNIT_RANDOM : UNIT_EXACT;
 }
 
 int scheduledPath(long unit, unsigned paths) {

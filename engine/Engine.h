@@ -24,11 +24,14 @@ struct Geometry {
   int m, n, k;
 };
 
-// Sizes for a given L2 share per logical processor in KB: A (M x K) fills
-// about half of it. Zero, negative or absurd sizes get a safe default.
+// Sizes for a given L2 share per logical processor in KB: K = 512, N = 64,
+// and M rows (a multiple of 24, 24 to 480) so that a unit's operands and
+// result fill about half of it. Zero, negative or absurd sizes get the
+// default of 1 MB.
 Geometry geometryFor(int l2Kb);
-// Bytes the engine allocates for one worker with geometry g: a few MiB,
-// at most about 4.5 MiB.
+// Bytes the engine allocates for one worker with geometry g: 2 x (A, B and
+// bias) for the two kinds, C and three references: about 1 MiB for 1 MB of
+// L2, at most 5.5 MiB (M = 480).
 long workspaceBytes(const Geometry &g);
 
 // Flips bits of one value during one unit: mask has bit 0 for the lowest

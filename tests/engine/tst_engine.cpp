@@ -9,7 +9,7 @@ Q_DECLARE_METATYPE(FaultInjection::Target)
 
 namespace {
 
-// The smallest geometry (48 x 128 x 256) keeps each case to milliseconds.
+// The smallest geometry (24 x 64 x 512) keeps each case to milliseconds.
 constexpr int SMALL_L2_KB = 64;
 // An exact unit's values lie in [2^52, 2^53): exponent field 0x433.
 constexpr unsigned long long EXACT_TO_NAN = (0x7FFull ^ 0x433ull) << 52;
@@ -74,7 +74,7 @@ private slots:
       for (int kind : {UNIT_EXACT, UNIT_RANDOM})
         for (const auto &t : targets)
           for (int i = 0; i < int(sizeof bits / sizeof *bits); ++i) {
-            int row = (i * 11 + path * 5) % 48, col = (i * 5 + path) % 128;
+            int row = (i * 11 + path * 5) % 24, col = (i * 7 + path) % 64;
             bool operand = t.target == FaultInjection::OPERAND_A ||
                            t.target == FaultInjection::OPERAND_B;
             int expected = operand              ? ENGINE_SELF_CHECK
@@ -190,7 +190,7 @@ private slots:
     QTest::newRow("6: path unknown")
         << true << int(PATH_COUNT) << false << 0 << int(ENGINE_INITIALISATION);
     QTest::newRow("6: fault outside the matrices")
-        << true << -1 << false << 48 << int(ENGINE_INITIALISATION);
+        << true << -1 << false << 24 << int(ENGINE_INITIALISATION);
   }
   void setUpFailures() {
     QFETCH(bool, withFlag);
@@ -222,11 +222,11 @@ private slots:
   void sizesFollowTheCacheWithinBounds_data() {
     QTest::addColumn<int>("l2Kb");
     QTest::addColumn<int>("rows");
-    QTest::newRow("unknown cache: default") << 0 << 120;
-    QTest::newRow("negative: default") << -512 << 120;
-    QTest::newRow("absurdly large: default") << (1 << 30) << 120;
-    QTest::newRow("1 MB") << 1024 << 240;
-    QTest::newRow("small cache: smallest size") << 64 << 48;
+    QTest::newRow("unknown cache: default of 1 MB") << 0 << 48;
+    QTest::newRow("negative: default") << -512 << 48;
+    QTest::newRow("absurdly large: default") << (1 << 30) << 48;
+    QTest::newRow("2 MB") << 2048 << 96;
+    QTest::newRow("small cache: smallest size") << 64 << 24;
     QTest::newRow("32 MB: largest size") << 32768 << 480;
   }
   void sizesFollowTheCacheWithinBounds() {
@@ -235,7 +235,7 @@ private slots:
     Geometry g = geometryFor(l2Kb);
     QCOMPARE(g.m, rows);
     QCOMPARE(g.m % 24, 0);
-    QVERIFY(workspaceBytes(g) <= 5l * 1024 * 1024);
+    QVERIFY(workspaceBytes(g) <= 5632l * 1024);
   }
 
   void widestPathMostOfTheTimeNarrowerInTurn() {
