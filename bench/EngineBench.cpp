@@ -1,8 +1,8 @@
-// enginebench [seconds] [l2Kb]: loads every logical processor three times in
+// enginebench [seconds] [l2Kb]: loads every logical processor four times in
 // a row, each phase for `seconds` (default 10): the FMA peak loop, OpenBLAS
-// cblas_dgemm on one thread per processor on the engine's own sizes, then the
-// engine through its per-worker library copies, stopped by the shared flag
-// as the program stops it. l2Kb defaults to this machine's L2 per logical
+// cblas_dgemm on one thread per processor on the engine's own sizes and on
+// large matrices, then the engine through its per-worker library copies,
+// stopped by the shared flag as the program stops it. l2Kb defaults to this machine's L2 per logical
 // processor, as the program computes it.
 
 #include <cblas.h>
@@ -30,7 +30,10 @@ namespace {
 
 typedef void (*CountersFn)(unsigned long long *, unsigned long long *);
 
-enum Phase { PEAK, BLAS, ENGINE, PHASES };
+enum Phase { PEAK, BLAS, BLAS_LARGE, ENGINE, PHASES };
+
+// A size where OpenBLAS packs little relative to its work: its best case.
+constexpr int LARGE = 1536;
 
 // Processor time over wall time of one thread in one phase: below 1 when
 // something else ran on the processor meanwhile.
@@ -41,7 +44,7 @@ double cpuSeconds() {
 }
 
 struct Worker {
-  double peak = 0, blas = 0;
+  double peak = 0, blas = 0, blasLarge = 0;
   double share[PHASES] = {};
   unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
   int code = -1;
@@ -142,6 +145,9 @@ int main(int argc, char **argv) {
   onEveryProcessor(workers, BLAS, [&](int cpu) {
     workers[cpu].blas = blasGflops(g, seconds);
   });
+  onEveryProcessor(workers, BLAS_LARGE, [&](int cpu) {
+    workers[cpu].blasLarge = blasGflops({LARGE, LARGE, LARGE}, seconds);
+  });
 
   char pattern[] = "/tmp/enginebench.XXXXXX";
   if (!mkdtemp(pattern))
@@ -190,11 +196,15 @@ int main(int argc, char **argv) {
     const Worker &w = workers[cpu];
     printf("worker %d: code %d, stop latency %.2f ms\n", cpu, w.code,
            w.stopLatencyMs);
-    printf("  processor share: peak %.3f, OpenBLAS %.3f, engine %.3f\n",
-           w.share[PEAK], w.share[BLAS], w.share[ENGINE]);
+    printf("  processor share: peak %.3f, OpenBLAS %.3f and %.3f, "
+           "engine %.3f\n",
+           w.share[PEAK], w.share[BLAS], w.share[BLAS_LARGE], w.share[ENGINE]);
     printf("  GFLOPS            wall  per processor-second\n");
     printf("  FMA peak       %7.2f  %7.2f\n", w.peak, w.peak / w.share[PEAK]);
-    printf("  OpenBLAS dgemm %7.2f  %7.2f\n", w.blas, w.blas / w.share[BLAS]);
+    printf("  OpenBLAS dgemm %7.2f  %7.2f  (the engine's unit size)\n", w.blas,
+           w.blas / w.share[BLAS]);
+    printf("  OpenBLAS dgemm %7.2f  %7.2f  (%d cubed)\n", w.blasLarge,
+           w.blasLarge / w.share[BLAS_LARGE], LARGE);
     for (int p = PATH_COUNT - 1; p >= 0; --p)
       if (w.ns[p]) {
         double g = double(w.flops[p]) / w.ns[p];
@@ -205,9 +215,12 @@ int main(int argc, char **argv) {
       double g = double(w.flops[widest]) / w.ns[widest];
       printf("  %s / peak: wall %.3f, processor-time %.3f\n", pathName(widest),
              g / w.peak, g / w.share[ENGINE] / (w.peak / w.share[PEAK]));
-      printf("  %s / OpenBLAS: wall %.3f, processor-time %.3f\n",
+      printf("  %s / OpenBLAS: wall %.3f, processor-time %.3f; against %d "
+             "cubed: wall %.3f, processor-time %.3f\n",
              pathName(widest), g / w.blas,
-             g / w.share[ENGINE] / (w.blas / w.share[BLAS]));
+             g / w.share[ENGINE] / (w.blas / w.share[BLAS]), LARGE,
+             g / w.blasLarge,
+             g / w.share[ENGINE] / (w.blasLarge / w.share[BLAS_LARGE]));
     }
     if (w.stopLatencyMs > worstLatency)
       worstLatency = w.stopLatencyMs;
