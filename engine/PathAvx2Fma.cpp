@@ -6,10 +6,9 @@
 
 namespace {
 
-// 8 x 4 register tile: 8 accumulators (enough to cover the FMA latency on
-// two pipes), the broadcasts of B and one vector of A; GCC spills a 12 x 4
-// tile. The 24 x 8 tile is six of them.
-// Named accumulators: with an array, GCC keeps this tile in memory.
+// 12 x 4 register tile: 12 accumulators, 3 vectors of A and one broadcast
+// of B fill the 16 registers; the 24 x 8 tile is four of them. The
+// accumulators are named variables because GCC spills an array of them.
 #define ROW_OF_4(r)                                                            \
   __m256d c##r##0, c##r##1, c##r##2, c##r##3;                                  \
   if (accumulate) {                                                            \
@@ -20,13 +19,12 @@ namespace {
   } else {                                                                     \
     c##r##0 = c##r##1 = c##r##2 = c##r##3 = _mm256_loadu_pd(bias + 4 * r);     \
   }
-#define STEP(r)                                                                \
+#define COLUMN(j)                                                              \
   {                                                                            \
-    __m256d a = _mm256_load_pd(ap + 4 * r);                                    \
-    c##r##0 = _mm256_fmadd_pd(a, _mm256_broadcast_sd(bp), c##r##0);            \
-    c##r##1 = _mm256_fmadd_pd(a, _mm256_broadcast_sd(bp + 1), c##r##1);        \
-    c##r##2 = _mm256_fmadd_pd(a, _mm256_broadcast_sd(bp + 2), c##r##2);        \
-    c##r##3 = _mm256_fmadd_pd(a, _mm256_broadcast_sd(bp + 3), c##r##3);        \
+    __m256d b = _mm256_broadcast_sd(bp + j);                                   \
+    c0##j = _mm256_fmadd_pd(a0, b, c0##j);                                     \
+    c1##j = _mm256_fmadd_pd(a1, b, c1##j);                                     \
+    c2##j = _mm256_fmadd_pd(a2, b, c2##j);                                     \
   }
 #define STORE(r)                                                               \
   _mm256_storeu_pd(c + 4 * r, c##r##0);                                        \
@@ -38,18 +36,25 @@ void subTile(long k, const double *a, const double *b, const double *bias,
              double *c, long ldc, bool accumulate) {
   ROW_OF_4(0)
   ROW_OF_4(1)
+  ROW_OF_4(2)
   const double *ap = a, *bp = b;
+#pragma GCC unroll 4
   for (long p = 0; p < k; ++p, ap += TILE_ROWS, bp += TILE_COLS) {
-    STEP(0)
-    STEP(1)
+    __m256d a0 = _mm256_load_pd(ap), a1 = _mm256_load_pd(ap + 4),
+            a2 = _mm256_load_pd(ap + 8);
+    COLUMN(0)
+    COLUMN(1)
+    COLUMN(2)
+    COLUMN(3)
   }
   STORE(0)
   STORE(1)
+  STORE(2)
 }
 
 void tile(const TileJob &t) {
   for (int j = 0; j < TILE_COLS; j += 4)
-    for (int i = 0; i < TILE_ROWS; i += 8)
+    for (int i = 0; i < TILE_ROWS; i += 12)
       subTile(t.k, t.a + i, t.b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
               t.accumulate);
   checkBeside(t);
