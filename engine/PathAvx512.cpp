@@ -39,8 +39,6 @@ template <bool SUM_A, bool SUM_B> void tileLoop(const TileJob &t) {
   const double *ap = t.a, *bp = t.b;
 #pragma GCC unroll 4
   for (long p = 0; p < t.k; ++p, ap += TILE_ROWS, bp += TILE_COLS) {
-    _mm_prefetch(reinterpret_cast<const char *>(ap + 16 * TILE_ROWS),
-                 _MM_HINT_T0);
     __m512d a0 = _mm512_load_pd(ap);
     __m512d a1 = _mm512_load_pd(ap + 8);
     __m512d a2 = _mm512_load_pd(ap + 16);
