@@ -201,6 +201,8 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   if (options.forcedPath >= 0 && (options.forcedPath >= PATH_COUNT ||
                                   !(paths & (1u << options.forcedPath))))
     return ENGINE_INITIALISATION;
+  if (options.forcedKind > UNIT_RANDOM)
+    return ENGINE_INITIALISATION;
   Geometry g = geometryFor(options.l2Kb);
   const FaultInjection *fault =
       options.fault.target == FaultInjection::NONE ? nullptr : &options.fault;

@@ -63,7 +63,8 @@ struct EngineCounters {
 
 // Runs units until the low byte of *stopFlag turns 1 (returns 0), maxUnits
 // units have passed (0), or a check fails (1 to 4). 5: allocation failed;
-// 6: no stop flag, or the forced path cannot run here. counters may be null.
+// 6: no stop flag, a forced path this processor cannot run, an unknown kind
+// or a fault outside the matrices. counters may be null.
 int runEngine(const int *stopFlag, const EngineOptions &options,
               EngineCounters *counters);
 

@@ -180,26 +180,30 @@ private slots:
   void setUpFailures_data() {
     QTest::addColumn<bool>("withFlag");
     QTest::addColumn<int>("path");
+    QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("failAllocation");
     QTest::addColumn<int>("faultRow");
     QTest::addColumn<int>("expected");
     QTest::newRow("5: allocation refused")
-        << true << -1 << true << 0 << int(ENGINE_ALLOCATION);
+        << true << -1 << -1 << true << 0 << int(ENGINE_ALLOCATION);
     QTest::newRow("6: no stop flag handed over")
-        << false << -1 << false << 0 << int(ENGINE_INITIALISATION);
-    QTest::newRow("6: path unknown")
-        << true << int(PATH_COUNT) << false << 0 << int(ENGINE_INITIALISATION);
+        << false << -1 << -1 << false << 0 << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: path unknown") << true << int(PATH_COUNT) << -1 << false
+                                     << 0 << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: kind unknown")
+        << true << -1 << 2 << false << 0 << int(ENGINE_INITIALISATION);
     QTest::newRow("6: fault outside the matrices")
-        << true << -1 << false << 24 << int(ENGINE_INITIALISATION);
+        << true << -1 << -1 << false << 24 << int(ENGINE_INITIALISATION);
   }
   void setUpFailures() {
     QFETCH(bool, withFlag);
     QFETCH(int, path);
+    QFETCH(int, kind);
     QFETCH(bool, failAllocation);
     QFETCH(int, faultRow);
     QFETCH(int, expected);
     int flag = 0;
-    EngineOptions o = forced(path, -1, 1);
+    EngineOptions o = forced(path, kind, 1);
     o.failAllocation = failAllocation;
     if (faultRow) {
       o.fault.target = FaultInjection::RESULT;
