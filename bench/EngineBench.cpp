@@ -2,8 +2,8 @@
 // a row, each phase for `seconds` (default 10): the FMA peak loop, OpenBLAS
 // cblas_dgemm on one thread per processor on the engine's own sizes and on
 // large matrices, then the engine through its per-worker library copies,
-// stopped by the shared flag as the program stops it. l2Kb defaults to this machine's L2 per logical
-// processor, as the program computes it.
+// stopped by the shared flag as the program stops it. l2Kb defaults to this
+// machine's L2 per logical processor, as the program computes it.
 
 #include <cblas.h>
 #include <dlfcn.h>
@@ -114,8 +114,9 @@ std::vector<std::string> engineCopies(const fs::path &engine,
                                       const fs::path &dir, int count) {
   std::vector<std::string> files;
   for (int k = 0; k < count; ++k) {
-    fs::path file = dir / (k == 0 ? std::string(ENGINE_FILE)
-                                  : "Burnmod" + std::to_string(k) + ".so");
+    char name[32];
+    snprintf(name, sizeof name, ENGINE_COPY_FORMAT, k);
+    fs::path file = dir / (k == 0 ? ENGINE_FILE : name);
     fs::copy_file(engine, file, fs::copy_options::overwrite_existing);
     files.push_back(file);
   }
