@@ -72,6 +72,8 @@ void *threadEntry(void *arg) {
   auto *self = static_cast<std::shared_ptr<LinuxThread> *>(arg);
   std::shared_ptr<LinuxThread> t = *self;
   delete self;
+  // Named so that our threads stand out in top, gdb and /proc.
+  pthread_setname_np(pthread_self(), LinuxThreadName);
   {
     std::unique_lock<std::mutex> lock(t->mutex);
     t->tid = currentTid();

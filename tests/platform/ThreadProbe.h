@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include <dirent.h>
@@ -47,13 +50,20 @@ inline uint32_t spinUntilReleased(void *param) {
   return probe->result;
 }
 
-// Threads of this process right now.
+// Threads of the platform layer alive right now; threads that Qt or the C
+// library start on their own are not counted.
 inline int taskCount() {
   int count = 0;
   if (DIR *tasks = opendir("/proc/self/task")) {
-    while (dirent *entry = readdir(tasks))
-      if (entry->d_name[0] != '.')
+    while (dirent *entry = readdir(tasks)) {
+      if (entry->d_name[0] == '.')
+        continue;
+      std::ifstream comm(std::string("/proc/self/task/") + entry->d_name +
+                         "/comm");
+      std::string name;
+      if (std::getline(comm, name) && name == LinuxThreadName)
         ++count;
+    }
     closedir(tasks);
   }
   return count;
