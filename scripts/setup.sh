@@ -6,10 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools qtmultimedia5-dev
-  libqt5multimedia5-plugins libqt5svg5
+  libqt5multimedia5-plugins
   qt5-style-plugins fonts-wine
   libopenblas-dev
-  xvfb xauth
 )
 
 missing=()
