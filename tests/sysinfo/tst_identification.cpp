@@ -21,6 +21,10 @@ private slots:
   void instructions();
   void cpuCount_data();
   void cpuCount();
+  void brandIndexTable_data();
+  void brandIndexTable();
+  void leaf2Descriptors_data();
+  void leaf2Descriptors();
 };
 
 void TestIdentification::cpuType_data() {
@@ -273,6 +277,75 @@ void TestIdentification::cpuCount() {
   QTEST(int(m_SystemInfo.LogicalPerPackage), "logicalPerPackage");
   QTEST(int(m_SystemInfo.CoresPerPackage), "coresPerPackage");
   QTEST(int(m_SystemInfo.L2PerPackage), "l2PerPackage");
+}
+
+void TestIdentification::brandIndexTable_data() {
+  QTest::addColumn<QVector<int>>("indexes");
+  QTest::addColumn<QByteArray>("name");
+  const QByteArray byNumbers;
+  QTest::newRow("Celeron") << QVector<int>{1, 10, 20}
+                           << QByteArray("Intel(R) Celeron(R) processor");
+  QTest::newRow("Pentium III")
+      << QVector<int>{2, 4} << QByteArray("Intel(R) Pentium(R) III processor");
+  QTest::newRow("Pentium III Xeon")
+      << QVector<int>{3}
+      << QByteArray("Intel(R) Pentium(R) III Xeon(TM) processor");
+  QTest::newRow("mobile Pentium III")
+      << QVector<int>{6}
+      << QByteArray("Mobile Intel(R) Pentium(R) III Processor");
+  QTest::newRow("mobile Celeron")
+      << QVector<int>{7, 15, 19, 23}
+      << QByteArray("Mobile Intel(R) Celeron(R) processor");
+  QTest::newRow("Pentium 4")
+      << QVector<int>{8, 9} << QByteArray("Intel(R) Pentium(R) 4 processor");
+  QTest::newRow("Xeon") << QVector<int>{11}
+                        << QByteArray("Intel(R) Xeon(TM) processor");
+  QTest::newRow("Xeon MP") << QVector<int>{12}
+                           << QByteArray("Intel(R) Xeon(TM) Processor MP");
+  QTest::newRow("mobile Pentium 4")
+      << QVector<int>{14}
+      << QByteArray("Mobile Intel(R) Pentium(R) 4 Processor");
+  QTest::newRow("mobile") << QVector<int>{17, 21}
+                          << QByteArray("Mobile Intel(R) processor");
+  QTest::newRow("mobile Celeron M")
+      << QVector<int>{18}
+      << QByteArray("Mobile Intel(R) Celeron(R) M processor");
+  QTest::newRow("Pentium M")
+      << QVector<int>{22} << QByteArray("Intel(R) Pentium(R) M processor");
+  QTest::newRow("named by family, model and stepping")
+      << QVector<int>{0, 5, 13, 16, 24, 25, 255} << byNumbers;
+}
+
+void TestIdentification::brandIndexTable() {
+  QFETCH(QVector<int>, indexes);
+  QFETCH(QByteArray, name);
+  for (int index : indexes) {
+    const char *found = sysinfo::brandIndexName(uint8_t(index));
+    QCOMPARE(found ? QByteArray(found) : QByteArray(), name);
+  }
+}
+
+void TestIdentification::leaf2Descriptors_data() {
+  QTest::addColumn<QVector<int>>("descriptors");
+  QTest::addColumn<int>("size");
+  QTest::newRow("128 KB") << QVector<int>{0x39, 0x3B, 0x41, 0x79} << 128;
+  QTest::newRow("256 KB") << QVector<int>{0x3C, 0x42, 0x7A, 0x82} << 256;
+  QTest::newRow("512 KB") << QVector<int>{0x3E, 0x43, 0x7B, 0x7F, 0x83, 0x86}
+                          << 512;
+  QTest::newRow("1024 KB") << QVector<int>{0x44, 0x78, 0x7C, 0x84, 0x87}
+                           << 1024;
+  QTest::newRow("2048 KB") << QVector<int>{0x45, 0x7D, 0x85} << 2048;
+  QTest::newRow("descriptors the table does not list")
+      << QVector<int>{0x00, 0x01, 0x2C, 0x3A, 0x3D,
+                      0x46, 0x7E, 0x80, 0x88, 0xFF}
+      << 0;
+}
+
+void TestIdentification::leaf2Descriptors() {
+  QFETCH(QVector<int>, descriptors);
+  QFETCH(int, size);
+  for (int descriptor : descriptors)
+    QCOMPARE(int(sysinfo::l2DescriptorSize(uint8_t(descriptor))), size);
 }
 
 QTEST_GUILESS_MAIN(TestIdentification)
