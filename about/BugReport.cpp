@@ -1,6 +1,7 @@
 #include "about/BugReport.h"
 
 #include "about/Smtp.h"
+#include "settings/SettingsKeys.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,8 +13,8 @@ BugReport::BugReport(QString diagnostic, QWidget *parent, ReportRoute route)
       Diagnostic(std::move(diagnostic)), Route(std::move(route)) {
   ui.setupUi(this);
   {
-    QSettings settings("Vorsk.ini", QSettings::IniFormat);
-    Pseudo = settings.value("Pseudo", "Anonyme").toString();
+    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+    Pseudo = settings.value("Pseudo", DEFAULT_PSEUDO).toString();
     SmtpServer = settings.value("SMTP", "").toString();
   }
   ui.pseudoEdit->setText(Pseudo);
@@ -58,7 +59,7 @@ void BugReport::on_sendButton_clicked() {
   }
 
   {
-    QSettings settings("Vorsk.ini", QSettings::IniFormat);
+    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
     settings.setValue("Pseudo", Pseudo);
     settings.setValue("SMTP", SmtpServer);
     settings.sync();
