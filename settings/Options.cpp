@@ -144,8 +144,12 @@ void Options::applyStyle(const QString &style, bool palette) {
 
 void Vorsk::ShowOptions() {
   // The dialog probes the sources itself; no reading may overlap it.
-  if (Monitoring != 0)
+  if (Monitoring != 0) {
     killTimer(SensorTimer);
+    // Qt gives freed identifiers to later timers: a stale one would take
+    // the run timer's ticks for sensor ticks.
+    SensorTimer = 0;
+  }
   Options options(this);
   if (options.exec() == 1) {
     Shutdown = options.Shutdown;

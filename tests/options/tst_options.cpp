@@ -317,6 +317,16 @@ private slots:
     });
     QVERIFY(stoppedWhileOpen);
     QCOMPARE(sensorTimerRuns(w), runsAfter);
+    if (!runsAfter) {
+      // Timers started later (the run timer) reuse freed identifiers: none
+      // of them may be taken for the sensor tick.
+      QList<int> later;
+      for (int i = 0; i < 8; ++i)
+        later << w.startTimer(1000);
+      QVERIFY(!later.contains(w.SensorTimer));
+      for (int id : later)
+        w.killTimer(id);
+    }
     QCOMPARE(w.Monitoring, accept ? chosenSource : storedSource);
     QCOMPARE(w.MaxTemp, accept ? -85 : 85);
     QCOMPARE(w.SuccesSound, sound);
