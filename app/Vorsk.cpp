@@ -80,6 +80,7 @@ Vorsk::Vorsk(QWidget *parent)
   setWindowTitle(sysinfo::windowTitle());
 
   ProcessAffinityMask = 0;
+  TestTimeCarry = 0;
   TestTimer = 0;
   SensorTimer = 0;
   bShutdownPending = false;

@@ -61,6 +61,7 @@ bool Vorsk::StartTest() {
   if (!ui.textLog->toPlainText().isEmpty())
     AppendLog(QString(52, '_') + "\n");
   TestTime = QTime(0, 0, 0, 0);
+  TestTimeCarry = 0;
   ui.barTest->setFormat("0 seconde");
   ui.barTest->setValue(0);
   ui.pushOptions->setEnabled(false);

@@ -89,7 +89,9 @@ void Vorsk::RunTick() {
     m_SystemInfo.ThreadClock[i] = now;
     const WorkerUsage worker =
         MeasureWorker(wallMs, userTime - m_SystemInfo.ThreadTime[i]);
-    TestTime = TestTime.addMSecs(int(worker.creditedMs / count));
+    const int64_t credited = TestTimeCarry + worker.creditedMs;
+    TestTime = TestTime.addMSecs(int(credited / count));
+    TestTimeCarry = credited % count;
     m_SystemInfo.ThreadTime[i] = userTime;
     usage += worker.percent / count;
   }

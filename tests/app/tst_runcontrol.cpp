@@ -321,6 +321,29 @@ private slots:
     QCOMPARE(logColour(w), QColor(colour));
   }
 
+  // Ticks whose wall time the worker count does not divide: the test time
+  // must still add up, or a fully loaded run reads above 100 per cent.
+  void fullUsageOnAnyWorkerCountIsStable_data() {
+    QTest::addColumn<int>("workers");
+    QTest::newRow("three workers") << 3;
+    QTest::newRow("thirty-two workers") << 32;
+  }
+  void fullUsageOnAnyWorkerCountIsStable() {
+    QFETCH(int, workers);
+    RunFakeScope scope;
+    scope.fake.processMask = scope.fake.systemMask = 0xFFFFFFFF;
+    Vorsk w;
+    start(w, workers);
+    while (w.TestTime < QTime(1, 0))
+      tick(scope.fake, w, 7001);
+    w.on_pushTest_clicked();
+    QCOMPARE(log(w).mid(log(w).size() - 3),
+             (QStringList{"Utilisation CPU : 100.0 %",
+                          "Test stoppé par l'utilisateur.",
+                          "Votre PC est stable !"}));
+    QCOMPARE(logColour(w), QColor("#6D2"));
+  }
+
   void stopBeforeAnyTestTime() {
     RunFakeScope scope;
     Vorsk w;
