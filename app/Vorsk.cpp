@@ -81,6 +81,7 @@ Vorsk::Vorsk(QWidget *parent)
 
   ProcessAffinityMask = 0;
   TestTimeCarry = 0;
+  ReportedWorker = -1;
   TestTimer = 0;
   SensorTimer = 0;
   bShutdownPending = false;

@@ -84,6 +84,8 @@ private:
   void PlaySuccessSound();
   void PlayFailureSound();
   void CleanUpTick();
+  void ReportLateCalculationErrors();
+  void CloseWorkerHandles();
   void RunTick();
   void WorkerEnded(int worker, uint32_t code);
   void ScheduledEnd();
@@ -118,6 +120,8 @@ private:
   // 1/LogicalCount ms: dropping them every tick would shorten the test time
   // and push a fully loaded run above 100 per cent.
   int64_t TestTimeCarry;
+  // The worker whose exit ended the run and was reported then, -1 if none.
+  int ReportedWorker;
   QTime EndTime;
   uint64_t ProcessAffinityMask;
   int TestTimer;

@@ -79,13 +79,11 @@ void Vorsk::StopWorkers() {
   setStopFlagLowByte(&bStopTest, 1);
   const uint32_t deadline = os.timeGetTime() + CLOSE_WAIT_MS;
   for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
-    ThreadHandle &thread = m_SystemInfo.hThread[i];
+    const ThreadHandle thread = m_SystemInfo.hThread[i];
     if (!thread)
       continue;
     const int32_t left = int32_t(deadline - os.timeGetTime());
     os.terminateThread(thread, left > 0 ? uint32_t(left) : 0);
-    os.closeHandle(thread);
-    thread = 0;
   }
 }
 
@@ -94,7 +92,13 @@ void Vorsk::closeEvent(QCloseEvent *event) {
     killTimer(SensorTimer);
   if (TestTimer != 0)
     killTimer(TestTimer);
+  // A run that already has its verdict (a timed end closing the window for
+  // the shutdown) still hears from its last units; one cut off here gets none.
+  const bool judged = stopFlagLowByte(&bStopTest) == 1;
   StopWorkers();
+  if (judged)
+    ReportLateCalculationErrors();
+  CloseWorkerHandles();
 
   {
     QSettings settings(SETTINGS_FILE, QSettings::IniFormat);

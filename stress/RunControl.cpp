@@ -62,6 +62,7 @@ bool Vorsk::StartTest() {
     AppendLog(QString(52, '_') + "\n");
   TestTime = QTime(0, 0, 0, 0);
   TestTimeCarry = 0;
+  ReportedWorker = -1;
   ui.barTest->setFormat("0 seconde");
   ui.barTest->setValue(0);
   ui.pushOptions->setEnabled(false);

@@ -35,17 +35,47 @@ void Vorsk::CleanUpTick() {
   Platform &os = platform();
   // Time for the workers to see the flag and return.
   os.sleep(1000);
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
-    ThreadHandle &thread = m_SystemInfo.hThread[i];
-    if (thread) {
-      os.closeHandle(thread);
-      thread = 0;
-    }
-  }
+  ReportLateCalculationErrors();
+  CloseWorkerHandles();
   ui.pushOptions->setEnabled(true);
   ui.comboDuration->setEnabled(true);
   ui.pushTest->setText("Démarrer");
   ui.pushTest->setEnabled(true);
+}
+
+void Vorsk::CloseWorkerHandles() {
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+    ThreadHandle &thread = m_SystemInfo.hThread[i];
+    if (thread) {
+      platform().closeHandle(thread);
+      thread = 0;
+    }
+  }
+}
+
+// A worker that finds an error in the unit it was running when the run was
+// stopped returns it after the verdict was given; a stable verdict must not
+// stand over a calculation error.
+void Vorsk::ReportLateCalculationErrors() {
+  bool unstable =
+      ui.textLog->palette().color(QPalette::Base) == QColor(COLOUR_UNSTABLE);
+  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+    uint32_t code = STILL_ACTIVE;
+    if (i == ReportedWorker || !m_SystemInfo.hThread[i] ||
+        !platform().getExitCodeThread(m_SystemInfo.hThread[i], &code))
+      continue;
+    const WorkerEnd end = DescribeWorkerEnd(i, code);
+    if (!end.calculation)
+      continue;
+    AppendLog(end.line);
+    if (!unstable) {
+      AppendLog("Votre PC n'est pas stable !");
+      SetLogColour(COLOUR_UNSTABLE);
+      trayIcon->setToolTip(TOOLTIP_UNSTABLE);
+      PlayFailureSound();
+      unstable = true;
+    }
+  }
 }
 
 void Vorsk::RunTick() {
@@ -109,6 +139,7 @@ void Vorsk::RunTick() {
 }
 
 void Vorsk::WorkerEnded(int worker, uint32_t code) {
+  ReportedWorker = worker;
   StopTest();
   const WorkerEnd end = DescribeWorkerEnd(worker, code);
   if (!end.reported)

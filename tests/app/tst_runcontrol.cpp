@@ -610,6 +610,61 @@ private slots:
     QCOMPARE(scope.fake.shutdownRequests, 1);
   }
 
+  // A worker may find an error in the unit it was running when the run was
+  // stopped and return it after the verdict.
+  void lateCalculationError_data() {
+    QTest::addColumn<uint>("endingCode"); // worker 0's exit ending the run
+    QTest::addColumn<bool>("closeBeforeCleanUp");
+    QTest::addColumn<QStringList>("tail");
+    QTest::newRow("after a stable verdict")
+        << STILL_ACTIVE << false
+        << QStringList{"Votre PC est stable !",
+                       "Le processeur 1 a généré une erreur de calcul.",
+                       "Votre PC n'est pas stable !"};
+    QTest::newRow("second processor after a calculation error")
+        << 3u << false
+        << QStringList{"Le processeur 0 a généré une erreur de calcul.",
+                       "Votre PC n'est pas stable !",
+                       "Le processeur 1 a généré une erreur de calcul."};
+    QTest::newRow("window closed before the clean-up")
+        << STILL_ACTIVE << true
+        << QStringList{"Votre PC est stable !",
+                       "Le processeur 1 a généré une erreur de calcul.",
+                       "Votre PC n'est pas stable !"};
+  }
+  void lateCalculationError() {
+    QFETCH(uint, endingCode);
+    QFETCH(bool, closeBeforeCleanUp);
+    QFETCH(QStringList, tail);
+    RunFakeScope scope;
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, QTime(1, 0));
+    if (endingCode == STILL_ACTIVE) {
+      ui(w).pushTest->click();
+    } else {
+      worker(scope.fake, 0)->exitCode = endingCode;
+      tick(scope.fake, w, 1000);
+    }
+    worker(scope.fake, 1)->exitCode = 2;
+    if (closeBeforeCleanUp)
+      QVERIFY(w.close());
+    else
+      tick(scope.fake, w, 1000);
+
+    const QStringList all = log(w);
+    QCOMPARE(all.mid(all.size() - tail.size()), tail);
+    QCOMPARE(logColour(w), QColor("#F43"));
+    QCOMPARE(toolTip(w), QString("PC instable !"));
+    for (int i = 0; i < 2; ++i)
+      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+    if (closeBeforeCleanUp) {
+      QFile file("Event.log");
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QVERIFY(file.readAll().endsWith("Votre PC n'est pas stable !"));
+    }
+  }
+
   void closingDuringARun() {
     store("Priority", 0);
     store("Duration", 2);
