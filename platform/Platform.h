@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The operating-system services Vorsk uses, with the contract its callers
 // were written against: Windows-style results, thread exit code 259 while a
@@ -29,15 +30,21 @@ enum PriorityClass : uint32_t {
   BELOW_NORMAL_PRIORITY_CLASS = 0x4000,
 };
 
-// A read-only view of a named shared-memory object, as it was when opened
-// (open it again for fresh values). Every read is bounded by the view's size:
-// a read that does not fit entirely fails and copies nothing.
+// A copy of a named shared-memory object, taken when it was opened (open it
+// again for fresh values). A copy rather than a mapping: a mapping faults if
+// the publisher shrinks its object while it is read. Every read is bounded by
+// the copy's size: a read that does not fit entirely fails and copies
+// nothing.
 class SharedMemoryView {
 public:
-  virtual ~SharedMemoryView() = default;
-  virtual size_t size() const = 0;
-  virtual const unsigned char *data() const = 0;
+  explicit SharedMemoryView(std::vector<unsigned char> bytes)
+      : bytes_(std::move(bytes)) {}
+  size_t size() const { return bytes_.size(); }
+  const unsigned char *data() const { return bytes_.data(); }
   bool read(size_t offset, void *out, size_t length) const;
+
+private:
+  std::vector<unsigned char> bytes_;
 };
 
 class Platform {

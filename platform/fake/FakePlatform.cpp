@@ -1,17 +1,6 @@
 #include "platform/fake/FakePlatform.h"
 
 namespace {
-class FakeView : public SharedMemoryView {
-public:
-  explicit FakeView(std::vector<unsigned char> bytes)
-      : bytes_(std::move(bytes)) {}
-  size_t size() const override { return bytes_.size(); }
-  const unsigned char *data() const override { return bytes_.data(); }
-
-private:
-  std::vector<unsigned char> bytes_;
-};
-
 struct FakeLibrary {
   std::map<std::string, void *> symbols;
 };
@@ -226,7 +215,7 @@ FakePlatform::openSharedMemory(const std::string &name) {
   auto it = shared_.find(name);
   if (it == shared_.end())
     return nullptr;
-  return std::make_unique<FakeView>(it->second);
+  return std::make_unique<SharedMemoryView>(it->second);
 }
 
 void FakePlatform::addLibrary(const std::string &fileName,

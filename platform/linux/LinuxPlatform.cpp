@@ -92,20 +92,6 @@ void *threadEntry(void *arg) {
   return nullptr;
 }
 
-// A copy of a shared-memory object taken when it is opened. A mapping would
-// fault (SIGBUS) if the publisher shrank its object while we read it; a copy
-// made with pread just comes out shorter.
-class SharedMemorySnapshot : public SharedMemoryView {
-public:
-  explicit SharedMemorySnapshot(std::vector<unsigned char> bytes)
-      : bytes_(std::move(bytes)) {}
-  size_t size() const override { return bytes_.size(); }
-  const unsigned char *data() const override { return bytes_.data(); }
-
-private:
-  std::vector<unsigned char> bytes_;
-};
-
 // No publisher needs more; a larger object is read up to this size.
 constexpr size_t MaxSharedMemorySize = 16 << 20;
 
@@ -375,7 +361,7 @@ public:
         done += size_t(n);
       }
       bytes.resize(done);
-      view = std::make_unique<SharedMemorySnapshot>(std::move(bytes));
+      view = std::make_unique<SharedMemoryView>(std::move(bytes));
     }
     close(fd);
     return view;
