@@ -10,7 +10,8 @@
 bool ByteSpan::read(size_t offset, void *out, size_t length) const {
   if (offset > size || length > size - offset)
     return false;
-  std::memcpy(out, data + offset, length);
+  if (length) // an empty span may have no data to copy from
+    std::memcpy(out, data + offset, length);
   return true;
 }
 
