@@ -50,6 +50,18 @@ inline uint32_t spinUntilReleased(void *param) {
   return probe->result;
 }
 
+// The processors the calling thread may run on, bit i = processor i.
+inline uint64_t callingThreadAffinity() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  uint64_t mask = 0;
+  for (int cpu = 0; cpu < 64; ++cpu)
+    if (CPU_ISSET(cpu, &set))
+      mask |= uint64_t(1) << cpu;
+  return mask;
+}
+
 // Threads of the platform layer alive right now; threads that Qt or the C
 // library start on their own are not counted.
 inline int taskCount() {

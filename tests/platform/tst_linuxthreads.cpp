@@ -16,17 +16,6 @@ uint32_t returnAtOnce(void *param) {
   return probe->result;
 }
 
-uint64_t callingThreadAffinity() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof set, &set);
-  uint64_t mask = 0;
-  for (int cpu = 0; cpu < 64; ++cpu)
-    if (CPU_ISSET(cpu, &set))
-      mask |= uint64_t(1) << cpu;
-  return mask;
-}
-
 } // namespace
 
 class LinuxThreadsTest : public QObject {
