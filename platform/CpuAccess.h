@@ -18,6 +18,9 @@ public:
 
   virtual CpuidResult cpuid(uint32_t leaf, uint32_t subleaf) = 0;
   virtual uint64_t rdtsc() = 0;
+  // Extended control register `index` (XCR0: the register states the OS
+  // saves). Only valid when CPUID leaf 1 ECX bit 27 (OSXSAVE) is set.
+  virtual uint64_t xgetbv(uint32_t index) = 0;
   // Keeps the calling processor busy for at least ms milliseconds of elapsed
   // time; returns at once for 0 or less.
   virtual void spin(int ms) = 0;

@@ -48,11 +48,22 @@ bool millisecondFrequency(double *mhz) {
   return frequency(1.0L / 1000.0L, mhz);
 }
 
+// The invariant-TSC bit (leaf 0x80000007 EDX bit 8); before it existed,
+// Intel's constant-rate counters are known by model: family 15 from model 3,
+// family 6 models 14 and 15 (no extended model).
 bool constantTscProcessor(const SystemInfo &info) {
+  Cpuid(0x80000000, 0);
+  if (i_eax >= 0x80000007) {
+    Cpuid(0x80000007, 0);
+    if (i_edx & (1u << 8))
+      return true;
+  }
   if (info.Vendor != VENDOR_INTEL)
     return false;
+  Cpuid(1, 0);
+  bool extendedModel = (i_eax >> 16) & 0xF;
   return (info.Family == 15 && info.Model > 2) ||
-         (info.Family == 6 && info.Model > 13);
+         (info.Family == 6 && !extendedModel && info.Model > 13);
 }
 
 int sample(ThreadProc proc, const char *name, bool reportTimeout,

@@ -1,5 +1,6 @@
 #include "sysinfo/Identification.h"
 
+#include "platform/CpuAccess.h"
 #include "sysinfo/CpuPrimitives.h"
 #include "sysinfo/SystemInfo.h"
 
@@ -18,6 +19,16 @@ const uint32_t MAX_CACHE_SUBLEAVES = 64;
 bool bit(uint32_t reg, int n) { return (reg >> n) & 1; }
 
 void copyRegister(char *to, uint32_t reg) { std::memcpy(to, &reg, 4); }
+
+// The zeros at name[r] stand for an engineering sample's missing model
+// number ("CPU 0000 @"), unless they are a lone "0": a retail model suffix
+// ("E5-2650 0 @") or a number ("0.80GHz").
+bool marksSample(const char *name, int r, int last) {
+  if (name[r] != '0')
+    return false;
+  char next = r + 1 <= last ? name[r + 1] : 0;
+  return next != ' ' && next != 0 && next != '.';
+}
 
 // A name longer than the 47 characters of ProcessorName is cut.
 void setName(char *name, const char *text) {
@@ -74,6 +85,29 @@ void countIntelCores(SystemInfo &info) {
     unsigned perPackage = info.LogicalPerPackage / sharing;
     info.L2PerPackage = uint8_t(perPackage ? perPackage : 1);
   }
+}
+
+// AVX and what builds on it count only when the operating system saves the
+// registers: leaf 1 ECX bit 27 (OSXSAVE), then XCR0 bits 1-2 (SSE and AVX
+// states) and 5-7 (AVX-512 states).
+uint32_t avxExtensions(uint32_t highestLeaf, uint32_t ecx1) {
+  if (!bit(ecx1, 27))
+    return 0;
+  uint64_t xcr0 = cpuAccess().xgetbv(0);
+  if ((xcr0 & 0x6) != 0x6 || !bit(ecx1, 28))
+    return 0;
+  uint32_t ins = INS_AVX;
+  if (bit(ecx1, 12))
+    ins |= INS_FMA3;
+  if (highestLeaf < 7)
+    return ins;
+  Cpuid(7, 0);
+  uint32_t ebx7 = i_ebx;
+  if (bit(ebx7, 5))
+    ins |= INS_AVX2;
+  if (bit(ebx7, 16) && (xcr0 & 0xE0) == 0xE0)
+    ins |= INS_AVX512F;
+  return ins;
 }
 
 } // namespace
@@ -145,7 +179,7 @@ void SetCorrectBrandString(char *name) {
     if (r > last || name[r] == 0)
       break; // trailing spaces disappear
     out[w++] = ' ';
-    if (name[r] == '0') {
+    if (marksSample(name, r, last)) {
       while (r <= last && name[r] == '0')
         ++r;
       for (char c : {'E', 'S'})
@@ -158,10 +192,11 @@ void SetCorrectBrandString(char *name) {
 
 int CheckInstructions() {
   SystemInfo &info = m_SystemInfo;
-  bool intel = info.Vendor == VENDOR_INTEL;
   bool amd = info.Vendor == VENDOR_AMD;
-  uint16_t ins = 0;
+  uint32_t ins = 0;
 
+  Cpuid(0, 0);
+  uint32_t highest = i_eax;
   Cpuid(1, 0);
   uint32_t ecx = i_ecx, edx = i_edx;
   if (bit(edx, 0))
@@ -174,12 +209,13 @@ int CheckInstructions() {
     ins |= INS_SSE2;
   if (bit(ecx, 0))
     ins |= INS_SSE3;
-  if (intel && bit(ecx, 9))
+  if (bit(ecx, 9))
     ins |= INS_SSSE3;
-  if (intel && bit(ecx, 19))
+  if (bit(ecx, 19))
     ins |= INS_SSE41;
-  if (intel && bit(ecx, 20))
+  if (bit(ecx, 20))
     ins |= INS_SSE42;
+  ins |= avxExtensions(highest, ecx);
   info.Instructions = ins;
 
   Cpuid(0x80000000, 0);

@@ -9,9 +9,11 @@ namespace sysinfo {
 // Vendor, family, model, stepping, name and L2 size. Always 1.
 int CheckCpuType();
 // Normalises a 48-byte brand string in place: space runs folded to one,
-// trailing spaces dropped, a "0..." after a space becomes "ES".
+// trailing spaces dropped, the zeros of an engineering sample's name after a
+// space become "ES" (a lone retail "0" stays).
 void SetCorrectBrandString(char *name);
-// Instruction-set extensions; 0 when there are no extended leaves.
+// Instruction-set extensions, the AVX family only where the OS enables it;
+// 0 when there are no extended leaves.
 int CheckInstructions();
 // Logical processors, cores and L2 caches per package, and the
 // multi-threading flag. Needs the vendor. Always 1.

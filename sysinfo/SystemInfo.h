@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Instruction-set extension bits of SystemInfo::Instructions.
-enum InstructionBits : uint16_t {
+enum InstructionBits : uint32_t {
   INS_FPU = 0x0001,
   INS_MMX = 0x0002,
   INS_3DNOW = 0x0004,
@@ -17,6 +17,11 @@ enum InstructionBits : uint16_t {
   INS_SSE4A = 0x0100,
   INS_SSE41 = 0x0200,
   INS_SSE42 = 0x0400,
+  // Listed only when the operating system saves the registers they use.
+  INS_AVX = 0x0800,
+  INS_AVX2 = 0x1000,
+  INS_FMA3 = 0x2000,
+  INS_AVX512F = 0x4000,
 };
 
 enum CpuVendor : uint8_t {
@@ -27,11 +32,25 @@ enum CpuVendor : uint8_t {
 
 constexpr int MAX_LOGICAL = 32;
 
+// Identifiers are 32-bit: the extended topology leaves give x2APIC ids.
 struct ApicInfo {
-  uint8_t ApicId;
-  uint8_t PackageId;
-  uint8_t CoreId;
-  uint8_t LogicalId;
+  uint32_t ApicId;
+  uint32_t PackageId;
+  uint32_t CoreId;
+  uint32_t LogicalId;
+};
+
+// Core types of leaf 0x1A on hybrid processors.
+enum CoreType : uint8_t {
+  CORE_TYPE_NONE = 0,
+  CORE_TYPE_EFFICIENT = 0x20,
+  CORE_TYPE_PERFORMANCE = 0x40
+};
+
+// Level-2 caches of one size in each package.
+struct L2Group {
+  uint16_t PerPackage;
+  uint16_t SizeKb;
 };
 
 // What the identification knows about the machine. Cleared as a whole
@@ -42,20 +61,27 @@ struct SystemInfo {
   uint8_t Family; // base family, leaf 1 EAX bits 11..8
   uint8_t Model;  // base model, leaf 1 EAX bits 7..4
   uint8_t Stepping;
-  uint16_t Instructions;
+  uint32_t Instructions;
   double Frequency; // MHz
   uint8_t bConstantTsc;
   uint8_t bAperf;
-  uint8_t TjMax; // 0, 85 or 100 °C
-  uint8_t L2PerPackage;
+  uint8_t TjMax; // °C, 0 when unknown
+  uint16_t L2PerPackage;
   uint16_t L2Size; // KB of one L2 cache, 0 when unknown
-  uint8_t LogicalCount;
-  uint8_t PackageCount;
-  uint8_t CoresPerPackage;
-  uint8_t LogicalPerPackage;
+  uint16_t LogicalCount;
+  uint16_t PackageCount;
+  uint16_t CoresPerPackage;
+  uint16_t LogicalPerPackage;
   // 0 not applicable, 1 supported but not active, 2 active.
   uint8_t HyperThreading;
-  uint8_t InactiveCores;
+  uint16_t InactiveCores;
+  // Hybrid processors: cores of each type in one package, else both 0.
+  uint16_t PerformanceCores;
+  uint16_t EfficientCores;
+  // From the topology leaves: every distinct L2 cache seen, grouped by size
+  // in the order met; empty when the count came from the legacy fields.
+  L2Group L2Groups[3];
+  uint32_t L2TotalKb; // sum over the distinct L2 caches seen
   ApicInfo Apic[MAX_LOGICAL];
   // Per worker of a test run.
   ThreadHandle hThread[MAX_LOGICAL];
@@ -66,6 +92,7 @@ struct SystemInfo {
 extern SystemInfo m_SystemInfo;
 
 // KB of L2 cache per logical processor, the argument each worker hands to the
-// engine: L2PerPackage x PackageCount x L2Size / LogicalCount, or 0 when a
-// count is 0 (identification stopped early).
+// engine: the L2 caches seen (L2TotalKb, else L2PerPackage x PackageCount x
+// L2Size) over LogicalCount, or 0 when a count is 0 (identification stopped
+// early).
 int l2KbPerLogical(const SystemInfo &info = m_SystemInfo);

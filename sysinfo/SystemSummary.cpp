@@ -4,18 +4,24 @@
 #include "sysinfo/CpuPrimitives.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/Identification.h"
+#include "sysinfo/Topology.h"
 
 #include <QLabel>
 #include <QSysInfo>
 
+#include <QFontMetrics>
+
 #include <cstring>
 #include <set>
+#include <vector>
 
 namespace sysinfo {
 
 namespace {
 
-const uint32_t MSR_TEMPERATURE_TARGET = 0x17;
+const uint32_t MSR_PLATFORM_ID = 0x17;
+const uint32_t MSR_TEMPERATURE_TARGET = 0x1A2; // TjMax in bits 23..16
+const unsigned FIRST_NEHALEM_MODEL = 0x1A;
 
 // Smallest S with 2^S >= count.
 unsigned apicShift(unsigned count) {
@@ -57,23 +63,44 @@ void countPackages(SystemInfo &info) {
   info.PackageCount = uint8_t(packages);
 }
 
+// Intel's documented limits for processors whose MSR_TEMPERATURE_TARGET
+// cannot be read: the Core 2 rules by base model, then 90 °C for the Atoms
+// of display models 0x1C, 0x26, 0x27 and 0x35 and 100 °C from Nehalem on.
+uint8_t documentedTjMax(const SystemInfo &info) {
+  Cpuid(1, 0);
+  unsigned displayModel = info.Model | ((i_eax >> 12) & 0xF0);
+  if (info.Family != 6)
+    return 85;
+  switch (displayModel) {
+  case 0x0E:
+    return 100;
+  case 0x0F: {
+    uint32_t high = uint32_t(Rdmsr(MSR_PLATFORM_ID) >> 32);
+    if (high >= 0x40000 || info.Stepping == 2 || info.Stepping > 6)
+      return 100;
+    return 85;
+  }
+  case 0x1C:
+  case 0x26:
+  case 0x27:
+  case 0x35:
+    return 90;
+  default:
+    return displayModel >= FIRST_NEHALEM_MODEL ? 100 : 85;
+  }
+}
+
 void chooseTjMax(SystemInfo &info) {
   if (info.Vendor != VENDOR_INTEL)
     return;
   Cpuid(6, 0);
   if (!(i_eax & 1))
     return;
-  if (info.Family == 6 && info.Model == 14) {
-    info.TjMax = 100;
-  } else if (info.Family == 6 && info.Model == 15) {
-    uint32_t high = uint32_t(Rdmsr(MSR_TEMPERATURE_TARGET) >> 32);
-    if (high >= 0x40000 || info.Stepping == 2 || info.Stepping > 6)
-      info.TjMax = 100;
-    else
-      info.TjMax = 85;
-  } else {
-    info.TjMax = 85;
-  }
+  uint32_t high = 0, low = 0;
+  uint8_t target = 0;
+  if (bReadMSR_Win32(MSR_TEMPERATURE_TARGET, &high, &low))
+    target = uint8_t(low >> 16);
+  info.TjMax = target ? target : documentedTjMax(info);
 }
 
 } // namespace
@@ -102,6 +129,8 @@ int InitialiseSystem(uint64_t *processMask, const SystemReport &report) {
   info.LogicalCount = uint8_t(logical);
 
   unsigned shift = 0;
+  TopologyLayout layout;
+  std::vector<ProcessorPlace> places;
   for (int i = 0; i < logical; ++i) {
     if (!p.setProcessAffinityMask(uint64_t(1) << i)) {
       report.logLine("SetProcessAffinityMask Error.");
@@ -114,6 +143,12 @@ int InitialiseSystem(uint64_t *processMask, const SystemReport &report) {
       CheckInstructions();
       CpuCount();
       shift = apicShift(info.LogicalPerPackage);
+      layout = readTopologyLayout(info.Vendor);
+    }
+    if (layout.fromLeaves) {
+      places.push_back(readProcessorPlace(layout));
+      info.Apic[i] = apicInfo(layout, places.back().apicId);
+      continue;
     }
     Cpuid(1, 0);
     info.Apic[i] = apicEntry(i_ebx, shift, info.CoresPerPackage);
@@ -121,7 +156,10 @@ int InitialiseSystem(uint64_t *processMask, const SystemReport &report) {
   if (!p.setProcessAffinityMask(process))
     report.logLine("SetProcessAffinityMask Error.");
 
-  countPackages(info);
+  if (layout.fromLeaves)
+    summariseTopology(layout, places, info);
+  else
+    countPackages(info);
   chooseTjMax(info);
   return 1;
 }
@@ -130,18 +168,27 @@ QString windowTitle() {
   return QString("Vorsk 1.0.4 (%1)").arg(QSysInfo::prettyProductName());
 }
 
-QString instructionsText(uint16_t instructions) {
+QString instructionsText(uint32_t instructions) {
   if (instructions == INS_FPU)
     return "FPU x87";
   static const struct {
-    uint16_t bit;
+    uint32_t bit;
     const char *text;
   } pieces[] = {
-      {INS_MMX, "MMX"},        {INS_3DNOW, ", 3DNow!"},
-      {INS_SSE, ", SSE"},      {INS_SSE2, ", SSE2"},
-      {INS_SSE3, ", SSE3"},    {INS_SSSE3, ", SSSE3"},
-      {INS_SSE4A, ", SSE4a"},  {INS_SSE41, ", SSE4.1"},
-      {INS_SSE42, ", SSE4.2"}, {INS_X86_64, ", x86-64"},
+      {INS_MMX, "MMX"},
+      {INS_3DNOW, ", 3DNow!"},
+      {INS_SSE, ", SSE"},
+      {INS_SSE2, ", SSE2"},
+      {INS_SSE3, ", SSE3"},
+      {INS_SSSE3, ", SSSE3"},
+      {INS_SSE4A, ", SSE4a"},
+      {INS_SSE41, ", SSE4.1"},
+      {INS_SSE42, ", SSE4.2"},
+      {INS_AVX, ", AVX"},
+      {INS_AVX2, ", AVX2"},
+      {INS_FMA3, ", FMA3"},
+      {INS_AVX512F, ", AVX-512F"},
+      {INS_X86_64, ", x86-64"},
   };
   QString text;
   for (const auto &piece : pieces)
@@ -150,13 +197,52 @@ QString instructionsText(uint16_t instructions) {
   return text;
 }
 
+QString shortInstructionsText(uint32_t instructions) {
+  QStringList parts;
+  if (instructions & INS_SSE) {
+    static const struct {
+      uint32_t bit;
+      const char *text;
+    } sse[] = {{INS_SSE42, "SSE4.2"},
+               {INS_SSE41, "SSE4.1"},
+               {INS_SSSE3, "SSSE3"},
+               {INS_SSE3, "SSE3"},
+               {INS_SSE2, "SSE2"}};
+    QString range = "SSE";
+    for (const auto &level : sse)
+      if (instructions & level.bit) {
+        range += QString::fromUtf8(" → ") + level.text;
+        break;
+      }
+    parts << range;
+  }
+  if (instructions & INS_SSE4A)
+    parts << "SSE4a";
+  if (instructions & (INS_AVX | INS_AVX2))
+    parts << (instructions & INS_AVX2 ? "AVX2" : "AVX");
+  if (instructions & INS_FMA3)
+    parts << "FMA3";
+  if (instructions & INS_AVX512F)
+    parts << "AVX-512";
+  if (instructions & INS_X86_64)
+    parts << "x86-64";
+  return parts.join(", ");
+}
+
 QString cacheL2Text(const SystemInfo &info) {
   if (info.L2Size == 0)
     return QString();
-  if (info.CoresPerPackage > 1)
-    return QString::asprintf("%d x %dKo", int(info.L2PerPackage),
-                             int(info.L2Size));
-  return QString::asprintf("%dKo", int(info.L2Size));
+  if (info.CoresPerPackage <= 1)
+    return QString::asprintf("%dKo", int(info.L2Size));
+  QStringList groups;
+  for (const L2Group &group : info.L2Groups)
+    if (group.PerPackage)
+      groups << QString::asprintf("%d x %dKo", int(group.PerPackage),
+                                  int(group.SizeKb));
+  if (groups.isEmpty())
+    groups << QString::asprintf("%d x %dKo", int(info.L2PerPackage),
+                                int(info.L2Size));
+  return groups.join(" + ");
 }
 
 QString configurationText(const SystemInfo &info) {
@@ -164,22 +250,15 @@ QString configurationText(const SystemInfo &info) {
       info.PackageCount == 1
           ? QString("1 Processeur")
           : QString::asprintf("%d Processeurs", int(info.PackageCount));
-  switch (info.CoresPerPackage) {
-  case 1:
-    text += " Monocore";
-    break;
-  case 2:
-    text += " Dualcore";
-    break;
-  case 3:
-    text += " Tricore";
-    break;
-  case 4:
-    text += " Quadcore";
-    break;
-  default:
-    text += " Multicore";
-  }
+  static const char *const words[] = {" Multicore", " Monocore", " Dualcore",
+                                      " Tricore", " Quadcore"};
+  if (info.PerformanceCores && info.EfficientCores)
+    text += QString::asprintf(" %dP+%dE cores", int(info.PerformanceCores),
+                              int(info.EfficientCores));
+  else if (info.CoresPerPackage > 4)
+    text += QString::asprintf(" %d cores", int(info.CoresPerPackage));
+  else
+    text += words[info.CoresPerPackage];
   if (info.HyperThreading == 2)
     text += " HT On";
   else if (info.HyperThreading == 1)
@@ -201,7 +280,12 @@ void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
                       QLabel *cacheL2, QLabel *configuration) {
   const SystemInfo &info = m_SystemInfo;
   name->setText(processorNameText(info));
-  instructions->setText(instructionsText(info.Instructions));
+  const QString extensions = instructionsText(info.Instructions);
+  const bool fits = instructions->fontMetrics().horizontalAdvance(extensions) <=
+                    instructions->contentsRect().width();
+  instructions->setText(fits ? extensions
+                             : shortInstructionsText(info.Instructions));
+  instructions->setToolTip(fits ? QString() : extensions);
   frequency->setText(frequencyText(info.Frequency));
   QString cache = cacheL2Text(info);
   if (!cache.isEmpty())

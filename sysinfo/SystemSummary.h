@@ -26,13 +26,17 @@ int InitialiseSystem(uint64_t *processMask, const SystemReport &report);
 
 // "Vorsk 1.0.4 (<running system>)".
 QString windowTitle();
-QString instructionsText(uint16_t instructions);
+QString instructionsText(uint32_t instructions);
+// The list with the SSE levels as a range and the AVX family by its widest
+// members, for a label too narrow for the whole list.
+QString shortInstructionsText(uint32_t instructions);
 // Empty (label left as it is) when the L2 size is unknown.
 QString cacheL2Text(const SystemInfo &info);
 QString configurationText(const SystemInfo &info);
 QString processorNameText(const SystemInfo &info);
 
-// The five labels of the system group, in their order.
+// The five labels of the system group, in their order. An extension list
+// wider than its label shows in short, whole in the label's tool tip.
 void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
                       QLabel *cacheL2, QLabel *configuration);
 

@@ -99,6 +99,10 @@ uint64_t RecordedProcessor::rdtsc() {
   return cyclesAt(tscMHz);
 }
 
+uint64_t RecordedProcessor::xgetbv(uint32_t index) {
+  return index == 0 ? xcr0 : 0;
+}
+
 void RecordedProcessor::spin(int ms) {
   if (ms > 0)
     fake_.advance(uint64_t(ms));

@@ -40,6 +40,9 @@ public:
                             unsigned extendedFamily = 0,
                             unsigned extendedModel = 0);
 
+  // XCR0 as the operating system set it (x87, SSE and AVX states: 0x7).
+  uint64_t xcr0 = 0x7;
+
   // MSRs. Reads of unrecorded or failing registers fail.
   void setMsr(uint32_t msr, uint64_t value, int processor = ALL);
   std::set<uint32_t> failingMsrs;
@@ -74,6 +77,7 @@ public:
 
   CpuidResult cpuid(uint32_t leaf, uint32_t subleaf) override;
   uint64_t rdtsc() override;
+  uint64_t xgetbv(uint32_t index) override;
   void spin(int ms) override;
   bool setPrivilege(const char *name, bool enable) override;
   bool readMsr(uint32_t msr, uint64_t *value) override;

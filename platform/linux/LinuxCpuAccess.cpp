@@ -34,6 +34,12 @@ public:
 
   uint64_t rdtsc() override { return __rdtsc(); }
 
+  uint64_t xgetbv(uint32_t index) override {
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(index));
+    return uint64_t(high) << 32 | low;
+  }
+
   void spin(int ms) override {
     if (ms <= 0)
       return;

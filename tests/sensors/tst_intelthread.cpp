@@ -19,6 +19,7 @@ public:
     return leaf == 6 ? CpuidResult{1, 2, 0, 0} : CpuidResult{};
   }
   uint64_t rdtsc() override { return 0; }
+  uint64_t xgetbv(uint32_t) override { return 0; }
   void spin(int) override {}
   bool setPrivilege(const char *, bool) override { return true; }
   bool readMsr(uint32_t msr, uint64_t *value) override {

@@ -35,22 +35,29 @@ void TestFrequency::constantTsc_data() {
   QTest::addColumn<int>("vendor");
   QTest::addColumn<int>("family");
   QTest::addColumn<int>("model");
+  QTest::addColumn<bool>("invariantBit"); // leaf 0x80000007 EDX bit 8
   QTest::addColumn<int>("constant");
-  QTest::newRow("Intel family 6 model 13") << 1 << 6 << 13 << 0;
-  QTest::newRow("Intel family 6 model 14") << 1 << 6 << 14 << 1;
-  QTest::newRow("Intel family 6 model 15") << 1 << 6 << 15 << 1;
-  QTest::newRow("Intel family 15 model 2") << 1 << 15 << 2 << 0;
-  QTest::newRow("Intel family 15 model 3") << 1 << 15 << 3 << 1;
-  QTest::newRow("AMD family 15 model 15") << 2 << 15 << 15 << 0;
-  QTest::newRow("AMD family 6 model 15") << 2 << 6 << 15 << 0;
+  QTest::newRow("Intel family 6 model 13") << 1 << 6 << 13 << false << 0;
+  QTest::newRow("Intel family 6 model 14") << 1 << 6 << 14 << false << 1;
+  QTest::newRow("Intel family 6 model 15") << 1 << 6 << 15 << false << 1;
+  QTest::newRow("Intel family 15 model 2") << 1 << 15 << 2 << false << 0;
+  QTest::newRow("Intel family 15 model 3") << 1 << 15 << 3 << false << 1;
+  QTest::newRow("AMD family 15 model 15") << 2 << 15 << 15 << false << 0;
+  QTest::newRow("AMD family 6 model 15") << 2 << 6 << 15 << false << 0;
+  QTest::newRow("Intel base model 10 with the invariant bit")
+      << 1 << 6 << 10 << true << 1;
+  QTest::newRow("AMD with the invariant bit") << 2 << 15 << 1 << true << 1;
 }
 
 void TestFrequency::constantTsc() {
   QFETCH(int, vendor);
   QFETCH(int, family);
   QFETCH(int, model);
+  QFETCH(bool, invariantBit);
   RecordedMachine m;
   m.cpu.tscMHz = 2400;
+  m.cpu.setLeaf(0x80000000, 0, {0x80000008, 0, 0, 0});
+  m.cpu.setLeaf(0x80000007, 0, {0, 0, 0, invariantBit ? 1u << 8 : 0});
   identify(uint8_t(vendor), uint8_t(family), uint8_t(model));
   uint32_t start = m.fake.timeGetTime();
 

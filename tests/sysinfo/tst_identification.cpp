@@ -145,6 +145,9 @@ void TestIdentification::brandString_data() {
       << QByteArray("Intel(R) Xeon(TM) CPU 3.00GHz  ")
       << QByteArray("Intel(R) Xeon(TM) CPU 3.00GHz");
   QTest::newRow("A 0B") << QByteArray("A 0B") << QByteArray("A ESB");
+  QTest::newRow("retail model suffix 0")
+      << QByteArray("Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz")
+      << QByteArray("Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz");
   QTest::newRow("inner runs folded") << QByteArray("AMD   Athlon(tm)    64")
                                      << QByteArray("AMD Athlon(tm) 64");
   QTest::newRow("only spaces") << QByteArray(47, ' ') << QByteArray();
@@ -172,6 +175,8 @@ void TestIdentification::instructions_data() {
   QTest::addColumn<QByteArray>("vendor");
   QTest::addColumn<uint>("ecx1");
   QTest::addColumn<uint>("edx1");
+  QTest::addColumn<uint>("ebx7");
+  QTest::addColumn<quint64>("xcr0");
   QTest::addColumn<uint>("highestExtended");
   QTest::addColumn<uint>("ecxExt");
   QTest::addColumn<uint>("edxExt");
@@ -180,32 +185,49 @@ void TestIdentification::instructions_data() {
 
   const uint edxAll = 1u | 1u << 23 | 1u << 25 | 1u << 26;
   const uint ecxAll = 1u | 1u << 9 | 1u << 19 | 1u << 20;
+  const uint avxAll = ecxAll | 1u << 12 | 1u << 27 | 1u << 28;
+  const uint ebx7All = 1u << 5 | 1u << 16;
   const uint extEdx = 1u << 29 | 1u << 31;
+  const int sse = INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 |
+                  INS_SSSE3 | INS_SSE41 | INS_SSE42;
+  const int avx = INS_AVX | INS_AVX2 | INS_FMA3;
   QTest::newRow("Intel with everything")
-      << QByteArray("GenuineIntel") << ecxAll << edxAll << 0x80000008u
-      << (1u << 6) << extEdx << 1
-      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_SSSE3 |
-             INS_SSE41 | INS_SSE42 | INS_X86_64);
-  QTest::newRow("AMD: SSSE3 and SSE4.x not recorded, 3DNow! and SSE4a are")
-      << QByteArray("AuthenticAMD") << ecxAll << edxAll << 0x80000008u
-      << (1u << 6) << extEdx << 1
-      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_3DNOW |
-             INS_SSE4A | INS_X86_64);
+      << QByteArray("GenuineIntel") << avxAll << edxAll << ebx7All
+      << quint64(0xE7) << 0x80000008u << (1u << 6) << extEdx << 1
+      << int(sse | avx | INS_AVX512F | INS_X86_64);
+  QTest::newRow("AMD: SSSE3 and SSE4.x as on Intel, 3DNow! and SSE4a its own")
+      << QByteArray("AuthenticAMD") << ecxAll << edxAll << 0u << quint64(7)
+      << 0x80000008u << (1u << 6) << extEdx << 1
+      << int(sse | INS_3DNOW | INS_SSE4A | INS_X86_64);
+  QTest::newRow("AVX-512 states not enabled by the OS")
+      << QByteArray("AuthenticAMD") << avxAll << edxAll << ebx7All << quint64(7)
+      << 0x80000008u << 0u << 0u << 1 << int(sse | avx);
+  QTest::newRow("AVX states not enabled by the OS")
+      << QByteArray("GenuineIntel") << avxAll << edxAll << ebx7All << quint64(3)
+      << 0x80000008u << 0u << 0u << 1 << sse;
+  QTest::newRow("no XGETBV without OSXSAVE")
+      << QByteArray("GenuineIntel") << (avxAll & ~(1u << 27)) << edxAll
+      << ebx7All << quint64(0xE7) << 0x80000008u << 0u << 0u << 1 << sse;
   QTest::newRow("no extended leaves")
-      << QByteArray("AuthenticAMD") << 0u << edxAll << 0x80000000u << 0u
-      << extEdx << 0 << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2);
+      << QByteArray("AuthenticAMD") << 0u << edxAll << 0u << quint64(7)
+      << 0x80000000u << 0u << extEdx << 0
+      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2);
 }
 
 void TestIdentification::instructions() {
   QFETCH(QByteArray, vendor);
   QFETCH(uint, ecx1);
   QFETCH(uint, edx1);
+  QFETCH(uint, ebx7);
+  QFETCH(quint64, xcr0);
   QFETCH(uint, highestExtended);
   QFETCH(uint, ecxExt);
   QFETCH(uint, edxExt);
   RecordedMachine m;
-  m.cpu.setVendor(vendor.toStdString(), 1);
+  m.cpu.setVendor(vendor.toStdString(), 7);
   setLeaf1(m.cpu, 0, 0, ecx1, edx1);
+  m.cpu.setLeaf(7, 0, {0, ebx7, 0, 0});
+  m.cpu.xcr0 = xcr0;
   m.cpu.setLeaf(0x80000000, 0, {highestExtended, 0, 0, 0});
   m.cpu.setLeaf(0x80000001, 0, {0, 0, ecxExt, edxExt});
   sysinfo::CheckCpuType();

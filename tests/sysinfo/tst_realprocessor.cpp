@@ -53,21 +53,22 @@ void TestRealProcessor::identificationMatchesTheKernel() {
            first_["model name"].simplified());
 
   const QStringList flags = first_["flags"].split(' ');
-  const bool intel = first_["vendor_id"] == "GenuineIntel";
   const bool amd = first_["vendor_id"] == "AuthenticAMD";
   const struct {
     const char *flag;
-    uint16_t bit;
+    uint32_t bit;
     bool applies;
   } table[] = {
-      {"fpu", INS_FPU, true},       {"mmx", INS_MMX, true},
-      {"sse", INS_SSE, true},       {"sse2", INS_SSE2, true},
-      {"pni", INS_SSE3, true},      {"lm", INS_X86_64, true},
-      {"ssse3", INS_SSSE3, intel},  {"sse4_1", INS_SSE41, intel},
-      {"sse4_2", INS_SSE42, intel}, {"3dnow", INS_3DNOW, amd},
-      {"sse4a", INS_SSE4A, amd},
+      {"fpu", INS_FPU, true},         {"mmx", INS_MMX, true},
+      {"sse", INS_SSE, true},         {"sse2", INS_SSE2, true},
+      {"pni", INS_SSE3, true},        {"lm", INS_X86_64, true},
+      {"ssse3", INS_SSSE3, true},     {"sse4_1", INS_SSE41, true},
+      {"sse4_2", INS_SSE42, true},    {"3dnow", INS_3DNOW, amd},
+      {"sse4a", INS_SSE4A, amd},      {"avx", INS_AVX, true},
+      {"avx2", INS_AVX2, true},       {"fma", INS_FMA3, true},
+      {"avx512f", INS_AVX512F, true},
   };
-  uint16_t expected = 0;
+  uint32_t expected = 0;
   for (const auto &row : table)
     if (row.applies && flags.contains(row.flag))
       expected |= row.bit;

@@ -183,25 +183,37 @@ void TestSystemSummary::apicTable() {
 
 void TestSystemSummary::tjMax_data() {
   QTest::addColumn<int>("vendor");
-  QTest::addColumn<int>("model");
+  QTest::addColumn<int>("model"); // with the extended model
   QTest::addColumn<int>("stepping");
   QTest::addColumn<bool>("sensor");
-  QTest::addColumn<qint64>("msr17"); // -1: unreadable
+  QTest::addColumn<qint64>("msr17");  // -1: unreadable
+  QTest::addColumn<qint64>("target"); // MSR 0x1A2, -1: unreadable
   QTest::addColumn<int>("tjMax");
   QTest::newRow("model 15 stepping 11, MSR high half 0")
-      << 1 << 15 << 11 << true << qint64(0) << 100;
+      << 1 << 15 << 11 << true << qint64(0) << qint64(-1) << 100;
   QTest::newRow("model 15 stepping 6, MSR high half 0")
-      << 1 << 15 << 6 << true << qint64(0) << 85;
+      << 1 << 15 << 6 << true << qint64(0) << qint64(-1) << 85;
   QTest::newRow("model 15 stepping 2")
-      << 1 << 15 << 2 << true << qint64(0) << 100;
+      << 1 << 15 << 2 << true << qint64(0) << qint64(-1) << 100;
   QTest::newRow("model 15 stepping 6, MSR high half 0x40000")
-      << 1 << 15 << 6 << true << qint64(0x4000000000000) << 100;
+      << 1 << 15 << 6 << true << qint64(0x4000000000000) << qint64(-1) << 100;
   QTest::newRow("model 15 stepping 6, MSR unreadable")
-      << 1 << 15 << 6 << true << qint64(-1) << 85;
-  QTest::newRow("model 14") << 1 << 14 << 8 << true << qint64(0) << 100;
+      << 1 << 15 << 6 << true << qint64(-1) << qint64(-1) << 85;
+  QTest::newRow("model 14")
+      << 1 << 14 << 8 << true << qint64(0) << qint64(-1) << 100;
+  QTest::newRow("model 0x17 (base model 7)")
+      << 1 << 0x17 << 6 << true << qint64(-1) << qint64(-1) << 85;
   QTest::newRow("no thermal sensor")
-      << 1 << 15 << 11 << false << qint64(0) << 0;
-  QTest::newRow("AMD") << 2 << 15 << 11 << true << qint64(0) << 0;
+      << 1 << 15 << 11 << false << qint64(0) << qint64(-1) << 0;
+  QTest::newRow("AMD") << 2 << 15 << 11 << true << qint64(0) << qint64(-1) << 0;
+  QTest::newRow("temperature target readable")
+      << 1 << 0x9E << 10 << true << qint64(-1) << qint64(0x5F0000) << 95;
+  QTest::newRow("temperature target before the documented rule")
+      << 1 << 15 << 6 << true << qint64(0) << qint64(0x640000) << 100;
+  QTest::newRow("Nehalem and later without the target")
+      << 1 << 0x1A << 5 << true << qint64(-1) << qint64(-1) << 100;
+  QTest::newRow("Atom without the target")
+      << 1 << 0x1C << 2 << true << qint64(-1) << qint64(-1) << 90;
 }
 
 void TestSystemSummary::tjMax() {
@@ -210,14 +222,19 @@ void TestSystemSummary::tjMax() {
   QFETCH(int, stepping);
   QFETCH(bool, sensor);
   QFETCH(qint64, msr17);
+  QFETCH(qint64, target);
   RecordedMachine m;
   m.cpu.setVendor(vendor == 1 ? "GenuineIntel" : "AuthenticAMD", 10);
   setLeaf1(m.cpu,
-           RecordedProcessor::signature(6, unsigned(model), unsigned(stepping)),
+           RecordedProcessor::signature(6, unsigned(model & 0xF),
+                                        unsigned(stepping), 0,
+                                        unsigned(model >> 4)),
            2u << 16, 0, 0);
   m.cpu.setLeaf(6, 0, {sensor ? 1u : 0u, 0, 0, 0});
   if (msr17 >= 0)
     m.cpu.setMsr(0x17, uint64_t(msr17));
+  if (target >= 0)
+    m.cpu.setMsr(0x1A2, uint64_t(target));
   Outcome out;
   uint64_t mask = 0;
   QCOMPARE(sysinfo::InitialiseSystem(&mask, out.report), 1);
@@ -228,19 +245,35 @@ void TestSystemSummary::tjMax() {
 void TestSystemSummary::instructionsText_data() {
   QTest::addColumn<int>("bits");
   QTest::addColumn<QString>("text");
-  QTest::newRow("none") << 0 << "";
-  QTest::newRow("x87 alone") << int(INS_FPU) << "FPU x87";
+  QTest::addColumn<QString>("shortText");
+  QTest::newRow("none") << 0 << ""
+                        << "";
+  QTest::newRow("x87 alone") << int(INS_FPU) << "FPU x87"
+                             << "";
   QTest::newRow("typical 64-bit processor")
       << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_X86_64)
-      << "MMX, SSE, SSE2, SSE3, x86-64";
-  QTest::newRow("every extension")
+      << "MMX, SSE, SSE2, SSE3, x86-64"
+      << QString::fromUtf8("SSE → SSE3, x86-64");
+  QTest::newRow("every extension before AVX")
       << 0x7FF
-      << "MMX, 3DNow!, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, x86-64";
+      << "MMX, 3DNow!, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, x86-64"
+      << QString::fromUtf8("SSE → SSE4.2, SSE4a, x86-64");
+  QTest::newRow("Intel with AVX-512")
+      << int(INS_FPU | INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 | INS_SSSE3 |
+             INS_SSE41 | INS_SSE42 | INS_AVX | INS_AVX2 | INS_FMA3 |
+             INS_AVX512F | INS_X86_64)
+      << "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, AVX2, FMA3, "
+         "AVX-512F, x86-64"
+      << QString::fromUtf8("SSE → SSE4.2, AVX2, FMA3, AVX-512, x86-64");
+  QTest::newRow("AVX without AVX2")
+      << int(INS_MMX | INS_SSE | INS_SSE2 | INS_AVX) << "MMX, SSE, SSE2, AVX"
+      << QString::fromUtf8("SSE → SSE2, AVX");
 }
 
 void TestSystemSummary::instructionsText() {
   QFETCH(int, bits);
-  QTEST(sysinfo::instructionsText(uint16_t(bits)), "text");
+  QTEST(sysinfo::instructionsText(uint32_t(bits)), "text");
+  QTEST(sysinfo::shortInstructionsText(uint32_t(bits)), "shortText");
 }
 
 void TestSystemSummary::labels() {
@@ -260,6 +293,22 @@ void TestSystemSummary::labels() {
   m_SystemInfo.L2Size = 512;
   m_SystemInfo.CoresPerPackage = 1;
   QCOMPARE(sysinfo::cacheL2Text(m_SystemInfo), QString("512Ko"));
+
+  // The list in short when the label is too narrow, whole in its tool tip.
+  m_SystemInfo.Instructions = INS_MMX | INS_SSE | INS_SSE2 | INS_SSE3 |
+                              INS_SSSE3 | INS_SSE41 | INS_SSE42 | INS_AVX |
+                              INS_AVX2 | INS_FMA3 | INS_X86_64;
+  const QString whole = sysinfo::instructionsText(m_SystemInfo.Instructions);
+  for (int width : {2000, 100}) {
+    instructions.setGeometry(0, 0, width, 20);
+    sysinfo::fillSystemLabels(&name, &instructions, &frequency, &cache,
+                              &configuration);
+    QCOMPARE(instructions.text(),
+             width > 100
+                 ? whole
+                 : QString::fromUtf8("SSE → SSE4.2, AVX2, FMA3, x86-64"));
+    QCOMPARE(instructions.toolTip(), width > 100 ? QString() : whole);
+  }
 }
 
 QTEST_MAIN(TestSystemSummary)

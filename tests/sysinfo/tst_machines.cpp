@@ -1,0 +1,351 @@
+#include "RecordedMachine.h"
+
+#include "sysinfo/SystemSummary.h"
+
+#include <QtTest>
+
+// Processors since 2008 as the identification shows them. Each machine is
+// recorded from the leaf layouts in Intel's SDM (leaves 1, 4, 7, 0xB, 0x1A,
+// 0x1F) and AMD's PPRs (0x80000001, 0x80000008, 0x8000001D, 0x8000001E),
+// filled with the machine's published configuration: signature, brand
+// string, feature flags, cores, threads, L2 size and associativity. Linux
+// numbers the processors: the first thread of every core (package after
+// package), then the second threads, then the efficient cores.
+namespace {
+
+const uint32_t EDX1 = 1u | 1u << 23 | 1u << 25 | 1u << 26 | 1u << 28;
+const uint32_t SSE4 = 1u | 1u << 9 | 1u << 19 | 1u << 20; // SSE3 to SSE4.2
+const uint32_t AVX = SSE4 | 1u << 27 | 1u << 28;          // OSXSAVE, AVX
+const uint32_t FMA = AVX | 1u << 12;
+const uint32_t AVX2 = 1u << 5, AVX512F = 1u << 16; // leaf 7 EBX
+const uint32_t HYBRID = 1u << 15;                  // leaf 7 EDX
+const uint32_t AMD_LEAVES = 0;                     // no 0xB nor 0x1F
+
+struct Machine {
+  const char *row;
+  const char *vendor;
+  uint32_t signature, highest, highestExtended;
+  const char *brand;
+  uint32_t ecx1, ebx7, edx7;
+  uint64_t xcr0;
+  uint32_t topologyLeaf;
+  // Per package: performance (or only) cores, efficient cores, threads of a
+  // performance core; APIC id shifts of the core and package levels; the
+  // first efficient core's core number.
+  unsigned packages, cores, eCores, threads, smtShift, packageShift, eFirst;
+  // L2 of a core (KB, ways) and of an efficient-core cluster (KB, ways,
+  // cores).
+  unsigned l2Kb, l2Ways, eL2Kb, eL2Ways, eCluster;
+  const char *name, *configuration, *l2, *instructions;
+  int argument;
+};
+
+const char NEHALEM[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, x86-64";
+const char SANDY[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, x86-64";
+const char HASWELL[] =
+    "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, AVX2, FMA3, x86-64";
+const char ZEN[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, AVX, "
+                   "AVX2, FMA3, x86-64";
+const char ZEN4[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, AVX, "
+                    "AVX2, FMA3, AVX-512F, x86-64";
+
+const Machine machines[] = {
+    {"i7-920",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 0xA, 5, 0, 1),
+     0xB,
+     0x80000008,
+     "Intel(R) Core(TM) i7 CPU         920  @ 2.67GHz",
+     SSE4,
+     0,
+     0,
+     0x3,
+     0xB,
+     1,
+     4,
+     0,
+     2,
+     1,
+     4,
+     0,
+     256,
+     8,
+     0,
+     0,
+     0,
+     "Intel(R) Core(TM) i7 CPU 920 @ 2.67GHz",
+     "1 Processeur Quadcore HT On",
+     "4 x 256Ko",
+     NEHALEM,
+     128},
+    {"2 x Xeon E5-2650",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 0xD, 7, 0, 2),
+     0xD,
+     0x80000008,
+     "Intel(R) Xeon(R) CPU E5-2650 0 @ 2.00GHz",
+     AVX,
+     0,
+     0,
+     0x7,
+     0xB,
+     2,
+     8,
+     0,
+     2,
+     1,
+     5,
+     0,
+     256,
+     8,
+     0,
+     0,
+     0,
+     "Intel(R) Xeon(R) CPU E5-2650 0 @ 2.00GHz",
+     "2 Processeurs 8 cores HT On",
+     "8 x 256Ko",
+     SANDY,
+     128},
+    {"i7-8700K",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 0xE, 10, 0, 9),
+     0x16,
+     0x80000008,
+     "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     0xB,
+     1,
+     6,
+     0,
+     2,
+     1,
+     4,
+     0,
+     256,
+     4,
+     0,
+     0,
+     0,
+     "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz",
+     "1 Processeur 6 cores HT On",
+     "6 x 256Ko",
+     HASWELL,
+     128},
+    {"i7-12700K",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 7, 2, 0, 9),
+     0x20,
+     0x80000008,
+     "12th Gen Intel(R) Core(TM) i7-12700K",
+     FMA,
+     AVX2,
+     HYBRID,
+     0x7,
+     0x1F,
+     1,
+     8,
+     4,
+     2,
+     1,
+     6,
+     16,
+     1280,
+     10,
+     2048,
+     16,
+     4,
+     "12th Gen Intel(R) Core(TM) i7-12700K",
+     "1 Processeur 8P+4E cores HT On",
+     "8 x 1280Ko + 1 x 2048Ko",
+     HASWELL,
+     614},
+    {"Ryzen 7 5800X",
+     "AuthenticAMD",
+     RecordedProcessor::signature(15, 1, 0, 0xA, 2),
+     0x10,
+     0x80000020,
+     "AMD Ryzen 7 5800X 8-Core Processor             ",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     0xB,
+     1,
+     8,
+     0,
+     2,
+     1,
+     7,
+     0,
+     512,
+     8,
+     0,
+     0,
+     0,
+     "AMD Ryzen 7 5800X 8-Core Processor",
+     "1 Processeur 8 cores HT On",
+     "8 x 512Ko",
+     ZEN,
+     256},
+    {"Ryzen 9 7950X",
+     "AuthenticAMD",
+     RecordedProcessor::signature(15, 1, 2, 0xA, 6),
+     0x10,
+     0x80000028,
+     "AMD Ryzen 9 7950X 16-Core Processor            ",
+     FMA,
+     AVX2 | AVX512F,
+     0,
+     0xE7,
+     0xB,
+     1,
+     16,
+     0,
+     2,
+     1,
+     7,
+     0,
+     1024,
+     8,
+     0,
+     0,
+     0,
+     "AMD Ryzen 9 7950X 16-Core Processor",
+     "1 Processeur 16 cores HT On",
+     "16 x 1024Ko",
+     ZEN4,
+     512},
+    // QEMU's Cascadelake model: 0xB but no 0x1F, one thread per core, and a
+    // guest that has not enabled the AVX-512 states.
+    {"virtual machine with 0xB only",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 5, 6, 0, 5),
+     0xD,
+     0x80000008,
+     "Intel Xeon Processor (Cascadelake)",
+     FMA,
+     AVX2 | AVX512F,
+     0,
+     0x7,
+     0xB,
+     1,
+     4,
+     0,
+     1,
+     0,
+     2,
+     0,
+     1024,
+     16,
+     0,
+     0,
+     0,
+     "Intel Xeon Processor (Cascadelake)",
+     "1 Processeur Quadcore",
+     "4 x 1024Ko",
+     HASWELL,
+     1024},
+};
+
+// Leaf 4 / 0x8000001D describing a unified L2 of kb KB, 64-byte lines, one
+// partition, shared by `sharing` logical processors.
+CpuidResult l2Leaf(unsigned kb, unsigned ways, unsigned sharing) {
+  unsigned sets = kb * 16 / ways;
+  return {3u | 2u << 5 | (sharing - 1) << 14, (ways - 1) << 22 | 63u, sets - 1,
+          0};
+}
+
+void record(RecordedMachine &m, const Machine &x) {
+  RecordedProcessor &c = m.cpu;
+  bool amd = std::string(x.vendor) == "AuthenticAMD";
+  unsigned perPackage = x.cores * x.threads + x.eCores;
+  c.setVendor(x.vendor, x.highest);
+  c.setBrandString(x.brand, x.highestExtended);
+  setLeaf1(c, x.signature, perPackage << 16, x.ecx1, EDX1);
+  c.setLeaf(7, 0, {0, x.ebx7, 0, x.edx7});
+  c.xcr0 = x.xcr0;
+  c.setLeaf(0x80000001, 0, {0, 0, amd ? (1u << 6 | 1u << 22) : 0, 1u << 29});
+  c.setLeaf(0x80000007, 0, {0, 0, 0, 1u << 8});
+  c.setLeaf(0x80000008, 0,
+            {0, 0, amd ? (x.packageShift << 12 | (perPackage - 1)) : 0, 0});
+  // L1 data, L1 instruction, then L2 in the cache leaf.
+  uint32_t cacheLeaf = amd ? 0x8000001D : 4;
+  c.setLeaf(cacheLeaf, 0, {1u | 1u << 5, 0, 0, 0});
+  c.setLeaf(cacheLeaf, 1, {2u | 1u << 5, 0, 0, 0});
+
+  std::vector<std::pair<uint32_t, bool>> ids; // APIC id, efficient core
+  for (unsigned t = 0; t < x.threads; ++t)
+    for (unsigned p = 0; p < x.packages; ++p)
+      for (unsigned core = 0; core < x.cores; ++core)
+        ids.push_back({p << x.packageShift | core << x.smtShift | t, false});
+  for (unsigned p = 0; p < x.packages; ++p)
+    for (unsigned e = 0; e < x.eCores; ++e)
+      ids.push_back({p << x.packageShift | (x.eFirst + e) << x.smtShift, true});
+
+  for (int i = 0; i < int(ids.size()); ++i) {
+    uint32_t id = ids[size_t(i)].first;
+    bool efficient = ids[size_t(i)].second;
+    c.setApicId(i, uint8_t(id));
+    if (x.topologyLeaf != AMD_LEAVES) {
+      c.setLeaf(x.topologyLeaf, 0, {x.smtShift, x.threads, 1u << 8, id}, i);
+      c.setLeaf(x.topologyLeaf, 1,
+                {x.packageShift, perPackage, 2u << 8 | 1, id}, i);
+      c.setLeaf(x.topologyLeaf, 2, {0, 0, 2, id}, i);
+    }
+    if (amd)
+      c.setLeaf(0x8000001E, 0, {id, (x.threads - 1) << 8 | id >> 1, 0, 0}, i);
+    if (x.edx7 & HYBRID)
+      c.setLeaf(0x1A, 0, {efficient ? 0x20000001u : 0x40000001u, 0, 0, 0}, i);
+    unsigned kb = efficient ? x.eL2Kb : x.l2Kb;
+    // Intel's efficient cores sit two identifiers apart: a cluster of four
+    // spans eight.
+    c.setLeaf(cacheLeaf, 2,
+              efficient ? l2Leaf(kb, x.eL2Ways, x.eCluster << x.smtShift)
+                        : l2Leaf(kb, x.l2Ways, x.threads),
+              i);
+    c.setLeaf(0x80000006, 0, {0, 0, kb << 16, 0}, i);
+  }
+  m.fake.processMask = m.fake.systemMask =
+      ids.size() >= 64 ? ~uint64_t(0) : (uint64_t(1) << ids.size()) - 1;
+}
+
+} // namespace
+
+class TestMachines : public QObject {
+  Q_OBJECT
+private slots:
+  void identification_data();
+  void identification();
+};
+
+void TestMachines::identification_data() {
+  QTest::addColumn<int>("index");
+  for (size_t i = 0; i < sizeof machines / sizeof machines[0]; ++i)
+    QTest::newRow(machines[i].row) << int(i);
+}
+
+void TestMachines::identification() {
+  QFETCH(int, index);
+  const Machine &x = machines[index];
+  RecordedMachine m;
+  record(m, x);
+  QStringList lines;
+  sysinfo::SystemReport report{[&](const QString &l) { lines << l; },
+                               [&](const QString &w) { lines << w; }};
+  uint64_t mask = 0;
+  QCOMPARE(sysinfo::InitialiseSystem(&mask, report), 1);
+  QCOMPARE(lines, QStringList());
+
+  QCOMPARE(sysinfo::processorNameText(m_SystemInfo), QString(x.name));
+  QCOMPARE(sysinfo::configurationText(m_SystemInfo), QString(x.configuration));
+  QCOMPARE(sysinfo::cacheL2Text(m_SystemInfo), QString(x.l2));
+  QCOMPARE(sysinfo::instructionsText(m_SystemInfo.Instructions),
+           QString(x.instructions));
+  QCOMPARE(l2KbPerLogical(), x.argument);
+}
+
+QTEST_GUILESS_MAIN(TestMachines)
+#include "tst_machines.moc"
