@@ -1,11 +1,17 @@
-// enginebench [seconds] [l2Kb]: loads every logical processor five times in
-// a row, each phase for `seconds` (default 10): the FMA peak loop, OpenBLAS
-// cblas_dgemm on one thread per processor on the engine's own sizes and on
-// large matrices, the engine through its per-worker library copies, stopped
-// by the shared flag as the program stops it, and the peak loop again. A
-// shared or virtual machine's peak drifts; the engine is compared with the
-// mean of the two peaks that bracket it. l2Kb defaults to this
-// machine's L2 per logical processor, as the program computes it.
+// enginebench [seconds] [l2Kb]: loads every logical processor in phases of
+// `seconds` each (default 10): the FMA peak loop, OpenBLAS cblas_dgemm on one
+// thread per processor on the engine's own sizes and on large matrices, the
+// engine through its per-worker library copies, stopped by the shared flag as
+// the program stops it, and the peak loop again. Then, for every path the
+// processor has, its own peak loop, the engine forced onto that path, and the
+// peak loop again; and OpenBLAS restricted to its AVX2 kernel, in a child
+// process since OpenBLAS picks its kernel when it loads. A shared or virtual
+// machine's peak drifts; the engine is compared with the mean of the two
+// peaks that bracket it. l2Kb defaults to this machine's L2 per logical
+// processor, as the program computes it. The report ends with lines a script
+// can read:
+//   summary PATH engine/peak R engine/openblas R   (worst worker, R or -)
+//   summary stop-latency-ms X
 
 #include <cblas.h>
 #include <dlfcn.h>
@@ -33,6 +39,17 @@ namespace {
 typedef void (*CountersFn)(unsigned long long *, unsigned long long *);
 
 enum Phase { PEAK, BLAS, BLAS_LARGE, ENGINE, PEAK_AFTER, PHASES };
+// Each path's phases follow: its peak, the engine forced onto it, its peak.
+enum PathPhase { PATH_PEAK, PATH_ENGINE, PATH_PEAK_AFTER, PATH_PHASES };
+constexpr int ALL_PHASES = PHASES + PATH_COUNT * PATH_PHASES;
+
+int pathPhase(int path, PathPhase phase) {
+  return PHASES + path * PATH_PHASES + phase;
+}
+
+// The child's argument and the kernel it must run on.
+constexpr const char *HASWELL_CHILD = "--openblas-haswell";
+constexpr const char *HASWELL = "Haswell";
 
 // A size where OpenBLAS packs little relative to its work: its best case.
 constexpr int LARGE = 1536;
@@ -45,12 +62,22 @@ double cpuSeconds() {
   return t.tv_sec + t.tv_nsec / 1e9;
 }
 
+// Per processor-second figures of one path: its peak loop before and after,
+// the engine forced onto it (every unit's flops over all of the run's
+// processor time, set-up included).
+struct PathFigures {
+  double peak = 0, peakAfter = 0, engine = 0;
+  int code = -1;
+};
+
 struct Worker {
   double peak = 0, peakAfter = 0, blas = 0, blasLarge = 0;
-  double share[PHASES] = {};
+  double share[ALL_PHASES] = {};
   unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
   int code = -1;
   double stopLatencyMs = 0;
+  PathFigures path[PATH_COUNT];
+  double blasHaswell = 0; // per processor-second, 0 when not measured
 };
 
 void pin(std::thread &t, int cpu) {
@@ -80,7 +107,7 @@ int l2KbPerLogical() {
 }
 
 template <typename Body>
-void onEveryProcessor(std::vector<Worker> &workers, Phase phase, Body body) {
+void onEveryProcessor(std::vector<Worker> &workers, int phase, Body body) {
   std::vector<std::thread> threads;
   for (int cpu = 0; cpu < int(workers.size()); ++cpu) {
     threads.emplace_back([&, cpu] {
@@ -125,9 +152,105 @@ std::vector<std::string> engineCopies(const fs::path &engine,
   return files;
 }
 
+// The engine forced onto `path` on every processor for `seconds`, stopped
+// through the flag; flops over the processor time each thread really had.
+void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
+                       double seconds) {
+  int stopFlag = 0;
+  onEveryProcessor(workers, pathPhase(path, PATH_ENGINE), [&](int cpu) {
+    EngineOptions options;
+    options.l2Kb = l2Kb;
+    options.forcedPath = path;
+    EngineCounters counters = {};
+    std::thread stopper;
+    if (cpu == 0)
+      stopper = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        setStopFlagLowByte(&stopFlag, 1);
+      });
+    double cpu0 = cpuSeconds();
+    PathFigures &f = workers[cpu].path[path];
+    f.code = runEngine(&stopFlag, options, &counters);
+    f.engine = counters.flops[path] / (cpuSeconds() - cpu0) / 1e9;
+    if (stopper.joinable())
+      stopper.join();
+  });
+}
+
+// In the child: OpenBLAS on its AVX2 kernel, one line per processor with
+// GFLOPS per processor-second.
+int haswellChild(double seconds, int l2Kb) {
+  openblas_set_num_threads(1);
+  if (std::string(openblas_get_corename()) != HASWELL) {
+    fprintf(stderr, "OpenBLAS runs its %s kernel, not %s\n",
+            openblas_get_corename(), HASWELL);
+    return 1;
+  }
+  std::vector<Worker> workers(sysconf(_SC_NPROCESSORS_ONLN));
+  onEveryProcessor(workers, BLAS, [&](int cpu) {
+    workers[cpu].blas = blasGflops(geometryFor(l2Kb), seconds);
+  });
+  for (int cpu = 0; cpu < int(workers.size()); ++cpu)
+    printf("%d %f\n", cpu, workers[cpu].blas / workers[cpu].share[BLAS]);
+  return 0;
+}
+
+// Runs this program again with OpenBLAS told to load its AVX2 kernel.
+void measureHaswellBlas(std::vector<Worker> &workers, double seconds,
+                        int l2Kb) {
+  std::string command = "OPENBLAS_CORETYPE=" + std::string(HASWELL) + " '" +
+                        fs::canonical("/proc/self/exe").string() + "' " +
+                        HASWELL_CHILD + " " + std::to_string(seconds) + " " +
+                        std::to_string(l2Kb);
+  FILE *child = popen(command.c_str(), "r");
+  if (!child)
+    return;
+  int cpu = 0;
+  double gflops = 0;
+  while (fscanf(child, "%d %lf", &cpu, &gflops) == 2)
+    if (cpu >= 0 && cpu < int(workers.size()))
+      workers[cpu].blasHaswell = gflops;
+  pclose(child);
+}
+
+int widestPath(unsigned paths) {
+  int widest = PATH_COUNT - 1;
+  while (widest > 0 && !(paths & (1u << widest)))
+    --widest;
+  return widest;
+}
+
+double meanPeak(const PathFigures &f) { return (f.peak + f.peakAfter) / 2; }
+
+// One line per path, worst worker first: the lowest of each ratio.
+void printSummary(const std::vector<Worker> &workers, unsigned paths,
+                  double worstLatency) {
+  for (int p = PATH_COUNT - 1; p >= 0; --p) {
+    if (!(paths & (1u << p)))
+      continue;
+    double worstPeak = 1e9, worstBlas = 1e9;
+    for (const Worker &w : workers) {
+      const PathFigures &f = w.path[p];
+      if (meanPeak(f) > 0 && f.engine / meanPeak(f) < worstPeak)
+        worstPeak = f.engine / meanPeak(f);
+      if (p == PATH_AVX2_FMA && w.blasHaswell > 0 &&
+          f.engine / w.blasHaswell < worstBlas)
+        worstBlas = f.engine / w.blasHaswell;
+    }
+    char blas[32] = "-";
+    if (worstBlas < 1e9)
+      snprintf(blas, sizeof blas, "%.3f", worstBlas);
+    printf("summary %s engine/peak %.3f engine/openblas %s\n", pathName(p),
+           worstPeak, blas);
+  }
+  printf("summary stop-latency-ms %.2f\n", worstLatency);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 4 && std::string(argv[1]) == HASWELL_CHILD)
+    return haswellChild(atof(argv[2]), atoi(argv[3]));
   double seconds = argc > 1 ? atof(argv[1]) : 10;
   int l2Kb = argc > 2 ? atoi(argv[2]) : l2KbPerLogical();
   int count = int(sysconf(_SC_NPROCESSORS_ONLN));
@@ -140,7 +263,7 @@ int main(int argc, char **argv) {
          "%.1f s per phase\n",
          count, l2Kb, g.m, g.n, g.k, seconds);
   onEveryProcessor(workers, PEAK, [&](int cpu) {
-    workers[cpu].peak = fmaPeakGflops(paths, seconds);
+    workers[cpu].peak = peakGflops(widestPath(paths), seconds);
   });
   openblas_set_num_threads(1);
   printf("OpenBLAS: core %s, config %s\n", openblas_get_corename(),
@@ -188,12 +311,27 @@ int main(int argc, char **argv) {
   });
   fs::remove_all(dir);
   onEveryProcessor(workers, PEAK_AFTER, [&](int cpu) {
-    workers[cpu].peakAfter = fmaPeakGflops(paths, seconds);
+    workers[cpu].peakAfter = peakGflops(widestPath(paths), seconds);
   });
+  for (int p = PATH_COUNT - 1; p >= 0; --p) {
+    if (!(paths & (1u << p)))
+      continue;
+    onEveryProcessor(workers, pathPhase(p, PATH_PEAK), [&](int cpu) {
+      workers[cpu].path[p].peak = peakGflops(p, seconds);
+    });
+    measureForcedPath(workers, p, l2Kb, seconds);
+    onEveryProcessor(workers, pathPhase(p, PATH_PEAK_AFTER), [&](int cpu) {
+      workers[cpu].path[p].peakAfter = peakGflops(p, seconds);
+    });
+    for (Worker &w : workers) {
+      w.path[p].peak /= w.share[pathPhase(p, PATH_PEAK)];
+      w.path[p].peakAfter /= w.share[pathPhase(p, PATH_PEAK_AFTER)];
+    }
+  }
+  if (paths & (1u << PATH_AVX2_FMA))
+    measureHaswellBlas(workers, seconds, l2Kb);
 
-  int widest = PATH_COUNT - 1;
-  while (widest > 0 && !(paths & (1u << widest)))
-    --widest;
+  int widest = widestPath(paths);
   // Wall-clock figures, then the same per second of processor time the
   // thread really had: on a machine shared with other work only the latter
   // compare the engine with the peak and OpenBLAS fairly.
@@ -239,5 +377,23 @@ int main(int argc, char **argv) {
       worstLatency = w.stopLatencyMs;
   }
   printf("worst stop latency %.2f ms\n", worstLatency);
+  printf("each path alone, GFLOPS per processor-second:\n");
+  for (int cpu = 0; cpu < count; ++cpu)
+    for (int p = PATH_COUNT - 1; p >= 0; --p) {
+      const PathFigures &f = workers[cpu].path[p];
+      if (!(paths & (1u << p)))
+        continue;
+      printf("  worker %d %-8s code %d, peak %.2f and %.2f, engine %.2f, "
+             "engine/peak %.3f, processor share %.3f\n",
+             cpu, pathName(p), f.code, f.peak, f.peakAfter, f.engine,
+             f.engine / meanPeak(f),
+             workers[cpu].share[pathPhase(p, PATH_ENGINE)]);
+    }
+  for (int cpu = 0; cpu < count; ++cpu)
+    if (workers[cpu].blasHaswell > 0)
+      printf("  worker %d OpenBLAS dgemm on its %s kernel %.2f (the engine's "
+             "unit size)\n",
+             cpu, HASWELL, workers[cpu].blasHaswell);
+  printSummary(workers, paths, worstLatency);
   return 0;
 }

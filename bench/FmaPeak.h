@@ -1,5 +1,7 @@
 #pragma once
 
-// Runs a register-only FMA loop of the widest fusing path for about
-// `seconds`; returns GFLOPS, or 0 when the processor has no FMA path.
-double fmaPeakGflops(unsigned paths, double seconds);
+// Runs a register-only loop of the arithmetic instructions of one engine
+// path (EnginePath) for about `seconds`; returns GFLOPS. The loop is the
+// path's own instructions: fused multiply-adds for the fusing paths, a
+// multiply then an add for the others, on the path's vector width.
+double peakGflops(int path, double seconds);
