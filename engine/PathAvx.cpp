@@ -37,13 +37,7 @@ void subTile(long k, const double *a, const double *b, const double *bias,
       _mm256_storeu_pd(c + i * 4 + j * ldc, acc[i][j]);
 }
 
-void tile(const TileJob &t) {
-  for (int j = 0; j < TILE_COLS; j += 4)
-    for (int i = 0; i < TILE_ROWS; i += 8)
-      subTile(t.k, t.a + i, t.b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
-              t.accumulate);
-  checkBeside(t);
-}
+void tile(const TileJob &t) { chunkedTile<8, 4>(t, subTile); }
 
 } // namespace
 

@@ -52,13 +52,7 @@ void subTile(long k, const double *a, const double *b, const double *bias,
   STORE(2)
 }
 
-void tile(const TileJob &t) {
-  for (int j = 0; j < TILE_COLS; j += 4)
-    for (int i = 0; i < TILE_ROWS; i += 12)
-      subTile(t.k, t.a + i, t.b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
-              t.accumulate);
-  checkBeside(t);
-}
+void tile(const TileJob &t) { chunkedTile<12, 4>(t, subTile); }
 
 } // namespace
 

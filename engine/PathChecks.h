@@ -1,7 +1,8 @@
 #pragma once
 
-// The checks of the paths that run them beside the kernel rather than inside
-// it. Included by each such path's file, so each copy is vectorised for that
+// The tile loop of the paths whose register tile is smaller than the shared
+// tile, with the checks they run beside the kernel rather than inside it.
+// Included by each such path's file, so each copy is vectorised for that
 // path's instruction set; internal linkage keeps the copies apart.
 
 #include "engine/EnginePaths.h"
@@ -9,6 +10,11 @@
 namespace {
 
 typedef unsigned long long __attribute__((may_alias)) Word;
+
+// Depth in chunks: a chunk of the tile's A and B panels (16 KB) stays in L1
+// while every sub-tile reads it, then is summed from there. Over the whole
+// depth, each sub-tile would stream its part of A and B from L2 again.
+constexpr long CHUNK = 64;
 
 // A wrapping sum: one flipped bit b changes it by 2^b, never by zero.
 unsigned long long sumWords(const double *data, long n) {
@@ -19,14 +25,8 @@ unsigned long long sumWords(const double *data, long n) {
   return s;
 }
 
-// Sums the operand panels, then compares the stored tile with the reference.
-void checkBeside(const TileJob &t) {
-  if (t.sumA)
-    *t.sumA += sumWords(t.a, t.k * TILE_ROWS);
-  if (t.sumB)
-    *t.sumB += sumWords(t.b, t.k * TILE_COLS);
-  if (!t.ref)
-    return;
+// Compares the stored tile with the reference.
+void compareTile(const TileJob &t) {
   unsigned long long d = 0;
   for (int j = 0; j < TILE_COLS; ++j) {
     const Word *x = reinterpret_cast<const Word *>(t.c + j * t.ldc);
@@ -35,6 +35,28 @@ void checkBeside(const TileJob &t) {
       d |= x[i] ^ y[i];
   }
   *t.diff |= d;
+}
+
+// The shared tile as ROWS x COLS sub-tiles, chunk by chunk of depth; after
+// the first chunk every sub-tile carries on from C. The additions of each
+// element stay in the same order as in one pass over the whole depth.
+template <int ROWS, int COLS, typename SubTile>
+void chunkedTile(const TileJob &t, SubTile subTile) {
+  for (long k0 = 0; k0 < t.k; k0 += CHUNK) {
+    long kc = t.k - k0 < CHUNK ? t.k - k0 : CHUNK;
+    const double *a = t.a + k0 * TILE_ROWS, *b = t.b + k0 * TILE_COLS;
+    bool accumulate = t.accumulate || k0 > 0;
+    for (int j = 0; j < TILE_COLS; j += COLS)
+      for (int i = 0; i < TILE_ROWS; i += ROWS)
+        subTile(kc, a + i, b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
+                accumulate);
+    if (t.sumA)
+      *t.sumA += sumWords(a, kc * TILE_ROWS);
+    if (t.sumB)
+      *t.sumB += sumWords(b, kc * TILE_COLS);
+  }
+  if (t.ref)
+    compareTile(t);
 }
 
 } // namespace
