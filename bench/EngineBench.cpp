@@ -68,6 +68,8 @@ double cpuSeconds() {
 struct PathFigures {
   double peak = 0, peakAfter = 0, engine = 0;
   int code = -1;
+  unsigned long long renewals = 0;
+  double renewalSeconds = 0, runSeconds = 0; // wall
 };
 
 struct Worker {
@@ -169,9 +171,13 @@ void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
         setStopFlagLowByte(&stopFlag, 1);
       });
     double cpu0 = cpuSeconds();
+    auto wall0 = Clock::now();
     PathFigures &f = workers[cpu].path[path];
     f.code = runEngine(&stopFlag, options, &counters);
     f.engine = counters.flops[path] / (cpuSeconds() - cpu0) / 1e9;
+    f.runSeconds = std::chrono::duration<double>(Clock::now() - wall0).count();
+    f.renewals = counters.renewals;
+    f.renewalSeconds = counters.renewalNanoseconds / 1e9;
     if (stopper.joinable())
       stopper.join();
   });
@@ -388,6 +394,11 @@ int main(int argc, char **argv) {
              cpu, pathName(p), f.code, f.peak, f.peakAfter, f.engine,
              f.engine / meanPeak(f),
              workers[cpu].share[pathPhase(p, PATH_ENGINE)]);
+      if (f.renewals)
+        printf("    operands renewed %llu times, %.2f ms each, %.2f %% of the "
+               "run\n",
+               f.renewals, f.renewalSeconds * 1e3 / f.renewals,
+               100 * f.renewalSeconds / f.runSeconds);
     }
   for (int cpu = 0; cpu < count; ++cpu)
     if (workers[cpu].blasHaswell > 0)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "engine/Workspace.h"
 #include "stress/EngineContract.h"
@@ -23,6 +24,11 @@ constexpr long NARROW_PERIOD = 64;
 // Units of one kind in a row, so that switching kinds (and the other kind's
 // operands into the cache) costs little.
 constexpr long KIND_RUN = 64;
+// Operands are renewed every RENEW_SECONDS, or less often if a renewal took
+// more than 1 / RENEW_COST_RATIO of that: renewing costs under 1 % of the
+// engine's throughput even on large units.
+constexpr double RENEW_SECONDS = 3.0;
+constexpr double RENEW_COST_RATIO = 200.0;
 
 void flipBits(double *value, unsigned long long mask) {
   unsigned long long w;
@@ -133,6 +139,44 @@ long long elapsedNs(std::chrono::steady_clock::time_point since) {
       .count();
 }
 
+// New operands, the exact reference from them, and the first runs of the
+// random unit on each kind of path this processor has.
+int renew(Workspace *w, uint64_t seed, long renewal, unsigned paths) {
+  fillOperands(w, renewalSeed(seed, renewal), int(renewal % PATTERN_COUNT));
+  int fusing =
+      widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
+  if (fusing >= 0) {
+    if (int code = firstRun(w, fusing, w->fusedRef))
+      return code;
+  }
+  return firstRun(w, PATH_SSE2, w->unfusedRef);
+}
+
+// When the next renewal is due: by unit count when asked, else by time.
+struct RenewalClock {
+  long every;
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  double periodSeconds = RENEW_SECONDS;
+
+  bool due(long unit) const {
+    if (every > 0)
+      return unit > 0 && unit % every == 0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                         last)
+               .count() >= periodSeconds;
+  }
+  void renewed(long long costNs) {
+    last = std::chrono::steady_clock::now();
+    double cost = costNs / 1e9 * RENEW_COST_RATIO;
+    periodSeconds = cost > RENEW_SECONDS ? cost : RENEW_SECONDS;
+  }
+};
+
+uint64_t drawSeed() {
+  std::random_device device;
+  return (uint64_t(device()) << 32) | device();
+}
+
 int runUnit(Workspace *w, int path, int kind, const FaultInjection *fault) {
   const Geometry &g = w->g;
   Operands &o = kind == UNIT_EXACT ? w->exact : w->random;
@@ -178,6 +222,14 @@ Geometry geometryFor(int l2Kb) {
   return {int(rows), COLUMNS, DEPTH};
 }
 
+uint64_t renewalSeed(uint64_t runSeed, long renewal) {
+  // A SplitMix64 step: nearby inputs give unrelated seeds.
+  uint64_t z = runSeed + uint64_t(renewal + 1) * 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
 int scheduledKind(long unit) {
   return (unit / KIND_RUN) % 2 ? UNIT_RANDOM : UNIT_EXACT;
 }
@@ -212,19 +264,29 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   Workspace w;
   if (!createWorkspace(g, options.failAllocation, &w))
     return ENGINE_ALLOCATION;
-  int fusing =
-      widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
-  if (fusing >= 0) {
-    if (int code = firstRun(&w, fusing, w.fusedRef))
-      return code;
-  }
-  if (int code = firstRun(&w, PATH_SSE2, w.unfusedRef))
+  uint64_t seed = options.seed ? options.seed : drawSeed();
+  long renewal = 0;
+  if (int code = renew(&w, seed, renewal, paths))
     return code;
 
+  RenewalClock clock{options.renewEvery};
   double flopsPerUnit = 2.0 * g.m * g.n * g.k;
   for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits; ++unit) {
     if (stopFlagLowByte(stopFlag))
       break;
+    if (clock.due(unit)) {
+      auto start = std::chrono::steady_clock::now();
+      if (int code = renew(&w, seed, ++renewal, paths))
+        return code;
+      long long ns = elapsedNs(start);
+      clock.renewed(ns);
+      if (counters) {
+        ++counters->renewals;
+        counters->renewalNanoseconds += ns;
+      }
+      if (stopFlagLowByte(stopFlag))
+        break;
+    }
     int path = options.forcedPath >= 0 ? options.forcedPath
                                        : scheduledPath(unit, paths);
     int kind =

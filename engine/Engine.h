@@ -50,6 +50,12 @@ struct EngineOptions {
   int forcedPath = -1; // EnginePath, or -1 for the usual cycle
   int forcedKind = -1; // UnitKind, or -1 for the usual alternation
   long maxUnits = -1;  // stop after this many units, or -1 to run until told
+  // Seed of the first operand set; 0 draws one, so that workers and runs
+  // differ. Each renewal derives its own.
+  uint64_t seed = 0;
+  // Renew the operands before every renewEvery-th unit, or -1 for every few
+  // seconds.
+  long renewEvery = -1;
   bool failAllocation = false;
   FaultInjection fault;
 };
@@ -59,7 +65,12 @@ struct EngineOptions {
 struct EngineCounters {
   uint64_t flops[PATH_COUNT];
   uint64_t nanoseconds[PATH_COUNT];
+  uint64_t renewals, renewalNanoseconds; // operand sets after the first
 };
+
+// Renewal r of a run fills the operands in pattern r % PATTERN_COUNT from a
+// seed that depends on the run's seed and on r.
+uint64_t renewalSeed(uint64_t runSeed, long renewal);
 
 // Runs units until the low byte of *stopFlag turns 1 (returns 0), maxUnits
 // units have passed (0), or a check fails (1 to 4). 5: allocation failed;

@@ -1,5 +1,6 @@
 #include "engine/Workspace.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,19 +21,52 @@ uint64_t splitMix(uint64_t *state) {
   return z ^ (z >> 31);
 }
 
-// A value in (-1, -0.25] or [0.25, 1) with all 52 mantissa bits random.
-double randomValue(uint64_t *state) {
+// Mantissas of alternating bits, both phases.
+constexpr uint64_t ALTERNATING = 0x5555555555555ull;
+constexpr uint64_t MANTISSA = (1ull << 52) - 1;
+// Partial sums of an exact unit lie in [2^52, 2^53) before scaling: near
+// 2^1020 after EXPONENT_TOP's scale. Random ones lie in [2K, 4K), [2^10, 2^11)
+// for K = 512. EXPONENT_BOTTOM's operands are down to 2^-1018 and their
+// products stay above 2^-1022, the smallest normal: no subnormal anywhere.
+constexpr int EXACT_TOP_SCALE = 968;
+constexpr int RANDOM_TOP_SCALE = 1010;
+constexpr int BOTTOM_SCALE = -1016;
+constexpr int SPARSE_ONE_IN = 8;
+
+// A value in (-1, -0.25] or [0.25, 1) with all 52 mantissa bits random, or
+// alternating ones.
+double randomValue(uint64_t *state, bool alternating) {
   uint64_t r = splitMix(state);
   uint64_t sign = r & (1ull << 63);
   uint64_t exponent = (1021ull + ((r >> 62) & 1)) << 52; // 2^-2 or 2^-1
-  uint64_t bits = sign | exponent | (splitMix(state) >> 12);
+  uint64_t mantissa = splitMix(state) >> 12;
+  if (alternating)
+    mantissa = (r & 1) ? ALTERNATING : ALTERNATING ^ MANTISSA;
+  uint64_t bits = sign | exponent | mantissa;
   double v;
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
 
-double exactValue(uint64_t *state) {
-  return double(int64_t(splitMix(state) % (2 * EXACT_RANGE + 1)) - EXACT_RANGE);
+double exactValue(uint64_t *state, bool alternating) {
+  uint64_t r = splitMix(state);
+  if (alternating) // 10101 and 101010
+    return double((r & 1) ? 21 : 42) * ((r & 2) ? -1 : 1);
+  return double(int64_t(r % (2 * EXACT_RANGE + 1)) - EXACT_RANGE);
+}
+
+struct Shape {
+  int scaleA, scaleB;
+  bool alternating, sparse;
+};
+
+Shape shapeOf(int pattern, bool exact) {
+  Shape s = {0, 0, pattern == ALTERNATING_BITS, pattern == SPARSE};
+  if (pattern == EXPONENT_TOP)
+    s.scaleA = exact ? EXACT_TOP_SCALE : RANDOM_TOP_SCALE;
+  if (pattern == EXPONENT_BOTTOM)
+    s.scaleB = BOTTOM_SCALE;
+  return s;
 }
 
 unsigned long long wordSum(const double *data, long n) {
@@ -45,26 +79,43 @@ unsigned long long wordSum(const double *data, long n) {
   return s;
 }
 
-template <typename Generate>
-void fill(const Geometry &g, Operands *o, uint64_t seed, Generate value) {
+void fill(const Geometry &g, Operands *o, uint64_t seed, bool exact,
+          const Shape &shape) {
+  auto value = [&](int scale) {
+    if (shape.sparse && splitMix(&seed) % SPARSE_ONE_IN)
+      return 0.0;
+    double v = exact ? exactValue(&seed, shape.alternating)
+                     : randomValue(&seed, shape.alternating);
+    return std::ldexp(v, scale);
+  };
   for (long i = 0; i < long(g.m) * g.k; ++i)
-    o->a[i] = value(&seed);
+    o->a[i] = value(shape.scaleA);
   for (long i = 0; i < long(g.k) * g.n; ++i)
-    o->b[i] = value(&seed);
+    o->b[i] = value(shape.scaleB);
   o->sumA = wordSum(o->a, long(g.m) * g.k);
   o->sumB = wordSum(o->b, long(g.k) * g.n);
+  // |products| < 1, so K of them move 3K by less than K: the random
+  // partial sums stay in [2K, 4K), one binade, for K a power of two.
+  double bias = exact ? double(EXACT_BIAS) : 3.0 * g.k;
+  for (int i = 0; i < g.m; ++i)
+    o->bias[i] = std::ldexp(bias, shape.scaleA + shape.scaleB);
 }
 
 // The exact reference in 64-bit integers, element by element from the
-// packed operands: a different code path from every kernel.
-void integerReference(const Geometry &g, const Operands &o, double *ref) {
+// packed operands: a different code path from every kernel. Scaling by a
+// power of two is exact both ways.
+void integerReference(const Geometry &g, const Operands &o, const Shape &s,
+                      double *ref) {
+  double unscaleA = std::ldexp(1.0, -s.scaleA);
+  double unscaleB = std::ldexp(1.0, -s.scaleB);
   for (int i = 0; i < g.m; ++i)
     for (int j = 0; j < g.n; ++j) {
       int64_t sum = EXACT_BIAS;
+      const double *a = o.a + indexOfA(g, i, 0), *b = o.b + indexOfB(g, 0, j);
       for (int p = 0; p < g.k; ++p)
-        sum +=
-            int64_t(o.a[indexOfA(g, i, p)]) * int64_t(o.b[indexOfB(g, p, j)]);
-      ref[indexOfC(g, i, j)] = double(sum);
+        sum += int64_t(a[p * TILE_ROWS] * unscaleA) *
+               int64_t(b[p * TILE_COLS] * unscaleB);
+      ref[indexOfC(g, i, j)] = std::ldexp(double(sum), s.scaleA + s.scaleB);
     }
 }
 
@@ -111,14 +162,12 @@ bool createWorkspace(const Geometry &g, bool failAllocation, Workspace *w) {
   w->fusedRef = take(long(g.m) * g.n);
   w->unfusedRef = take(long(g.m) * g.n);
 
-  fill(g, &w->exact, 0x5EED0001, exactValue);
-  fill(g, &w->random, 0x5EED0002, randomValue);
-  for (int i = 0; i < g.m; ++i) {
-    w->exact.bias[i] = double(EXACT_BIAS);
-    // |products| < 1, so K of them move 3K by less than K: the partial
-    // sums stay in [2K, 4K), one binade, for K a power of two.
-    w->random.bias[i] = 3.0 * g.k;
-  }
-  integerReference(g, w->exact, w->exactRef);
   return true;
+}
+
+void fillOperands(Workspace *w, uint64_t seed, int pattern) {
+  Shape exact = shapeOf(pattern, true);
+  fill(w->g, &w->exact, seed, true, exact);
+  fill(w->g, &w->random, ~seed, false, shapeOf(pattern, false));
+  integerReference(w->g, w->exact, exact, w->exactRef);
 }

@@ -1,9 +1,13 @@
 #include "engine/Engine.h"
+#include "engine/Workspace.h"
 #include "platform/Platform.h"
 #include "stress/EngineContract.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
+
+#include <cmath>
+#include <cstring>
 
 Q_DECLARE_METATYPE(FaultInjection::Target)
 
@@ -13,6 +17,10 @@ namespace {
 constexpr int SMALL_L2_KB = 64;
 // An exact unit's values lie in [2^52, 2^53): exponent field 0x433.
 constexpr unsigned long long EXACT_TO_NAN = (0x7FFull ^ 0x433ull) << 52;
+
+const char *const PATTERN_NAMES[PATTERN_COUNT] = {
+    "full mantissas", "top exponents", "bottom exponents", "alternating bits",
+    "sparse"};
 
 bool pathHere(int path) { return availablePaths() & (1u << path); }
 
@@ -60,6 +68,7 @@ private slots:
     QTest::addColumn<int>("col");
     QTest::addColumn<int>("bit");
     QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("pattern");
     struct {
       FaultInjection::Target target;
       const char *name;
@@ -68,7 +77,9 @@ private slots:
                    {FaultInjection::ACCUMULATOR, "accumulator"},
                    {FaultInjection::RESULT, "result"}};
     // Lowest mantissa bits first; a high mantissa bit, the exponent, the
-    // sign. The element moves so that every lane position gets a turn.
+    // sign. The element moves so that every lane position gets a turn, and
+    // the operand sets are renewed before every unit, so that the pattern
+    // of the data changes with the bit.
     const int bits[] = {0, 1, 2, 3, 30, 51, 52, 62, 63};
     for (int path = 0; path < PATH_COUNT; ++path)
       for (int kind : {UNIT_EXACT, UNIT_RANDOM})
@@ -80,11 +91,13 @@ private slots:
             int expected = operand              ? ENGINE_SELF_CHECK
                            : kind == UNIT_EXACT ? ENGINE_EXACT_MISMATCH
                                                 : ENGINE_REPEAT_MISMATCH;
-            QTest::addRow("%s %s unit, %s bit %d at (%d,%d)", pathName(path),
-                          kind == UNIT_EXACT ? "exact" : "random", t.name,
-                          bits[i], row, col)
-                << path << kind << t.target << row << col << bits[i]
-                << expected;
+            int pattern = i % PATTERN_COUNT;
+            QTest::addRow("%s %s unit, %s, %s bit %d at (%d,%d)",
+                          pathName(path),
+                          kind == UNIT_EXACT ? "exact" : "random",
+                          PATTERN_NAMES[pattern], t.name, bits[i], row, col)
+                << path << kind << t.target << row << col << bits[i] << expected
+                << pattern;
           }
   }
   void everyFlipIsCaughtInTheUnitItHits() {
@@ -95,13 +108,17 @@ private slots:
     QFETCH(int, col);
     QFETCH(int, bit);
     QFETCH(int, expected);
+    QFETCH(int, pattern);
     if (!pathHere(path))
       QSKIP("this processor does not have the path");
     int flag = 0;
-    // Two units, the second hit: a miss ends the run with 0.
-    EngineOptions o = forced(path, kind, 2);
+    // Unit u runs on renewal u, in pattern u; the units before the one hit
+    // must pass, and a miss ends the run with 0 after one more.
+    EngineOptions o = forced(path, kind, pattern + 2);
+    o.renewEvery = 1;
+    o.seed = 0x5EED0000 + bit;
     o.fault.target = target;
-    o.fault.unit = 1;
+    o.fault.unit = pattern;
     o.fault.row = row;
     o.fault.col = col;
     o.fault.mask = 1ull << bit;
@@ -130,8 +147,10 @@ private slots:
     for (int p = 0; p < 64; ++p) {
       if (!(processMask & (1ull << p)))
         continue;
-      // The cycle needs 64 units to visit every path once.
+      // The cycle needs 64 units to visit every path once. Every pattern
+      // of data comes twice.
       threads[p].options = forced(path, kind, path < 0 ? 200 : 30);
+      threads[p].options.renewEvery = path < 0 ? 20 : 3;
       handles[p] = startPinned(&threads[p], p);
       QVERIFY(handles[p]);
     }
@@ -142,6 +161,66 @@ private slots:
       platform().closeHandle(handles[p]);
       QCOMPARE(threads[p].result, int(ENGINE_STOPPED));
     }
+  }
+
+  void renewedOperandsFollowTheirPattern_data() {
+    QTest::addColumn<int>("pattern");
+    QTest::addColumn<int>("refExponent");
+    QTest::addColumn<int>("lowestExponent");
+    QTest::addColumn<int>("highestExponent");
+    QTest::addColumn<double>("zeroShare");
+    QTest::addColumn<bool>("alternating");
+    // Exponents of the nonzero operands of both kinds: random values from
+    // 2^-2, exact ones up to 64; references in [2^52, 2^53) scaled.
+    QTest::newRow("full mantissas")
+        << int(FULL_MANTISSAS) << 52 << -2 << 6 << 0.01 << false;
+    QTest::newRow("top exponents")
+        << int(EXPONENT_TOP) << 1020 << -2 << 1009 << 0.01 << false;
+    QTest::newRow("bottom exponents")
+        << int(EXPONENT_BOTTOM) << 52 - 1016 << -1018 << 6 << 0.01 << false;
+    QTest::newRow("alternating bits")
+        << int(ALTERNATING_BITS) << 52 << -2 << 5 << 0.0 << true;
+    QTest::newRow("sparse") << int(SPARSE) << 52 << -2 << 6 << 0.875 << false;
+  }
+  void renewedOperandsFollowTheirPattern() {
+    QFETCH(int, pattern);
+    QFETCH(int, refExponent);
+    QFETCH(int, lowestExponent);
+    QFETCH(int, highestExponent);
+    QFETCH(double, zeroShare);
+    QFETCH(bool, alternating);
+    Geometry g = geometryFor(SMALL_L2_KB);
+    Workspace w, other;
+    QVERIFY(createWorkspace(g, false, &w) && createWorkspace(g, false, &other));
+    fillOperands(&w, renewalSeed(1, pattern), pattern);
+    fillOperands(&other, renewalSeed(2, pattern), pattern);
+    long mk = long(g.m) * g.k, kn = long(g.k) * g.n;
+    QVERIFY(std::memcmp(w.exact.a, other.exact.a, mk * 8) != 0);
+    QVERIFY(std::memcmp(w.random.b, other.random.b, kn * 8) != 0);
+    for (long i = 0; i < long(g.m) * g.n; ++i)
+      QCOMPARE(std::ilogb(w.exactRef[i]), refExponent);
+    int lowest = 9999, highest = -9999;
+    long zeros = 0, values = 0, notAlternating = 0;
+    for (const Operands *o : {&w.exact, &w.random})
+      for (auto [v, n] : {std::make_pair(o->a, mk), std::make_pair(o->b, kn)})
+        for (long i = 0; i < n; ++i, ++values) {
+          if (v[i] == 0) {
+            ++zeros;
+            continue;
+          }
+          lowest = std::min(lowest, std::ilogb(v[i]));
+          highest = std::max(highest, std::ilogb(v[i]));
+          uint64_t bits;
+          std::memcpy(&bits, &v[i], 8);
+          uint64_t m = bits & ((1ull << 52) - 1);
+          if (o == &w.random && m != 0x5555555555555 && m != 0xAAAAAAAAAAAAA)
+            ++notAlternating;
+        }
+    QCOMPARE(lowest, lowestExponent);
+    QCOMPARE(highest, highestExponent);
+    QVERIFY2(std::abs(double(zeros) / values - zeroShare) < 0.02,
+             qPrintable(QString::number(double(zeros) / values)));
+    QCOMPARE(notAlternating == 0, alternating);
   }
 
   void eachCodeFromItsCause_data() {
