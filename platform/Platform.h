@@ -47,6 +47,13 @@ private:
   std::vector<unsigned char> bytes_;
 };
 
+enum class SharedMemoryRefusal {
+  None,
+  Missing,        // no such object, or it cannot be opened
+  NotRegularFile, // a directory, FIFO, socket or device under the name
+  ForeignOwner,   // owned by a user other than this one and root
+};
+
 class Platform {
 public:
   virtual ~Platform() = default;
@@ -89,9 +96,13 @@ public:
   virtual int64_t performanceCounter() = 0;
   virtual uint32_t timeGetTime() = 0; // milliseconds
 
-  // Named shared memory published by another program; nullptr when absent.
+  // Named shared memory published by another program; nullptr when absent
+  // or refused, with the reason in *refusal when it is given. Only a regular
+  // file owned by this user or by root is read: anything else could block
+  // the caller or be a value planted by another local user.
   virtual std::unique_ptr<SharedMemoryView>
-  openSharedMemory(const std::string &name) = 0;
+  openSharedMemory(const std::string &name,
+                   SharedMemoryRefusal *refusal = nullptr) = 0;
 
   // Dynamic libraries, looked up beside the executable, then in the working
   // directory.

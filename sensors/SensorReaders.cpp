@@ -167,8 +167,19 @@ SensorList listLayout(int source, ByteSpan bytes) {
 }
 
 SensorList listSharedMemorySource(int source) {
-  auto view = platform().openSharedMemory(sharedMemoryName(source));
-  if (!view)
-    return {};
-  return listLayout(source, {view->data(), view->size()});
+  SharedMemoryRefusal refusal = SharedMemoryRefusal::None;
+  auto view = platform().openSharedMemory(sharedMemoryName(source), &refusal);
+  if (view)
+    return listLayout(source, {view->data(), view->size()});
+  SensorList absent;
+  const QString name = sharedMemoryName(source);
+  if (refusal == SharedMemoryRefusal::ForeignOwner)
+    absent.whyAbsent = QString::fromUtf8("« %1 » appartient à un autre "
+                                         "utilisateur : il est ignoré.")
+                           .arg(name);
+  else if (refusal == SharedMemoryRefusal::NotRegularFile)
+    absent.whyAbsent = QString::fromUtf8("« %1 » n'est pas une mémoire "
+                                         "partagée ordinaire : il est ignoré.")
+                           .arg(name);
+  return absent;
 }

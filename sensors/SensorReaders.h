@@ -32,7 +32,9 @@ struct SensorList {
   bool present = false;
   QVector<SensorEntry> temperatures;
   QVector<SensorEntry> voltages;
+  QString whyAbsent; // for the user, when the source exists but is refused
 };
 SensorList listLayout(int source, ByteSpan bytes);
-// present is false when the source cannot be reached.
+// present is false when the source cannot be reached; whyAbsent then says
+// why an object that exists is not read.
 SensorList listSharedMemorySource(int source);

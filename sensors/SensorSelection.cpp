@@ -45,6 +45,7 @@ void Options::on_comboMonitoring_currentIndexChanged(int index) {
   ui.comboVcore->setEnabled(false);
   ui.labelTCPU->setText("-");
   ui.labelVcore->setText("-");
+  ui.labelMonitoring->setToolTip(QString());
   setLimitControlsEnabled(true);
   if (index == SOURCE_NONE) {
     ui.labelMonitoring->setText("-");
@@ -54,6 +55,7 @@ void Options::on_comboMonitoring_currentIndexChanged(int index) {
   const SensorList list = listSource(index);
   if (!list.present) {
     ui.labelMonitoring->setText("Absent");
+    ui.labelMonitoring->setToolTip(list.whyAbsent);
     return;
   }
   fillList(ui.comboTCPU, list.temperatures);

@@ -201,21 +201,38 @@ uint32_t FakePlatform::timeGetTime() {
 void FakePlatform::publish(const std::string &name,
                            std::vector<unsigned char> bytes) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  refused_.erase(name);
   shared_[name] = std::move(bytes);
 }
 
 void FakePlatform::unpublish(const std::string &name) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   shared_.erase(name);
+  refused_.erase(name);
+}
+
+void FakePlatform::publishRefused(const std::string &name,
+                                  SharedMemoryRefusal why) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shared_.erase(name);
+  refused_[name] = why;
 }
 
 std::unique_ptr<SharedMemoryView>
-FakePlatform::openSharedMemory(const std::string &name) {
+FakePlatform::openSharedMemory(const std::string &name,
+                               SharedMemoryRefusal *refusal) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  auto it = shared_.find(name);
-  if (it == shared_.end())
-    return nullptr;
-  return std::make_unique<SharedMemoryView>(it->second);
+  SharedMemoryRefusal why = SharedMemoryRefusal::Missing;
+  std::unique_ptr<SharedMemoryView> view;
+  if (auto it = shared_.find(name); it != shared_.end()) {
+    why = SharedMemoryRefusal::None;
+    view = std::make_unique<SharedMemoryView>(it->second);
+  } else if (auto r = refused_.find(name); r != refused_.end()) {
+    why = r->second;
+  }
+  if (refusal)
+    *refusal = why;
+  return view;
 }
 
 void FakePlatform::addLibrary(const std::string &fileName,

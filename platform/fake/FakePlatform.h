@@ -66,6 +66,8 @@ public:
 
   void publish(const std::string &name, std::vector<unsigned char> bytes);
   void unpublish(const std::string &name);
+  // An object under the name that the real layer would refuse to read.
+  void publishRefused(const std::string &name, SharedMemoryRefusal why);
 
   // A library the fake "loads": exported symbol name -> address.
   void addLibrary(const std::string &fileName,
@@ -92,7 +94,8 @@ public:
   int64_t performanceCounter() override;
   uint32_t timeGetTime() override;
   std::unique_ptr<SharedMemoryView>
-  openSharedMemory(const std::string &name) override;
+  openSharedMemory(const std::string &name,
+                   SharedMemoryRefusal *refusal = nullptr) override;
   LibraryHandle loadLibrary(const std::string &fileName) override;
   void *getProcAddress(LibraryHandle library, const char *name) override;
   void freeLibrary(LibraryHandle library) override;
@@ -109,6 +112,7 @@ private:
   std::vector<std::unique_ptr<Thread>> threads_;
   uint64_t nowNs_ = 1'000'000'000;
   std::map<std::string, std::vector<unsigned char>> shared_;
+  std::map<std::string, SharedMemoryRefusal> refused_;
   std::map<std::string, std::map<std::string, void *>> libraries_;
 };
 

@@ -92,8 +92,34 @@ void *threadEntry(void *arg) {
   return nullptr;
 }
 
-// No publisher needs more; a larger object is read up to this size.
-constexpr size_t MaxSharedMemorySize = 16 << 20;
+// No publisher needs more; a larger object is read up to this size, so one
+// reading copies at most this much whatever is published.
+constexpr size_t MaxSharedMemorySize = 1 << 20;
+
+SharedMemoryRefusal refusalOf(const struct stat &info) {
+  if (!S_ISREG(info.st_mode))
+    return SharedMemoryRefusal::NotRegularFile;
+  if (info.st_uid != geteuid() && info.st_uid != 0)
+    return SharedMemoryRefusal::ForeignOwner;
+  return SharedMemoryRefusal::None;
+}
+
+// Up to size bytes from the start of the file; fewer if it shrinks meanwhile.
+std::vector<unsigned char> readAll(int fd, size_t size) {
+  std::vector<unsigned char> bytes(size);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n =
+        pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    done += size_t(n);
+  }
+  bytes.resize(done);
+  return bytes;
+}
 
 class LinuxPlatform : public Platform {
 public:
@@ -341,29 +367,25 @@ public:
   }
 
   std::unique_ptr<SharedMemoryView>
-  openSharedMemory(const std::string &name) override {
-    int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
-    if (fd < 0)
-      return nullptr;
-    struct stat info {};
+  openSharedMemory(const std::string &name,
+                   SharedMemoryRefusal *refusal = nullptr) override {
+    SharedMemoryRefusal why = SharedMemoryRefusal::Missing;
     std::unique_ptr<SharedMemoryView> view;
-    if (fstat(fd, &info) == 0) {
-      std::vector<unsigned char> bytes(
-          std::min(size_t(info.st_size), MaxSharedMemorySize));
-      size_t done = 0;
-      while (done < bytes.size()) {
-        ssize_t n =
-            pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (n < 0 && errno == EINTR)
-          continue;
-        if (n <= 0)
-          break;
-        done += size_t(n);
-      }
-      bytes.resize(done);
-      view = std::make_unique<SharedMemoryView>(std::move(bytes));
+    // Non-blocking: a FIFO under the name would otherwise block until a
+    // writer comes, and no terminal may become ours.
+    int fd =
+        shm_open(("/" + name).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
+    if (fd >= 0) {
+      struct stat info {};
+      if (fstat(fd, &info) == 0)
+        why = refusalOf(info);
+      if (why == SharedMemoryRefusal::None)
+        view = std::make_unique<SharedMemoryView>(
+            readAll(fd, std::min(size_t(info.st_size), MaxSharedMemorySize)));
+      close(fd);
     }
-    close(fd);
+    if (refusal)
+      *refusal = why;
     return view;
   }
 

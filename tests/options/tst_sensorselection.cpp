@@ -159,6 +159,20 @@ private slots:
     QCOMPARE(ui(o).comboTCPU->currentIndex(), 3);
   }
 
+  void refusedObjectIsAbsentAndSaysWhy() {
+    FakePlatformScope scope;
+    scope.fake.publishRefused("SysToolSensors",
+                              SharedMemoryRefusal::ForeignOwner);
+    store(1, "CPU", "VCore");
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
+    QVERIFY(ui(o).labelMonitoring->toolTip().contains("autre utilisateur"));
+    ui(o).comboMonitoring->setCurrentIndex(2);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
+    QCOMPARE(ui(o).labelMonitoring->toolTip(), QString());
+  }
+
   void speedFanStoredIndexBeyondTheList() {
     FakePlatformScope scope;
     scope.fake.publish("SFSharedMemory_ALM", speedFan({3000, 3500}, {120}));

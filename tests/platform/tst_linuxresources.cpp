@@ -7,7 +7,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(SharedMemoryRefusal)
 
 namespace {
 
@@ -128,6 +133,54 @@ private slots:
     QVERIFY(!view->read(0, &byte, 1));
     QCOMPARE(byte, static_cast<unsigned char>(0xEE));
     QVERIFY(view->read(0, &byte, 0)); // nothing asked, nothing copied
+  }
+
+  // What another local user may put under a source's name. Opening must
+  // neither block (a FIFO without writer) nor trust someone else's values.
+  void refusesObjectsItCannotTrust_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<SharedMemoryRefusal>("refusal");
+    QTest::newRow("FIFO") << "fifo" << SharedMemoryRefusal::NotRegularFile;
+    QTest::newRow("directory") << "dir" << SharedMemoryRefusal::NotRegularFile;
+    QTest::newRow("socket") << "socket" << SharedMemoryRefusal::Missing;
+    QTest::newRow("another user's object")
+        << "foreign" << SharedMemoryRefusal::ForeignOwner;
+    QTest::newRow("own object") << "own" << SharedMemoryRefusal::None;
+  }
+
+  void refusesObjectsItCannotTrust() {
+    QFETCH(QString, kind);
+    QFETCH(SharedMemoryRefusal, refusal);
+    const std::string name = "vorsk-test-" + std::to_string(getpid()) + "-x";
+    const std::string path = "/dev/shm/" + name;
+    struct Remove {
+      std::string path;
+      ~Remove() { remove(path.c_str()); }
+    } removeAtExit{path};
+    if (kind == "fifo") {
+      QCOMPARE(mkfifo(path.c_str(), 0600), 0);
+    } else if (kind == "dir") {
+      QCOMPARE(mkdir(path.c_str(), 0700), 0);
+    } else if (kind == "socket") {
+      int s = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strcpy(address.sun_path, path.c_str());
+      QCOMPARE(bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address),
+               0);
+      close(s);
+    } else {
+      int fd = creat(path.c_str(), 0644);
+      QVERIFY(fd >= 0);
+      close(fd);
+      if (kind == "foreign" &&
+          chown(path.c_str(), geteuid() + 1, getegid()) != 0)
+        QSKIP("giving a file to another user needs root");
+    }
+    SharedMemoryRefusal why = SharedMemoryRefusal::None;
+    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(name, &why);
+    QCOMPARE(why, refusal);
+    QCOMPARE(view != nullptr, refusal == SharedMemoryRefusal::None);
   }
 
   void libraryLoading_data() {
