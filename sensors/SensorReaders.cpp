@@ -10,10 +10,14 @@ namespace {
 bool plausibleTemperature(double x) { return x > -200 && x < 160; }
 bool plausibleVoltage(double y) { return y > 0.1 && y < 3.3; }
 
-// Sources without plausibility limits still refuse values that are not
-// numbers or infinite: they would poison the mean and trip any limit.
-void keepFinite(double value, double *slot) {
-  if (std::isfinite(value))
+// Sources without plausibility limits still refuse what no sensor can
+// measure (NaN, infinities, 1e308): such a value would poison the mean,
+// trip any limit and make labels hundreds of digits long.
+bool physicalTemperature(double x) { return x >= -100 && x <= 300; }
+bool physicalVoltage(double y) { return y >= 0 && y <= 20; }
+
+void keepPhysical(double value, bool (*physical)(double), double *slot) {
+  if (physical(value))
     *slot = value;
 }
 
@@ -23,9 +27,9 @@ void readSysTool(ByteSpan bytes, const QString &t, const QString &v,
     if (r.state == 1)
       continue;
     if (r.name == t)
-      keepFinite(r.value, temperature);
+      keepPhysical(r.value, physicalTemperature, temperature);
     else if (r.name == v)
-      keepFinite(r.value, vcore);
+      keepPhysical(r.value, physicalVoltage, vcore);
   }
 }
 
@@ -43,10 +47,16 @@ void readSpeedFan(ByteSpan bytes, int t, int v, double *temperature,
 }
 
 void readEverestSensors(const QVector<EverestSensor> &sensors,
-                        const QString &label, double *slot) {
-  for (const EverestSensor &s : sensors)
-    if (s.label == label)
-      keepFinite(everestValue(s.value), slot);
+                        const QString &label, bool (*physical)(double),
+                        double *slot) {
+  for (const EverestSensor &s : sensors) {
+    if (s.label != label)
+      continue;
+    if (s.value == EVEREST_TRIAL)
+      *slot = NO_READING;
+    else
+      keepPhysical(s.value.toDouble(), physical, slot);
+  }
 }
 
 void readMbm5(ByteSpan bytes, int t, int v, double *temperature,
@@ -55,14 +65,22 @@ void readMbm5(ByteSpan bytes, int t, int v, double *temperature,
   if (t >= 0 && t < MBM5_TEMPERATURE_SLOTS && t < slotList.size() &&
       plausibleTemperature(slotList[t].value))
     *temperature = slotList[t].value;
+  if (v < 0 || v >= MBM5_VOLTAGE_SLOTS)
+    return;
   int k = MBM5_TEMPERATURE_SLOTS + v;
-  if (v >= 0 && v < MBM5_VOLTAGE_SLOTS && k < slotList.size() &&
-      plausibleVoltage(slotList[k].value))
+  if (k < slotList.size() && plausibleVoltage(slotList[k].value))
     *vcore = slotList[k].value;
 }
 
-QString everestText(const QString &value, QString (*format)(double)) {
-  return value == "TRIAL" ? value : format(value.toDouble());
+QString valueText(double value, bool (*physical)(double),
+                  QString (*format)(double)) {
+  return physical(value) ? format(value) : QString("-");
+}
+
+QString everestText(const QString &value, bool (*physical)(double),
+                    QString (*format)(double)) {
+  return value == EVEREST_TRIAL ? value
+                                : valueText(value.toDouble(), physical, format);
 }
 
 } // namespace
@@ -82,8 +100,9 @@ void readLayout(int source, ByteSpan bytes, const QVariant &tempSensor,
   case SOURCE_EVEREST: {
     EverestSensors sensors = parseEverest(bytes);
     readEverestSensors(sensors.temperatures, tempSensor.toString(),
-                       temperature);
-    readEverestSensors(sensors.voltages, voltSensor.toString(), vcore);
+                       physicalTemperature, temperature);
+    readEverestSensors(sensors.voltages, voltSensor.toString(), physicalVoltage,
+                       vcore);
     break;
   }
   case SOURCE_MBM5:
@@ -114,9 +133,12 @@ SensorList listLayout(int source, ByteSpan bytes) {
     for (int i = 0; i < records.size(); ++i) {
       const SysToolRecord &r = records[i];
       if (r.state != 1 && r.kind == 2)
-        list.temperatures.append({r.name, formatTemperature(r.value), i});
+        list.temperatures.append(
+            {r.name, valueText(r.value, physicalTemperature, formatTemperature),
+             i});
       else if (r.state != 1 && r.kind == 3)
-        list.voltages.append({r.name, formatVoltage(r.value), i});
+        list.voltages.append(
+            {r.name, valueText(r.value, physicalVoltage, formatVoltage), i});
     }
     break;
   }
@@ -137,11 +159,13 @@ SensorList listLayout(int source, ByteSpan bytes) {
     for (int i = 0; i < sensors.temperatures.size(); ++i) {
       const EverestSensor &s = sensors.temperatures[i];
       list.temperatures.append(
-          {s.label, everestText(s.value, formatTemperature), i});
+          {s.label,
+           everestText(s.value, physicalTemperature, formatTemperature), i});
     }
     for (int i = 0; i < sensors.voltages.size(); ++i) {
       const EverestSensor &s = sensors.voltages[i];
-      list.voltages.append({s.label, everestText(s.value, formatVoltage), i});
+      list.voltages.append(
+          {s.label, everestText(s.value, physicalVoltage, formatVoltage), i});
     }
     break;
   }

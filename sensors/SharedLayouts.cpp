@@ -2,7 +2,7 @@
 
 #include "sensors/SensorSources.h"
 
-#include <QDomDocument>
+#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cstring>
@@ -67,15 +67,66 @@ QVector<double> speedFanArray(ByteSpan bytes, size_t first, uint16_t count) {
   return values;
 }
 
-QVector<EverestSensor> everestElements(const QDomElement &root,
-                                       const QString &tag) {
-  QVector<EverestSensor> sensors;
-  for (QDomElement e = root.firstChildElement(tag); !e.isNull();
-       e = e.nextSiblingElement(tag))
-    sensors.append({e.firstChildElement("label").text(),
-                    e.firstChildElement("value").text()});
-  return sensors;
-}
+// The publisher's text is a few kilobytes with three levels of elements.
+// Anything beyond these bounds is not read, so that whatever is published,
+// one reading stays within a few milliseconds and a few megabytes and no
+// nesting can exhaust the stack.
+constexpr size_t EVEREST_MAX_TEXT = 64 * 1024;
+constexpr int EVEREST_MAX_DEPTH = 8; // the wrapping root is level 1
+constexpr int EVEREST_MAX_ELEMENTS = 4096;
+
+// Gathers the root's "temp" and "volt" children with the text of their
+// first "label" and first "value" children, as a document tree would give
+// them (text of every descendant, whitespace-only text left out).
+class EverestGatherer {
+public:
+  void start(const QStringRef &name) {
+    ++depth;
+    if (depth == 2) {
+      list = name == QLatin1String("temp")   ? &sensors.temperatures
+             : name == QLatin1String("volt") ? &sensors.voltages
+                                             : nullptr;
+      sensor = {};
+      haveLabel = haveValue = false;
+    } else if (depth == 3 && list) {
+      if (name == QLatin1String("label") && !haveLabel)
+        field = &sensor.label, haveLabel = true;
+      else if (name == QLatin1String("value") && !haveValue)
+        field = &sensor.value, haveValue = true;
+    }
+  }
+  void text(const QStringRef &characters) {
+    if (field)
+      field->append(characters);
+  }
+  void end() {
+    if (depth == 3)
+      field = nullptr;
+    if (depth == 2)
+      finishSensor();
+    --depth;
+  }
+  // An element cut by a fault in the text keeps what it had, as a document
+  // tree built up to the fault would.
+  EverestSensors finish() {
+    finishSensor();
+    return sensors;
+  }
+  int depth = 0;
+
+private:
+  void finishSensor() {
+    if (list)
+      list->append(sensor);
+    list = nullptr;
+    field = nullptr;
+  }
+  EverestSensors sensors;
+  QVector<EverestSensor> *list = nullptr;
+  EverestSensor sensor;
+  QString *field = nullptr;
+  bool haveLabel = false, haveValue = false;
+};
 
 } // namespace
 
@@ -107,17 +158,33 @@ SpeedFanValues parseSpeedFan(ByteSpan bytes) {
 }
 
 EverestSensors parseEverest(ByteSpan bytes) {
-  QString text = latin1Text(bytes, 0, bytes.size);
+  QString text = latin1Text(bytes, 0, std::min(bytes.size, EVEREST_MAX_TEXT));
   // A malformed text is not reported: the elements parsed before the fault
-  // are used, none when it fails at its start.
-  QDomDocument document;
-  document.setContent("<Everest>" + text + "</Everest>");
-  QDomElement root = document.documentElement();
-  return {everestElements(root, "temp"), everestElements(root, "volt")};
-}
-
-double everestValue(const QString &text) {
-  return text == "TRIAL" ? NO_READING : text.toDouble();
+  // are used, none when it fails at its start. Too deep a nesting or too many
+  // elements count as a fault.
+  QXmlStreamReader xml("<Everest>" + text + "</Everest>");
+  EverestGatherer gatherer;
+  int elements = 0;
+  while (!xml.atEnd()) {
+    switch (xml.readNext()) {
+    case QXmlStreamReader::StartElement:
+      if (gatherer.depth == EVEREST_MAX_DEPTH ||
+          ++elements > EVEREST_MAX_ELEMENTS)
+        return gatherer.finish();
+      gatherer.start(xml.name());
+      break;
+    case QXmlStreamReader::Characters:
+      if (xml.isCDATA() || !xml.isWhitespace())
+        gatherer.text(xml.text());
+      break;
+    case QXmlStreamReader::EndElement:
+      gatherer.end();
+      break;
+    default:
+      break;
+    }
+  }
+  return gatherer.finish();
 }
 
 QVector<Mbm5Slot> parseMbm5(ByteSpan bytes) {

@@ -47,9 +47,9 @@ struct EverestSensors {
   QVector<EverestSensor> voltages;
 };
 EverestSensors parseEverest(ByteSpan bytes);
-// "TRIAL" is the publisher's placeholder: no reading. Other text that is not
-// a number gives 0.
-double everestValue(const QString &text);
+// The publisher's placeholder instead of a number: no reading. Other text
+// that is not a number gives 0.
+constexpr char EVEREST_TRIAL[] = "TRIAL";
 
 constexpr int MBM5_TEMPERATURE_SLOTS = 32; // slots 0..31
 constexpr int MBM5_VOLTAGE_SLOTS = 16;     // slots 32..47

@@ -85,6 +85,15 @@ void TestSensorReaders::readsPublishedLayouts_data() {
   QTest::newRow("SysTool value that is not a number")
       << 1 << qbytes(sysToolBytes({{"CPU", 2, 0, nan}})) << QVariant("CPU")
       << QVariant() << START_T << START_V;
+  QTest::newRow("SysTool values no sensor measures are refused")
+      << 1 << qbytes(sysToolBytes({{"CPU", 2, 0, 1e308}, {"V", 3, 0, 20.01}}))
+      << QVariant("CPU") << QVariant("V") << START_T << START_V;
+  QTest::newRow("SysTool values below any sensor are refused")
+      << 1 << qbytes(sysToolBytes({{"CPU", 2, 0, -100.01}, {"V", 3, 0, -0.01}}))
+      << QVariant("CPU") << QVariant("V") << START_T << START_V;
+  QTest::newRow("SysTool physical extremes are kept")
+      << 1 << qbytes(sysToolBytes({{"CPU", 2, 0, 300}, {"V", 3, 0, 20}}))
+      << QVariant("CPU") << QVariant("V") << 300.0 << 20.0;
   QTest::newRow("SysTool object shorter than its count")
       << 1 << qbytes(Bytes(5, 0xFF)) << QVariant("CPU") << QVariant() << START_T
       << START_V;
@@ -166,6 +175,36 @@ void TestSensorReaders::readsPublishedLayouts_data() {
       << qbytes(everestBytes("<temp><label>CPU</label><value>inf</value>"
                              "</temp>"))
       << QVariant("CPU") << QVariant() << START_T << START_V;
+  QTest::newRow("Everest values no sensor measures are refused")
+      << 3
+      << qbytes(everestBytes("<temp><label>CPU</label><value>1e308</value>"
+                             "</temp><volt><label>V</label><value>-1</value>"
+                             "</volt>"))
+      << QVariant("CPU") << QVariant("V") << START_T << START_V;
+  const std::string cpu44 = "<temp><label>C<b>P</b>U</label><value>44</value>"
+                            "</temp>";
+  std::string deep;
+  for (int i = 0; i < 25000; ++i)
+    deep += "<a>";
+  QTest::newRow("Everest nested 25000 levels: the sensor before is read")
+      << 3 << qbytes(everestBytes(cpu44 + deep)) << QVariant("CPU")
+      << QVariant() << 44.0 << START_V;
+  const std::string longText = "<x>" + std::string(60000, 'y') + "</x>";
+  QTest::newRow("Everest sensor after 60000 characters is read")
+      << 3 << qbytes(everestBytes(longText + cpu44)) << QVariant("CPU")
+      << QVariant() << 44.0 << START_V;
+  QTest::newRow("Everest sensor after 70000 characters is not read")
+      << 3 << qbytes(everestBytes(longText + std::string(10000, ' ') + cpu44))
+      << QVariant("CPU") << QVariant() << START_T << START_V;
+  std::string elements;
+  for (int i = 0; i < 4000; ++i)
+    elements += "<x/>";
+  QTest::newRow("Everest sensor after 4000 elements is read")
+      << 3 << qbytes(everestBytes(elements + cpu44)) << QVariant("CPU")
+      << QVariant() << 44.0 << START_V;
+  QTest::newRow("Everest sensor after 5000 elements is not read")
+      << 3 << qbytes(everestBytes(elements + elements.substr(0, 4000) + cpu44))
+      << QVariant("CPU") << QVariant() << START_T << START_V;
 
   Bytes mbm = mbm5Bytes({{3, "CPU", 44.0},
                          {5, "Hot", 160.0},
@@ -182,6 +221,9 @@ void TestSensorReaders::readsPublishedLayouts_data() {
       << 4 << qbytes(mbm) << QVariant(6) << QVariant() << START_T << 1.2;
   QTest::newRow("MBM5 empty slot 255 is no reading")
       << 4 << qbytes(mbm) << QVariant(4) << QVariant(1) << START_T << START_V;
+  QTest::newRow("MBM5 voltage index at the largest integer reads nothing")
+      << 4 << qbytes(mbm) << QVariant(3) << QVariant(2147483647) << 44.0
+      << START_V;
   QTest::newRow("MBM5 truncated object: slot that fits")
       << 4 << qbytes(truncated(mbm, 88 + 80 * 3 + 24)) << QVariant(3)
       << QVariant(0) << 44.0 << START_V;
@@ -234,6 +276,9 @@ void TestSensorReaders::listsSensorsWithValues_data() {
                               {"VCore", 3, 0, 1.3456},
                               {"Fan", 4, 0, 2000}}))
       << QStringList{"CPU|45.5 °C|0"} << QStringList{"VCore|1.35 V|2"};
+  QTest::newRow("SysTool values no sensor measures show as -")
+      << 1 << qbytes(sysToolBytes({{"CPU", 2, 0, 1e308}, {"V", 3, 0, -5}}))
+      << QStringList{"CPU|-|0"} << QStringList{"V|-|1"};
   QTest::newRow("SpeedFan values as text and datum")
       << 2 << qbytes(speedFanBytes({4550, 3000}, {135}))
       << QStringList{"45.5 °C|45.5 °C|0", "30.0 °C|30.0 °C|1"}
