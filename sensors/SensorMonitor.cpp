@@ -7,16 +7,20 @@
 
 void updateStatistics(double x, int n, double *minimum, double *mean,
                       double *maximum) {
+  // The first value of a quantity starts all three: its mean instead of
+  // averaging in the no-reading marker (it may appear only after other
+  // samples were counted), its minimum and maximum because the starting
+  // limits were never measured and a source without limits can read beyond
+  // them.
+  if (*mean == NO_READING) {
+    *minimum = *mean = *maximum = x;
+    return;
+  }
   if (x < *minimum)
     *minimum = x;
   if (x > *maximum)
     *maximum = x;
-  // A quantity that appears only after other samples were counted starts its
-  // mean with its first value instead of averaging in the no-reading marker.
-  if (*mean == NO_READING)
-    *mean = x;
-  else
-    *mean = (n * *mean + x) / (n + 1);
+  *mean = (n * *mean + x) / (n + 1);
 }
 
 int SensorMonitor::readSource(const SensorChoice &choice,

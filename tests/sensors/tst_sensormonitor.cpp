@@ -211,24 +211,37 @@ void TestSensorMonitor::temperatureLimit() {
 
 void TestSensorMonitor::endOfRunSummary_data() {
   QTest::addColumn<QString>("voltSensor");
+  QTest::addColumn<QPointF>("first"); // temperature, voltage
+  QTest::addColumn<QPointF>("second");
   QTest::addColumn<QStringList>("lines");
   QTest::newRow("temperature and voltage")
-      << "VCore"
+      << "VCore" << QPointF(45, 1.30) << QPointF(47, 1.35)
       << QStringList{"Vcore : 1.33 V (1.30 à 1.35)",
                      "T° CPU : 46.0 °C (45.0 à 47.0)"};
   QTest::newRow("temperature present, voltage never")
-      << "none" << QStringList{"T° CPU : 46.0 °C (45.0 à 47.0)"};
+      << "none" << QPointF(45, 1.30) << QPointF(47, 1.35)
+      << QStringList{"T° CPU : 46.0 °C (45.0 à 47.0)"};
+  QTest::newRow("values above the starting limits, none unmeasured")
+      << "VCore" << QPointF(200, 12) << QPointF(250, 12.5)
+      << QStringList{"Vcore : 12.25 V (12.00 à 12.50)",
+                     "T° CPU : 225.0 °C (200.0 à 250.0)"};
+  QTest::newRow("values below the starting limits, none unmeasured")
+      << "VCore" << QPointF(-50, 0.05) << QPointF(-40, 0.05)
+      << QStringList{"Vcore : 0.05 V (0.05 à 0.05)",
+                     "T° CPU : -45.0 °C (-50.0 à -40.0)"};
 }
 
 void TestSensorMonitor::endOfRunSummary() {
   QFETCH(QString, voltSensor);
+  QFETCH(QPointF, first);
+  QFETCH(QPointF, second);
   QFETCH(QStringList, lines);
   FakePlatformScope scope;
   Window w;
   w.choice = {SOURCE_SYSTOOL, "CPU", voltSensor, false};
-  scope.fake.publish("SysToolSensors", sysTool(45, 1.30));
+  scope.fake.publish("SysToolSensors", sysTool(first.x(), first.y()));
   w.tick(true);
-  scope.fake.publish("SysToolSensors", sysTool(47, 1.35));
+  scope.fake.publish("SysToolSensors", sysTool(second.x(), second.y()));
   w.tick(true);
   QCOMPARE(w.endOfRun(), lines);
 
