@@ -1,5 +1,7 @@
 #include "about/Smtp.h"
 
+#include "about/MailMessage.h"
+
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QTextStream>
@@ -13,8 +15,7 @@ namespace {
 // allowed in SMTP data and would otherwise turn CR LF into CR CR LF.
 QString ComposeMessage(const QString &from, const QString &to,
                        const QString &subject, const QString &body) {
-  QString text = "To: " + to + "\n" + "From: " + from + "\n" +
-                 "Subject: " + subject + "\n" + "\n" + body;
+  QString text = MailMessage(from, to, subject, body);
   text.replace("\r\n", "\n");
   text.replace('\r', '\n');
   text.replace("\n", "\r\n");
@@ -65,8 +66,9 @@ bool Smtp::SendMail() {
   qDebug() << "connected on smtp serveur";
 
   // Each reply has its own time limit, counted from the moment the client
-  // starts waiting for it; HandleReplies() moves the state on.
-  bool heard = false;
+  // starts waiting for it, however its lines are spread over time;
+  // HandleReplies() moves the state on. A greeting that is not complete in
+  // time is no greeting.
   int awaited = -1;
   QDeadlineTimer deadline;
   while (state != Sent && state != Failed) {
@@ -76,12 +78,11 @@ bool Smtp::SendMail() {
                                                       : ReplyTimeoutMs);
     }
     if (!socket->waitForReadyRead(int(deadline.remainingTime()))) {
-      if (!heard)
+      if (state == WaitGreeting)
         return false;
       state = Failed;
       break;
     }
-    heard = true;
     qDebug() << "emit from waitForReadyRead connect go can read";
     // The socket's notification has usually handled the data already; this
     // covers the case where it was not delivered.

@@ -9,6 +9,7 @@ packages=(
   libqt5multimedia5-plugins
   qt5-style-plugins fonts-wine
   libopenblas-dev
+  python3-aiosmtpd
 )
 
 missing=()

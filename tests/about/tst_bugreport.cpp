@@ -3,8 +3,12 @@
 #include "about/BugReport.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -25,12 +29,32 @@ ReportRoute Route(const QString &relay, quint16 port) {
   return {"report@test", "bugs@test", relay, port};
 }
 
-QByteArray Dialogue(const QByteArray &name, const QByteArray &description) {
-  return "HELO there\r\nMAIL FROM: report@test\r\nRCPT TO: bugs@test\r\n"
-         "DATA\r\nTo: bugs@test\r\nFrom: report@test\r\n"
-         "Subject: Rapport de bug\r\n\r\nVorsk 1.0.4\r\nEnvoy\xc3\xa9 par " +
-         name + "\r\n\r\n" + description +
-         "\r\n\r\nIntel CPU\r\n\r\nlog\r\n.\r\nQUIT\r\n";
+// A real SMTP server (Debian's aiosmtpd) on 127.0.0.1 for one message, which
+// it hands back as Python's standard e-mail parser reads it.
+class MailSink {
+public:
+  MailSink() {
+    process.start(SYSTEM_PYTHON, {MAIL_SINK});
+    port = quint16(nextLine().value("port").toInt());
+  }
+  ~MailSink() {
+    process.kill();
+    process.waitForFinished();
+  }
+  QJsonObject nextLine() {
+    while (!process.canReadLine() && process.waitForReadyRead(10000)) {
+    }
+    return QJsonDocument::fromJson(process.readLine()).object();
+  }
+  QProcess process;
+  quint16 port = 0;
+};
+
+QStringList Headers(const QJsonObject &message) {
+  QStringList headers;
+  for (const QJsonValue &header : message.value("headers").toArray())
+    headers << header[0].toString() + ": " + header[1].toString();
+  return headers;
 }
 
 struct Form {
@@ -153,32 +177,40 @@ void TestBugReport::successfulSend_data() {
   QTest::addColumn<QString>("relay");
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("description");
 
+  const QString froze = "It froze.\nTwice.";
   QTest::newRow("through the built-in relay") << "127.0.0.1"
                                               << ""
-                                              << "Jean";
+                                              << "Jean" << froze;
   QTest::newRow("through a typed server after a failure") << "127.0.0.2"
                                                           << "127.0.0.1"
-                                                          << "Jean";
+                                                          << "Jean" << froze;
   QTest::newRow("empty name") << "127.0.0.1"
                               << ""
-                              << "";
+                              << "" << froze;
+  QTest::newRow("accents, equals signs, periods and a 2000-character line")
+      << "127.0.0.1"
+      << "" << QString::fromUtf8("Jérôme")
+      << QString::fromUtf8("Écran figé à 95 °C, a=b \n.\n") +
+             QString::fromUtf8("ça plante. ").repeated(180) + "\t end ";
 }
 
 void TestBugReport::successfulSend() {
   QFETCH(QString, relay);
   QFETCH(QString, typed);
   QFETCH(QString, name);
+  QFETCH(QString, description);
 
-  ScriptedSmtpServer server(ScriptedSmtpServer::accepting());
+  MailSink sink;
   ModalCloser closer;
   QStringList boxes;
   {
-    BugReport dialog("Intel CPU\n\nlog", nullptr, Route(relay, server.port()));
+    BugReport dialog("Intel CPU\n\nlog", nullptr, Route(relay, sink.port));
     Form form(dialog);
     dialog.show();
     form.pseudo->setText(name);
-    form.description->setPlainText("It froze.\nTwice.");
+    form.description->setPlainText(description);
     if (!typed.isEmpty()) {
       form.send->click();
       boxes << Failure;
@@ -191,8 +223,23 @@ void TestBugReport::successfulSend() {
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!dialog.isVisible());
   }
-  server.wait();
-  QCOMPARE(server.received(), Dialogue(name.toUtf8(), "It froze.\r\nTwice."));
+  const QJsonObject message = sink.nextLine();
+  QCOMPARE(Headers(message).mid(0, 6),
+           QStringList({"To: bugs@test", "From: report@test",
+                        "Subject: Rapport de bug", "MIME-Version: 1.0",
+                        "Content-Type: text/plain; charset=UTF-8",
+                        "Content-Transfer-Encoding: quoted-printable"}));
+  QVERIFY(!message.value("date").toString().isEmpty());
+  QVERIFY(QRegularExpression("^<[^<>@ ]+@test>$")
+              .match(message.value("messageId").toString())
+              .hasMatch());
+  QCOMPARE(message.value("defects").toArray().size(), 0);
+  QVERIFY(message.value("longestLine").toInt() <= 76);
+  const QString body = "Vorsk 1.0.4\nEnvoyé par " + name + "\n\n" +
+                       description + "\n\nIntel CPU\n\nlog";
+  // SMTP data ends with a line end, which belongs to the message.
+  QCOMPARE(QByteArray::fromBase64(message.value("body").toString().toLatin1()),
+           QString(body + "\n").replace("\n", "\r\n").toUtf8());
   QCOMPARE(Stored("Pseudo"), name);
   QCOMPARE(Stored("SMTP"), typed);
 
