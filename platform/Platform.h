@@ -88,7 +88,11 @@ public:
                                       uint64_t *systemMask) = 0;
   // Pins the calling thread (the user-interface thread) to the mask.
   virtual bool setProcessAffinityMask(uint64_t mask) = 0;
+  // Only root may raise the priority: an ordinary user's change to a higher
+  // class, even back to normal, is refused and leaves the class in force.
   virtual bool setPriorityClass(uint32_t priorityClass) = 0;
+  // The class in force: normal at start, then the last one set.
+  virtual uint32_t currentPriorityClass() = 0;
 
   // Time.
   virtual void sleep(uint32_t ms) = 0;

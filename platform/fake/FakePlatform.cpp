@@ -180,6 +180,11 @@ bool FakePlatform::setPriorityClass(uint32_t cls) {
   return true;
 }
 
+uint32_t FakePlatform::currentPriorityClass() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return priorityClass;
+}
+
 void FakePlatform::sleep(uint32_t ms) {
   advance(ms);
   if (onSleep)

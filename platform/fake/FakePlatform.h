@@ -89,6 +89,7 @@ public:
                               uint64_t *systemMask) override;
   bool setProcessAffinityMask(uint64_t mask) override;
   bool setPriorityClass(uint32_t priorityClass) override;
+  uint32_t currentPriorityClass() override;
   void sleep(uint32_t ms) override;
   int64_t performanceFrequency() override;
   int64_t performanceCounter() override;

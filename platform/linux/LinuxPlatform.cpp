@@ -346,6 +346,13 @@ public:
     return ok;
   }
 
+  uint32_t currentPriorityClass() override {
+    if (classOffset_ < 0)
+      return ABOVE_NORMAL_PRIORITY_CLASS;
+    return classOffset_ > 0 ? BELOW_NORMAL_PRIORITY_CLASS
+                            : NORMAL_PRIORITY_CLASS;
+  }
+
   void sleep(uint32_t ms) override {
     timespec request{time_t(ms / 1000), long(ms % 1000) * 1'000'000};
     while (nanosleep(&request, &request) != 0 && errno == EINTR) {

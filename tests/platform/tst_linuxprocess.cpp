@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +24,20 @@ QList<int> tasks() {
   for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
     result << name.toInt();
   return result;
+}
+
+// Capabilities are per thread: without CAP_SYS_NICE in its effective set,
+// root's calling thread is refused a raise like an ordinary user.
+bool setNiceCapability(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0)
+    return false;
+  if (on)
+    data[0].effective |= 1u << CAP_SYS_NICE;
+  else
+    data[0].effective &= ~(1u << CAP_SYS_NICE);
+  return syscall(SYS_capset, &header, data) == 0;
 }
 
 } // namespace
@@ -105,11 +121,28 @@ private slots:
     QTRY_VERIFY(running.probe.ran);
 
     QVERIFY(p.setPriorityClass(priorityClass));
+    QCOMPARE(p.currentPriorityClass(), priorityClass);
     for (int tid : tasks())
       QCOMPARE(niceOf(tid), baseNice + offset);
     QVERIFY(p.setPriorityClass(NORMAL_PRIORITY_CLASS));
     for (int tid : tasks())
       QCOMPARE(niceOf(tid), baseNice);
+  }
+
+  // Lowered, an ordinary user cannot raise the class again, not even back to
+  // normal: the class in force stays the lowered one on every thread.
+  void refusedRaiseKeepsTheClassInForce() {
+    if (!mayRaisePriority())
+      QSKIP("only root can go back to normal for the next tests");
+    QVERIFY(p.setPriorityClass(BELOW_NORMAL_PRIORITY_CLASS));
+    QVERIFY(setNiceCapability(false));
+    const bool normal = p.setPriorityClass(NORMAL_PRIORITY_CLASS);
+    const bool above = p.setPriorityClass(ABOVE_NORMAL_PRIORITY_CLASS);
+    QVERIFY(setNiceCapability(true));
+    QVERIFY(!normal && !above);
+    QCOMPARE(p.currentPriorityClass(), uint32_t(BELOW_NORMAL_PRIORITY_CLASS));
+    for (int tid : tasks())
+      QCOMPARE(niceOf(tid), baseNice + 5);
   }
 
   void unknownPriorityClassFails_data() {
