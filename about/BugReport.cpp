@@ -1,11 +1,11 @@
 #include "about/BugReport.h"
 
 #include "about/Smtp.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSettings>
 
 BugReport::BugReport(QString diagnostic, QWidget *parent, ReportRoute route)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint |
@@ -13,9 +13,9 @@ BugReport::BugReport(QString diagnostic, QWidget *parent, ReportRoute route)
       Diagnostic(std::move(diagnostic)), Route(std::move(route)) {
   ui.setupUi(this);
   {
-    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
-    Pseudo = settings.value("Pseudo", DEFAULT_PSEUDO).toString();
-    SmtpServer = settings.value("SMTP", "").toString();
+    const auto settings = openSettings();
+    Pseudo = settings->value("Pseudo", DEFAULT_PSEUDO).toString();
+    SmtpServer = settings->value("SMTP", "").toString();
   }
   ui.pseudoEdit->setText(Pseudo);
   ui.smtpEdit->setText(SmtpServer);
@@ -59,10 +59,10 @@ void BugReport::on_sendButton_clicked() {
   }
 
   {
-    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
-    settings.setValue("Pseudo", Pseudo);
-    settings.setValue("SMTP", SmtpServer);
-    settings.sync();
+    const auto settings = openSettings();
+    settings->setValue("Pseudo", Pseudo);
+    settings->setValue("SMTP", SmtpServer);
+    settings->sync();
   }
   QMessageBox::information(this, tr("Vorsk 1.0.4"),
                            tr("Rapport de bug envoyé avec succès."),

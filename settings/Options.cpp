@@ -1,11 +1,11 @@
 #include "settings/Options.h"
 
 #include "app/Vorsk.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QtGlobal>
 
 namespace {
@@ -46,27 +46,27 @@ Options::Options(QWidget *parent)
       Monitoring(DEFAULT_MONITORING),
       MainWindow(qobject_cast<Vorsk *>(parent)) {
   ui.setupUi(this);
-  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+  const auto settings = openSettings();
 
   for (const char *name : StyleNames)
     ui.comboStyle->addItem(name);
-  selectText(ui.comboStyle, settings.value("Style", DEFAULT_STYLE).toString());
+  selectText(ui.comboStyle, settings->value("Style", DEFAULT_STYLE).toString());
   if (!usesOwnColours(ui.comboStyle->currentText()))
     ui.checkPalette->setEnabled(false);
   // Checking the box applies the selected style with the saved palette.
-  if (!settings.value("Palette", DEFAULT_PALETTE).toBool())
+  if (!readBool(*settings, "Palette", DEFAULT_PALETTE))
     ui.checkPalette->setChecked(true);
 
   fillSounds(ui.comboSucces, SuccesFolder);
   fillSounds(ui.comboFail, FailedFolder);
-  SuccesSound = settings.value("SuccesSound", DEFAULT_SOUND).toString();
-  FailedSound = settings.value("FailedSound", DEFAULT_SOUND).toString();
+  SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
+  FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
   selectText(ui.comboSucces, SuccesSound);
   selectText(ui.comboFail, FailedSound);
 
-  Monitoring = settings.value("Monitoring", DEFAULT_MONITORING).toInt();
-  TempSensor = settings.value("TempSensor", QVariant());
-  VoltSensor = settings.value("VoltSensor", QVariant());
+  Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
+  TempSensor = settings->value("TempSensor", QVariant());
+  VoltSensor = settings->value("VoltSensor", QVariant());
   // Each index change probes that source and lists its sensors.
   for (const char *name : SourceNames)
     ui.comboMonitoring->addItem(name);
@@ -74,11 +74,11 @@ Options::Options(QWidget *parent)
     Monitoring = 0;
   ui.comboMonitoring->setCurrentIndex(Monitoring);
 
-  ExportTXT = settings.value("ExportTXT", DEFAULT_EXPORTTXT).toBool();
+  ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
   ui.checkExportTXT->setChecked(ExportTXT);
-  Shutdown = settings.value("Shutdown", DEFAULT_SHUTDOWN).toBool();
+  Shutdown = readBool(*settings, "Shutdown", DEFAULT_SHUTDOWN);
   ui.checkShutdown->setChecked(Shutdown);
-  MaxTemp = settings.value("MaxTemp", DEFAULT_MAXTEMP).toInt();
+  MaxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
   ui.checkMaxTemp->setChecked(MaxTemp >= 0);
   // The spin box clamps to its range; the 64-bit magnitude keeps INT_MIN
   // from overflowing.
@@ -87,31 +87,31 @@ Options::Options(QWidget *parent)
 }
 
 void Options::done(int r) {
-  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
+  const auto settings = openSettings();
   if (r == 1) {
-    settings.setValue("Style", ui.comboStyle->currentText());
-    settings.setValue("Palette", !ui.checkPalette->isChecked());
+    settings->setValue("Style", ui.comboStyle->currentText());
+    settings->setValue("Palette", !ui.checkPalette->isChecked());
     Shutdown = ui.checkShutdown->isChecked();
-    settings.setValue("Shutdown", Shutdown);
+    settings->setValue("Shutdown", Shutdown);
     SuccesSound = ui.comboSucces->currentText();
     FailedSound = ui.comboFail->currentText();
-    settings.setValue("SuccesSound", SuccesSound);
-    settings.setValue("FailedSound", FailedSound);
+    settings->setValue("SuccesSound", SuccesSound);
+    settings->setValue("FailedSound", FailedSound);
     Monitoring = ui.comboMonitoring->currentIndex();
-    settings.setValue("Monitoring", Monitoring);
+    settings->setValue("Monitoring", Monitoring);
     if (ui.labelMonitoring->text() == QString::fromUtf8("Présent")) {
       storeSensorChoice();
-      settings.setValue("TempSensor", TempSensor);
-      settings.setValue("VoltSensor", VoltSensor);
+      settings->setValue("TempSensor", TempSensor);
+      settings->setValue("VoltSensor", VoltSensor);
     }
     MaxTemp = ui.checkMaxTemp->isChecked() ? ui.spinMaxTemp->value()
                                            : -ui.spinMaxTemp->value();
-    settings.setValue("MaxTemp", MaxTemp);
+    settings->setValue("MaxTemp", MaxTemp);
     ExportTXT = ui.checkExportTXT->isChecked();
-    settings.setValue("ExportTXT", ExportTXT);
+    settings->setValue("ExportTXT", ExportTXT);
   } else {
-    applyStyle(settings.value("Style", DEFAULT_STYLE).toString(),
-               settings.value("Palette", DEFAULT_PALETTE).toBool());
+    applyStyle(settings->value("Style", DEFAULT_STYLE).toString(),
+               readBool(*settings, "Palette", DEFAULT_PALETTE));
   }
   QDialog::done(r);
 }

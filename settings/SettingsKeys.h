@@ -1,8 +1,7 @@
 #pragma once
 
-// Vorsk.ini lives in the working directory; every reader and writer opens its
-// own short-lived QSettings on it, in INI format, and every read carries its
-// default.
+// Vorsk.ini lives in the working directory (opened by openSettings() in
+// SettingsFile.h); every read carries its default.
 #define SETTINGS_FILE "Vorsk.ini"
 
 constexpr bool DEFAULT_AUTOSTART = false;

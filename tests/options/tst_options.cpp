@@ -137,6 +137,49 @@ private slots:
     QCOMPARE(ui(reopened).spinMaxTemp->value(), reopenSpin);
   }
 
+  // A hand-edited file reaches the window and the dialog alike: yes/no keys
+  // that hold no boolean are off, a limit that is no integer is off, and
+  // UTF-8 names are read and written back as they were.
+  void handEditedFile_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<int>("maxTemp");
+    QTest::newRow("words that are no booleans")
+        << QByteArray("AutoStart=no\nShutdown=non\nExportTXT=oui\n"
+                      "Palette=off\nMaxTemp=abc\n")
+        << false << -70;
+    QTest::newRow("booleans in any case and integers")
+        << QByteArray("Shutdown=TRUE\nExportTXT=1\nPalette=-1\nMaxTemp=85\n")
+        << true << 85;
+  }
+  void handEditedFile() {
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, yes);
+    QFETCH(int, maxTemp);
+    const QString sound = QString::fromUtf8("Réussite.wav");
+    touch("Sound/Succes/" + sound);
+    QFile file("Vorsk.ini");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nSuccesSound=" + sound.toUtf8() + "\n" + ini);
+    file.close();
+    FakePlatformScope scope;
+    Vorsk w;
+    QCOMPARE(w.TestTimer, 0);
+    QCOMPARE(w.Shutdown, yes);
+    QCOMPARE(w.ExportTXT, yes);
+    QCOMPARE(w.MaxTemp, maxTemp);
+    QCOMPARE(w.SuccesSound, sound);
+    Options o(&w);
+    QCOMPARE(ui(o).checkShutdown->isChecked(), yes);
+    QCOMPARE(ui(o).checkExportTXT->isChecked(), yes);
+    QCOMPARE(ui(o).checkPalette->isChecked(), !yes);
+    QCOMPARE(ui(o).checkMaxTemp->isChecked(), yes);
+    QCOMPARE(ui(o).comboSucces->currentText(), sound);
+    o.done(1);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("SuccesSound=" + sound.toUtf8()));
+  }
+
   void acceptingKeepsSensorsOfAnAbsentSource() {
     FakePlatformScope scope;
     store("Monitoring", 4);
