@@ -1,6 +1,8 @@
 #include "app/Vorsk.h"
 
+#include "app/KeptFiles.h"
 #include "platform/Platform.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "stress/EngineFiles.h"
 #include "stress/ThreadStress.h"
@@ -10,7 +12,6 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSettings>
 
 namespace {
 struct Choice {
@@ -32,12 +33,14 @@ const Choice DurationChoices[] = {
 };
 
 // The stored position, or the centre of the primary screen's available area
-// when none is stored or the stored one lies on no screen.
+// when none is stored or the window's frame there would meet no screen's
+// available area: a window partly on a screen can still be dragged back.
 void placeWindow(QWidget *window, const QPoint &stored) {
   if (stored != QPoint(-1, -1)) {
     window->move(stored);
-    if (QGuiApplication::screenAt(window->geometry().center()))
-      return;
+    for (const QScreen *screen : QGuiApplication::screens())
+      if (screen->availableGeometry().intersects(window->frameGeometry()))
+        return;
   }
   const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
   window->move((area.left() + area.right()) / 2 - window->width() / 2,
@@ -49,22 +52,22 @@ Vorsk::Vorsk(QWidget *parent)
     : QWidget(parent, Qt::WindowMinimizeButtonHint), SavedPos(0, 0) {
   ui.setupUi(this);
 
-  QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
-  AutoStart = settings.value("AutoStart", DEFAULT_AUTOSTART).toBool();
-  Priority = settings.value("Priority", DEFAULT_PRIORITY).toInt();
-  Duration = settings.value("Duration", DEFAULT_DURATION).toInt();
-  Shutdown = settings.value("Shutdown", DEFAULT_SHUTDOWN).toBool();
-  SuccesSound = settings.value("SuccesSound", DEFAULT_SOUND).toString();
-  FailedSound = settings.value("FailedSound", DEFAULT_SOUND).toString();
-  Monitoring = settings.value("Monitoring", DEFAULT_MONITORING).toInt();
-  TempSensor = settings.value("TempSensor", QVariant());
-  VoltSensor = settings.value("VoltSensor", QVariant());
-  MaxTemp = settings.value("MaxTemp", DEFAULT_MAXTEMP).toInt();
-  ExportTXT = settings.value("ExportTXT", DEFAULT_EXPORTTXT).toBool();
+  const auto settings = openSettings();
+  AutoStart = readBool(*settings, "AutoStart", DEFAULT_AUTOSTART);
+  Priority = readInt(*settings, "Priority", DEFAULT_PRIORITY);
+  Duration = readInt(*settings, "Duration", DEFAULT_DURATION);
+  Shutdown = readBool(*settings, "Shutdown", DEFAULT_SHUTDOWN);
+  SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
+  FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
+  Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
+  TempSensor = settings->value("TempSensor", QVariant());
+  VoltSensor = settings->value("VoltSensor", QVariant());
+  MaxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
+  ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
 
   AppPalette = QGuiApplication::palette();
-  ChangeStyle(settings.value("Style", DEFAULT_STYLE).toString(),
-              settings.value("Palette", DEFAULT_PALETTE).toBool());
+  ChangeStyle(settings->value("Style", DEFAULT_STYLE).toString(),
+              readBool(*settings, "Palette", DEFAULT_PALETTE));
 
   ui.barTest->setFormat(QString());
   ui.barTest->setValue(0);
@@ -74,8 +77,8 @@ Vorsk::Vorsk(QWidget *parent)
   CreateActions();
   CreateTrayIcon();
 
-  resize(settings.value("Size").toSize());
-  placeWindow(this, settings.value("Position", QPoint(-1, -1)).toPoint());
+  resize(settings->value("Size").toSize());
+  placeWindow(this, settings->value("Position", QPoint(-1, -1)).toPoint());
 
   setWindowTitle(sysinfo::windowTitle());
 
@@ -115,15 +118,31 @@ Vorsk::Vorsk(QWidget *parent)
   else if (Monitoring != 0)
     SensorTimer = startTimer(1000);
 
+  for (const QString &line : unkeptFileLines())
+    ui.textLog->append(line);
+
   if (AutoStart)
     StartTest();
 }
 
+// A refused change leaves the choice and Priority on the class in force, so
+// that neither the box nor the stored value claims a priority the process
+// does not have.
 void Vorsk::on_comboPriority_activated(int index) {
-  Priority = index;
   const unsigned priorityClass = ui.comboPriority->itemData(index).toUInt();
-  if (!platform().setPriorityClass(priorityClass))
-    ui.textLog->append("Set Priority Class Error.");
+  if (platform().setPriorityClass(priorityClass)) {
+    Priority = index;
+    return;
+  }
+  const int inForce =
+      ui.comboPriority->findData(platform().currentPriorityClass());
+  ui.textLog->append(
+      index < inForce
+          ? QString::fromUtf8("Set Priority Class Error : élever la priorité "
+                              "demande les droits d'administrateur.")
+          : QString("Set Priority Class Error."));
+  Priority = inForce;
+  ui.comboPriority->setCurrentIndex(inForce);
 }
 
 void Vorsk::on_comboDuration_activated(int index) {

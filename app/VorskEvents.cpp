@@ -3,7 +3,9 @@
 
 #include "app/Vorsk.h"
 
+#include "app/KeptFiles.h"
 #include "platform/Platform.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
@@ -14,7 +16,8 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QMenu>
-#include <QSettings>
+#include <QMessageBox>
+#include <QTimer>
 
 namespace {
 // How long closing waits, in all, for the workers to see the stop flag.
@@ -100,21 +103,33 @@ void Vorsk::closeEvent(QCloseEvent *event) {
     ReportLateCalculationErrors();
   CloseWorkerHandles();
 
+  bool settingsLost;
   {
-    QSettings settings(SETTINGS_FILE, QSettings::IniFormat);
-    settings.setValue("Priority", Priority);
-    settings.setValue("Duration", Duration);
-    settings.setValue("Size", size());
-    settings.setValue("Position", pos());
-    settings.sync();
+    const auto settings = openSettings();
+    settings->setValue("Priority", Priority);
+    settings->setValue("Duration", Duration);
+    settings->setValue("Size", size());
+    settings->setValue("Position", pos());
+    settings->sync();
+    settingsLost = settings->status() != QSettings::NoError;
   }
 
   // Replaced at every close; an empty log leaves the last one in place.
-  const QString log = ui.textLog->toPlainText();
+  const QByteArray log = ui.textLog->toPlainText().toUtf8();
+  bool logLost = false;
   if (!log.isEmpty()) {
     QFile file("Event.log");
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-      file.write(log.toUtf8());
+    logLost = !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+              file.write(log) != log.size() || !file.flush();
+  }
+  const QStringList lost = lostFileLines(logLost, settingsLost);
+  if (!lost.isEmpty()) {
+    QMessageBox box(QMessageBox::Warning, "Vorsk 1.0.4", lost.join('\n'),
+                    QMessageBox::Ok, this);
+    // The shutdown the user asked for does not wait for a click.
+    if (bShutdownPending)
+      QTimer::singleShot(SHUTDOWN_DELAY_MS, &box, &QMessageBox::accept);
+    box.exec();
   }
 
   if (bShutdownPending) {

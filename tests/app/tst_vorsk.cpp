@@ -1,3 +1,4 @@
+#include "about/ModalCloser.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
 
@@ -24,8 +25,12 @@ class VorskTest : public QObject {
   }
 
 private slots:
-  void init() { QFile::remove("Vorsk.ini"); }
-  void cleanup() { QFile::remove("Vorsk.ini"); }
+  void init() { cleanup(); }
+  void cleanup() {
+    for (const char *name : {"Vorsk.ini", "Event.log"})
+      if (!QFile::remove(name))
+        QDir().rmdir(name);
+  }
 
   void opensWithDefaultsWithoutSettingsFile() {
     FakePlatformScope scope;
@@ -112,6 +117,16 @@ private slots:
     QTest::newRow("position on no screen")
         << QVariant() << QVariant(QPoint(-5000, -5000)) << QSize(410, 423)
         << true;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QTest::newRow("mostly below and right of the screen")
+        << QVariant() << QVariant(area.bottomRight() - QPoint(20, 20))
+        << QSize(410, 423) << false;
+    QTest::newRow("mostly above and left of the screen")
+        << QVariant() << QVariant(area.topLeft() - QPoint(400, 400))
+        << QSize(410, 423) << false;
+    QTest::newRow("just beyond the right edge")
+        << QVariant() << QVariant(QPoint(area.right() + 1, area.top()))
+        << QSize(410, 423) << true;
     QTest::newRow("size that is no size")
         << QVariant("garbage") << QVariant(QPoint(-1, -1)) << QSize(410, 423)
         << true;
@@ -146,21 +161,89 @@ private slots:
     QCOMPARE(w.EndTime, QTime(1, 0, 0));
   }
 
-  void priorityChoiceSetsTheProcessClass() {
-    store("Priority", 2);
+  // A refused change leaves the box, Priority and the saved value on the
+  // class in force, and says why when the priority was to go up.
+  void priorityChoice_data() {
+    QTest::addColumn<int>("storedIndex");
+    QTest::addColumn<int>("chosen"); // -1: none after the start
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("inForce");
+    QTest::addColumn<QString>("log");
+    const QString raise = QString::fromUtf8(
+        "Set Priority Class Error : élever la priorité demande les droits "
+        "d'administrateur.");
+    QTest::newRow("stored low, then high") << 2 << 0 << false << 0 << "";
+    QTest::newRow("back to normal refused") << 2 << 1 << true << 2 << raise;
+    QTest::newRow("high refused") << 1 << 0 << true << 1 << raise;
+    QTest::newRow("lowering refused")
+        << 1 << 2 << true << 1 << "Set Priority Class Error.";
+    QTest::newRow("stored high refused at start")
+        << 0 << -1 << true << 1 << raise;
+  }
+  void priorityChoice() {
+    QFETCH(int, storedIndex);
+    QFETCH(int, chosen);
+    QFETCH(bool, refused);
+    QFETCH(int, inForce);
+    store("Priority", storedIndex);
+    FakePlatformScope scope;
+    const uint32_t classes[] = {ABOVE_NORMAL_PRIORITY_CLASS,
+                                NORMAL_PRIORITY_CLASS,
+                                BELOW_NORMAL_PRIORITY_CLASS};
+    if (chosen == -1)
+      scope.fake.failAlways(FakePlatform::Op::SetPriorityClass, refused);
+    Vorsk w;
+    if (chosen != -1) {
+      scope.fake.failAlways(FakePlatform::Op::SetPriorityClass, refused);
+      ui(w).comboPriority->setCurrentIndex(chosen);
+      w.on_comboPriority_activated(chosen);
+    }
+    QCOMPARE(scope.fake.priorityClass, classes[inForce]);
+    QCOMPARE(w.Priority, inForce);
+    QCOMPARE(ui(w).comboPriority->currentIndex(), inForce);
+    QTEST(ui(w).textLog->toPlainText(), "log");
+    w.close();
+    QCOMPARE(QSettings("Vorsk.ini", QSettings::IniFormat).value("Priority"),
+             QVariant(QString::number(inForce)));
+  }
+
+  // Files that cannot be written in the working folder (a folder in their
+  // place, which even root cannot replace): the start says so in the log
+  // pane and the closing names them in a message box.
+  void unwritableFilesAreNamed_data() {
+    QTest::addColumn<QStringList>("inTheWay");
+    QTest::addColumn<QStringList>("startLines");
+    QTest::addColumn<QString>("closingText");
+    const QString start =
+        QString::fromUtf8("Écriture impossible dans le dossier de travail : ");
+    const QString log = start + "le journal (Event.log) ne sera pas conservé.";
+    const QString lostLog = QString::fromUtf8(
+        "Event.log n'a pas pu être écrit dans le dossier de travail : le "
+        "journal est perdu.");
+    QTest::newRow("the log")
+        << QStringList{"Event.log"} << QStringList{log} << lostLog;
+    QTest::newRow("the log and the settings")
+        << QStringList{"Event.log", "Vorsk.ini"}
+        << QStringList{log, start + QString::fromUtf8(
+                                        "les réglages (Vorsk.ini) ne seront "
+                                        "pas conservés.")}
+        << lostLog + "\n" +
+               QString::fromUtf8("Vorsk.ini n'a pas pu être écrit dans le "
+                                 "dossier de travail : les réglages ne sont "
+                                 "pas conservés.");
+  }
+  void unwritableFilesAreNamed() {
+    QFETCH(QStringList, inTheWay);
+    QFETCH(QStringList, startLines);
+    for (const QString &name : inTheWay)
+      QVERIFY(QDir().mkdir(name));
     FakePlatformScope scope;
     Vorsk w;
-    QCOMPARE(scope.fake.priorityClass, uint32_t(BELOW_NORMAL_PRIORITY_CLASS));
-    w.on_comboPriority_activated(0);
-    QCOMPARE(w.Priority, 0);
-    QCOMPARE(scope.fake.priorityClass, uint32_t(ABOVE_NORMAL_PRIORITY_CLASS));
-    QVERIFY(ui(w).textLog->toPlainText().isEmpty());
-
-    scope.fake.failAlways(FakePlatform::Op::SetPriorityClass);
-    w.on_comboPriority_activated(1);
-    QCOMPARE(w.Priority, 1);
-    QCOMPARE(ui(w).textLog->toPlainText(),
-             QString("Set Priority Class Error."));
+    QCOMPARE(ui(w).textLog->toPlainText(), startLines.join('\n'));
+    ModalCloser closer;
+    w.close();
+    QTEST(closer.closed.value(0).section('|', 1, 1), "closingText");
+    QCOMPARE(closer.closed.size(), 1);
   }
 };
 

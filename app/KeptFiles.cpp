@@ -1,0 +1,57 @@
+#include "app/KeptFiles.h"
+
+#include "settings/SettingsKeys.h"
+
+#include <QFileInfo>
+
+namespace {
+const char LogFile[] = "Event.log";
+
+bool folderWritable(const QFileInfo &file) {
+  return QFileInfo(file.absolutePath()).isWritable();
+}
+
+// An existing file is replaced in place; a new one needs the folder.
+bool logWritable() {
+  const QFileInfo file(LogFile);
+  return file.exists() ? file.isFile() && file.isWritable()
+                       : folderWritable(file);
+}
+
+// The settings are saved through a file renamed over the old one, which
+// needs the folder even when the file exists.
+bool settingsWritable() {
+  const QFileInfo file(SETTINGS_FILE);
+  return folderWritable(file) &&
+         (!file.exists() || (file.isFile() && file.isWritable()));
+}
+} // namespace
+
+QStringList unkeptFileLines() {
+  QStringList lines;
+  if (!logWritable())
+    lines << QString::fromUtf8("Écriture impossible dans le dossier de "
+                               "travail : le journal (%1) ne sera pas "
+                               "conservé.")
+                 .arg(LogFile);
+  if (!settingsWritable())
+    lines << QString::fromUtf8("Écriture impossible dans le dossier de "
+                               "travail : les réglages (%1) ne seront pas "
+                               "conservés.")
+                 .arg(SETTINGS_FILE);
+  return lines;
+}
+
+QStringList lostFileLines(bool logLost, bool settingsLost) {
+  QStringList lines;
+  if (logLost)
+    lines << QString::fromUtf8("%1 n'a pas pu être écrit dans le dossier de "
+                               "travail : le journal est perdu.")
+                 .arg(LogFile);
+  if (settingsLost)
+    lines << QString::fromUtf8("%1 n'a pas pu être écrit dans le dossier de "
+                               "travail : les réglages ne sont pas "
+                               "conservés.")
+                 .arg(SETTINGS_FILE);
+  return lines;
+}
