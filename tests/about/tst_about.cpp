@@ -2,11 +2,13 @@
 #include "about/About.h"
 #include "about/Diagnostic.h"
 #include "about/MakerConfig.h"
+#include "app/Fonts.h"
 
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMap>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QtTest>
 
@@ -95,6 +97,21 @@ QPoint FindLink(QLabel *label) {
   return QPoint(-1, -1);
 }
 
+// Dark pixels of a text drawn in a font.
+int Ink(const QFont &font, const QString &text) {
+  QImage image(400, 80, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setFont(font);
+  painter.drawText(5, 60, text);
+  painter.end();
+  int dark = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      dark += qGray(image.pixel(x, y)) < 128;
+  return dark;
+}
+
 } // namespace
 
 class TestAbout : public QObject {
@@ -105,6 +122,7 @@ private slots:
   void diagnosticText_data();
   void diagnosticText();
   void presentation();
+  void titleLooksBold();
   void linkOpensOutside();
   void bugReportReturnsToAbout();
 };
@@ -174,6 +192,23 @@ void TestAbout::presentation() {
   QVERIFY(text->text().contains(MakerHomePage()));
   QVERIFY(text->text().contains(QString("Qt ") + qVersion()));
   QVERIFY(!text->text().contains(QRegularExpression("%[0-9]")));
+  // The engine is Vorsk's own.
+  QVERIFY(text->text().contains(QString::fromUtf8("moteur propre à Vorsk")));
+  QVERIFY(!text->text().contains("BLAS", Qt::CaseInsensitive));
+}
+
+// With the fonts the program loads, the title's bold face is really bolder
+// than the regular one, and the title fits its label.
+void TestAbout::titleLooksBold() {
+  addApplicationFonts();
+  About about("diag", nullptr);
+  const auto *title = about.findChild<QLabel *>("labelTitle");
+  QFont regular = title->font();
+  regular.setBold(false);
+  QVERIFY(Ink(title->font(), title->text()) >
+          Ink(regular, title->text()) * 13 / 10);
+  QVERIFY(QFontMetrics(title->font()).horizontalAdvance(title->text()) <=
+          title->width());
 }
 
 void TestAbout::linkOpensOutside() {
