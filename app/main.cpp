@@ -1,9 +1,12 @@
 #include "app/Fonts.h"
+#include "app/SingleInstance.h"
 #include "app/Vorsk.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <QTextStream>
 
 int main(int argc, char *argv[]) {
   // The images live in the static core library; keep them linked in.
@@ -16,12 +19,32 @@ int main(int argc, char *argv[]) {
     delete app;
     return 1;
   }
+  // The settings and the log live in the working folder: one instance each.
+  auto *instance =
+      new SingleInstance(SingleInstance::userFolder(), QDir::currentPath());
+  if (!instance->claim()) {
+    QTextStream(stderr)
+        << (instance->showRunning()
+                ? QString::fromUtf8("Vorsk est déjà lancé dans ce dossier : "
+                                    "sa fenêtre est affichée.\n")
+                : QString::fromUtf8("Vorsk est déjà lancé dans ce "
+                                    "dossier.\n"));
+    delete instance;
+    delete app;
+    return 0;
+  }
   auto *window = new Vorsk;
   window->show();
+  QObject::connect(instance, &SingleInstance::showRequested, window, [window] {
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+  });
   QObject::connect(app, &QApplication::lastWindowClosed, app,
                    &QApplication::quit);
   const int result = app->exec();
   delete window;
+  delete instance;
   delete app;
   return result;
 }
