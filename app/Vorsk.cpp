@@ -4,12 +4,10 @@
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
-#include "stress/EngineFiles.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -92,8 +90,6 @@ Vorsk::Vorsk(QWidget *parent)
   InitialiseSystem();
 
   RunTestArgument = l2KbPerLogical();
-  PrepareEngineCopies(m_SystemInfo.LogicalCount,
-                      QCoreApplication::applicationDirPath());
 
   sysinfo::fillSystemLabels(ui.labelName, ui.labelInstructions,
                             ui.labelFrequency, ui.labelCacheL2,

@@ -88,6 +88,7 @@ private:
   void CloseWorkerHandles();
   void RunTick();
   void WorkerEnded(int worker, uint32_t code);
+  int WorkerSignal(int worker);
   void ScheduledEnd();
   void ApplyShutdownRule();
   void StopWorkers();

@@ -139,14 +139,14 @@ double blasGflops(const Geometry &g, double seconds) {
   return flops / elapsed / 1e9;
 }
 
-// Copies the engine for workers 1..count-1 into a scratch folder, as the
-// program does beside itself.
+// Copies the engine for workers 1..count-1 into a scratch folder: threads of
+// one process need a file each for engines of their own.
 std::vector<std::string> engineCopies(const fs::path &engine,
                                       const fs::path &dir, int count) {
   std::vector<std::string> files;
   for (int k = 0; k < count; ++k) {
     char name[32];
-    snprintf(name, sizeof name, ENGINE_COPY_FORMAT, k);
+    snprintf(name, sizeof name, "Burnmod%d.so", k);
     fs::path file = dir / (k == 0 ? ENGINE_FILE : name);
     fs::copy_file(engine, file, fs::copy_options::overwrite_existing);
     files.push_back(file);

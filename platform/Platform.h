@@ -82,6 +82,21 @@ public:
   virtual bool terminateThread(ThreadHandle thread, uint32_t waitMs) = 0;
   virtual bool closeHandle(ThreadHandle thread) = 0;
 
+  // Workers. A worker runs the test engine in a process of its own (the
+  // program vorsk-worker, beside the executable), so that its death cannot
+  // take the window with it and a worker deaf to the stop flag can be ended.
+  // The handle takes the thread calls above: it is created suspended, before
+  // it loads the engine; affinity and priority apply to its process;
+  // getExitCodeThread reads STILL_ACTIVE while it runs, then its exit status
+  // (128 + the signal when a signal killed it); the user time is the
+  // process's; terminateThread kills it and waits up to waitMs for its end;
+  // closeHandle kills a worker still running and reaps it. The worker hands
+  // workerStopFlag() to the engine and RunTest runTestArgument.
+  virtual ThreadHandle createWorkerSuspended(int runTestArgument) = 0;
+  // The signal that killed an ended worker; 0 when it exited by itself or
+  // still runs.
+  virtual bool getWorkerSignal(ThreadHandle worker, int *signal) = 0;
+
   // Process. The process mask is the set of processors the process may run
   // on; the system mask is the set of online processors.
   virtual bool getProcessAffinityMask(uint64_t *processMask,
@@ -117,6 +132,10 @@ public:
   // Switches the computer off; waits for the command to return.
   virtual void runShutdownCommand() = 0;
 };
+
+// The run's stop flag, in memory shared with every worker process. It lives
+// as long as the program; 1 at start.
+int &workerStopFlag();
 
 // The platform every caller uses. The program installs the Linux one at
 // start; tests install a FakePlatform. Never null.

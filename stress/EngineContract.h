@@ -2,16 +2,15 @@
 
 // The contract between a worker and the test engine library ("Burnmod.so").
 //
-// Worker 0 loads ENGINE_FILE; worker k (1..31) loads its own copy named by
-// ENGINE_COPY_FORMAT, because a library file is loaded once per process.
-// Each worker calls SetStopTest(&bStopTest) once, then RunTest(l2KbPerLogical)
-// on its own thread; RunTest returns when the flag's low byte turns 1 or an
-// error occurs, and its result becomes the worker's exit code.
+// Every worker loads ENGINE_FILE in its own process, calls
+// SetStopTest(&bStopTest) once with the shared flag, then
+// RunTest(l2KbPerLogical); RunTest returns when the flag's low byte turns 1
+// or an error occurs, and its result becomes the worker's exit status (its
+// low 8 bits).
 
 #include <cstdint>
 
 #define ENGINE_FILE "Burnmod.so"
-#define ENGINE_COPY_FORMAT "Burnmod%d.so"
 
 extern "C" {
 typedef void (*SetStopTestFn)(int *stopFlag);
@@ -42,7 +41,6 @@ enum EngineResult : int {
   // processor without a path the engine can run.
   ENGINE_INITIALISATION = 6,
   ENGINE_NOTHING_TO_REPORT = 7,
-  WORKER_BAD_INDEX = 8,   // worker identifier above 31
   WORKER_FILE_ACCESS = 9, // library or export missing
 };
 

@@ -11,6 +11,8 @@
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
+int &bStopTest = workerStopFlag();
+
 namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
 // failed, or nullptr once the worker runs.
@@ -22,8 +24,7 @@ const char *startWorker(int i, uint64_t mask) {
   info.ThreadTime[i] = 0;
   info.ThreadClock[i] = os.timeGetTime();
   ThreadHandle &thread = info.hThread[i];
-  thread = os.createThreadSuspended(ThreadStress,
-                                    reinterpret_cast<void *>(uintptr_t(i)));
+  thread = os.createWorkerSuspended(RunTestArgument);
   if (!thread)
     return "CreateThread failed.";
   if (!os.setThreadAffinityMask(thread, mask))

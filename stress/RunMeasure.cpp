@@ -2,6 +2,8 @@
 
 #include "stress/EngineContract.h"
 
+#include <csignal>
+
 namespace {
 const int64_t SLEEP_EXCESS_MS = 10000;
 const uint64_t UNITS_PER_MS = 10000; // 100-ns units
@@ -48,8 +50,64 @@ QString ElapsedText(const QTime &testTime) {
   return text;
 }
 
-WorkerEnd DescribeWorkerEnd(int worker, uint32_t code) {
+namespace {
+// The signals a faulty processor raises in the code it runs, and what they
+// mean.
+const char *crashMeaning(int signal) {
+  switch (signal) {
+  case SIGSEGV:
+    return "SIGSEGV : accès mémoire invalide";
+  case SIGILL:
+    return "SIGILL : instruction illégale";
+  case SIGBUS:
+    return "SIGBUS : erreur de bus";
+  case SIGFPE:
+    return "SIGFPE : exception arithmétique";
+  case SIGABRT:
+    return "SIGABRT : arrêt anormal";
+  case SIGTRAP:
+    return "SIGTRAP : point d'arrêt inattendu";
+  case SIGSYS:
+    return "SIGSYS : appel système invalide";
+  default:
+    return nullptr;
+  }
+}
+
+QString signalName(int signal) {
+  switch (signal) {
+  case SIGKILL:
+    return "SIGKILL";
+  case SIGTERM:
+    return "SIGTERM";
+  case SIGINT:
+    return "SIGINT";
+  case SIGHUP:
+    return "SIGHUP";
+  case SIGQUIT:
+    return "SIGQUIT";
+  default:
+    return QString("signal %1").arg(signal);
+  }
+}
+} // namespace
+
+WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal) {
   WorkerEnd end;
+  if (signal != 0) {
+    end.reported = true;
+    if (const char *meaning = crashMeaning(signal)) {
+      end.calculation = true;
+      end.line = QString::asprintf(
+          "Le processeur %d s'est arrêté brutalement (%s).", worker, meaning);
+    } else {
+      end.fromOutside = true;
+      end.line = QString::asprintf("Le processus de test du processeur %d a "
+                                   "été arrêté de l'extérieur (%s).",
+                                   worker, qPrintable(signalName(signal)));
+    }
+    return end;
+  }
   end.reported = true;
   switch (code) {
   case ENGINE_STOPPED:
@@ -72,11 +130,7 @@ WorkerEnd DescribeWorkerEnd(int worker, uint32_t code) {
     end.line =
         QString::asprintf("Thread %d : erreur d'initialisation.", worker);
     break;
-  case WORKER_BAD_INDEX:
-    end.line = QString::asprintf("Thread %d : identifiant incorrect.", worker);
-    break;
   case WORKER_FILE_ACCESS:
-    // Always the engine's own name: the copies are made from it.
     end.line = QString::asprintf("Thread %d : erreur d'accès au fichier %s.",
                                  worker, ENGINE_FILE);
     break;

@@ -35,13 +35,17 @@ int64_t TestMilliseconds(const QTime &testTime);
 // "2 heures 2 minutes 2 secondes", "1 minute 0 seconde", "59 secondes".
 QString ElapsedText(const QTime &testTime);
 
-// What the end of a worker with exit code `code` tells the user.
+// What the end of a worker with exit code `code`, or killed by `signal`,
+// tells the user. A worker that crashed on its own (SIGSEGV, SIGILL, SIGBUS,
+// SIGFPE, abort...) is a processor that failed, like a calculation error;
+// one killed from outside (SIGKILL, SIGTERM...) says nothing of it.
 struct WorkerEnd {
   bool reported = false;    // false for codes with nothing to report
-  bool calculation = false; // the processor miscalculated (codes 1 to 4)
+  bool calculation = false; // the processor failed (codes 1 to 4, crashes)
+  bool fromOutside = false; // killed from outside: the run has no verdict
   QString line;             // names the worker and the error
 };
-WorkerEnd DescribeWorkerEnd(int worker, uint32_t code);
+WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal = 0);
 
 // Colours of the log pane's verdicts.
 #define COLOUR_STABLE "#6D2"

@@ -64,7 +64,7 @@ void Vorsk::ReportLateCalculationErrors() {
     if (i == ReportedWorker || !m_SystemInfo.hThread[i] ||
         !platform().getExitCodeThread(m_SystemInfo.hThread[i], &code))
       continue;
-    const WorkerEnd end = DescribeWorkerEnd(i, code);
+    const WorkerEnd end = DescribeWorkerEnd(i, code, WorkerSignal(i));
     if (!end.calculation)
       continue;
     AppendLog(end.line);
@@ -141,15 +141,25 @@ void Vorsk::RunTick() {
 void Vorsk::WorkerEnded(int worker, uint32_t code) {
   ReportedWorker = worker;
   StopTest();
-  const WorkerEnd end = DescribeWorkerEnd(worker, code);
+  const WorkerEnd end = DescribeWorkerEnd(worker, code, WorkerSignal(worker));
   if (!end.reported)
     return;
-  if (end.calculation)
+  if (end.fromOutside)
+    ReportFailure({end.line}, COLOUR_STOPPED, TOOLTIP_FAILED);
+  else if (end.calculation)
     ReportFailure({end.line, "Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
                   TOOLTIP_UNSTABLE);
   else
     ReportFailure({end.line, "Votre système a provoqué une erreur !"},
                   COLOUR_STOPPED, TOOLTIP_FAILED);
+}
+
+// 0 when the worker was not killed by a signal, or when that is unknown.
+int Vorsk::WorkerSignal(int worker) {
+  int signal = 0;
+  if (!platform().getWorkerSignal(m_SystemInfo.hThread[worker], &signal))
+    return 0;
+  return signal;
 }
 
 void Vorsk::ScheduledEnd() {

@@ -2,9 +2,7 @@
 
 #include "platform/Platform.h"
 #include "stress/EngineContract.h"
-#include "stress/EngineFiles.h"
 
-int bStopTest = 1;
 int RunTestArgument = 0;
 
 int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
@@ -16,12 +14,8 @@ int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
 }
 
 uint32_t ThreadStress(void *param) {
-  const auto worker = reinterpret_cast<uintptr_t>(param);
-  if (worker > 31)
-    return WORKER_BAD_INDEX;
-
   Platform &os = platform();
-  LibraryHandle library = os.loadLibrary(engineFileName(int(worker)));
+  LibraryHandle library = os.loadLibrary(ENGINE_FILE);
   if (!library)
     return WORKER_FILE_ACCESS;
   auto setStopTest = reinterpret_cast<SetStopTestFn>(
@@ -30,7 +24,7 @@ uint32_t ThreadStress(void *param) {
     os.freeLibrary(library);
     return WORKER_FILE_ACCESS;
   }
-  setStopTest(&bStopTest);
+  setStopTest(static_cast<int *>(param));
   auto runTest =
       reinterpret_cast<RunTestFn>(os.getProcAddress(library, "RunTest"));
   if (!runTest) {

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-// Run flag shared with the engines; only its low byte is used (see
-// EngineContract.h). 1 at start: no run in progress.
-extern int bStopTest;
+// Run flag shared with the engines in the worker processes; only its low
+// byte is used (see EngineContract.h). 1 at start: no run in progress.
+extern int &bStopTest;
 
 // RunTest's argument for every worker: KB of L2 per logical processor,
 // computed once the machine is identified.
@@ -14,6 +14,6 @@ extern int RunTestArgument;
 int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
                            unsigned l2Size, unsigned logicalCount);
 
-// Worker procedure; param carries the worker number itself. Loads the
-// worker's own engine file, runs it and returns its result.
+// Worker procedure, run by the worker program; param is the stop flag to
+// hand to the engine. Loads the engine, runs it and returns its result.
 uint32_t ThreadStress(void *param);

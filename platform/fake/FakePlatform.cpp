@@ -1,5 +1,7 @@
 #include "platform/fake/FakePlatform.h"
 
+#include "stress/ThreadStress.h"
+
 namespace {
 struct FakeLibrary {
   std::map<std::string, void *> symbols;
@@ -151,6 +153,25 @@ bool FakePlatform::closeHandle(ThreadHandle h) {
   if (!t)
     return false;
   t->closed = true;
+  return true;
+}
+
+ThreadHandle FakePlatform::createWorkerSuspended(int runTestArgument) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const ThreadHandle h = createThreadSuspended(ThreadStress, &bStopTest);
+  if (Thread *t = thread(h)) {
+    t->worker = true;
+    t->runTestArgument = runTestArgument;
+  }
+  return h;
+}
+
+bool FakePlatform::getWorkerSignal(ThreadHandle h, int *signal) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (!t || !t->worker)
+    return false;
+  *signal = t->exitCode == STILL_ACTIVE ? 0 : t->signal;
   return true;
 }
 

@@ -12,8 +12,8 @@
 
 // A scriptable platform for tests. Threads do not run unless runOnResume is
 // set (then resumeThread runs the procedure to its end on the caller's
-// thread); tests set their exit codes and user times by hand. Time only moves
-// through sleep(), waits that time out, or advance().
+// thread); tests set their exit codes, signals and user times by hand. Time
+// only moves through sleep(), waits that time out, or advance().
 class FakePlatform : public Platform {
 public:
   enum class Op {
@@ -41,6 +41,9 @@ public:
     bool boostDisabled = false;
     uint32_t exitCode = STILL_ACTIVE;
     uint64_t userTime = 0; // 100-ns units
+    bool worker = false;
+    int runTestArgument = 0;
+    int signal = 0; // the signal that killed a worker, set by the test
   };
 
   // Makes the nth call of op (0-based, counted from construction) fail.
@@ -85,6 +88,10 @@ public:
   bool getThreadUserTime(ThreadHandle thread, uint64_t *time100ns) override;
   bool terminateThread(ThreadHandle thread, uint32_t waitMs) override;
   bool closeHandle(ThreadHandle thread) override;
+  // A worker is a thread running ThreadStress on the stop flag, counted as
+  // a CreateThread.
+  ThreadHandle createWorkerSuspended(int runTestArgument) override;
+  bool getWorkerSignal(ThreadHandle worker, int *signal) override;
   bool getProcessAffinityMask(uint64_t *processMask,
                               uint64_t *systemMask) override;
   bool setProcessAffinityMask(uint64_t mask) override;

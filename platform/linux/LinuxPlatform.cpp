@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include "platform/linux/LinuxParse.h"
+#include "platform/linux/LinuxWorker.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -92,6 +94,13 @@ void *threadEntry(void *arg) {
   return nullptr;
 }
 
+// A worker process and what the platform keeps about it.
+struct LinuxWorker {
+  std::mutex mutex;
+  WorkerProcess process;
+  ThreadPriority priority = ThreadPriority::Normal;
+};
+
 // No publisher needs more; a larger object is read up to this size, so one
 // reading copies at most this much whatever is published.
 constexpr size_t MaxSharedMemorySize = 1 << 20;
@@ -160,8 +169,17 @@ public:
   // longer names a task: glibc would apply the call to the calling thread.
   // The thread cannot end while its mutex is held.
   bool setThreadAffinityMask(ThreadHandle h, uint64_t mask) override {
+    if (mask == 0 || (mask & ~processMask_))
+      return false;
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      if (w->process.wait(0))
+        return true;
+      cpu_set_t set = cpuSet(mask);
+      return sched_setaffinity(w->process.pid, sizeof set, &set) == 0;
+    }
     auto t = find(h);
-    if (!t || mask == 0 || (mask & ~processMask_))
+    if (!t)
       return false;
     std::lock_guard<std::mutex> lock(t->mutex);
     if (t->ended)
@@ -171,6 +189,13 @@ public:
   }
 
   bool setThreadPriority(ThreadHandle h, ThreadPriority priority) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      w->priority = priority;
+      if (!w->process.wait(0))
+        applyPriority(w->process.pid, priority, baseNice_ + classOffset_);
+      return true;
+    }
     auto t = find(h);
     if (!t)
       return false;
@@ -182,10 +207,14 @@ public:
   }
 
   bool setThreadPriorityBoost(ThreadHandle h, bool) override {
-    return find(h) != nullptr;
+    return find(h) || findWorker(h);
   }
 
   uint32_t resumeThread(ThreadHandle h) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      return w->process.resume() ? 1 : RESUME_FAILED;
+    }
     auto t = find(h);
     if (!t)
       return RESUME_FAILED;
@@ -198,6 +227,10 @@ public:
   }
 
   WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      return w->process.wait(ms) ? WaitResult::Ended : WaitResult::TimedOut;
+    }
     auto t = find(h);
     if (!t)
       return WaitResult::Failed;
@@ -208,6 +241,16 @@ public:
   }
 
   bool getExitCodeThread(ThreadHandle h, uint32_t *code) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      if (!w->process.wait(0))
+        *code = STILL_ACTIVE;
+      else if (WIFSIGNALED(w->process.status))
+        *code = 128 + uint32_t(WTERMSIG(w->process.status));
+      else
+        *code = uint32_t(WEXITSTATUS(w->process.status));
+      return true;
+    }
     auto t = find(h);
     if (!t)
       return false;
@@ -217,6 +260,10 @@ public:
   }
 
   bool getThreadUserTime(ThreadHandle h, uint64_t *time100ns) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      return w->process.userTime(time100ns);
+    }
     auto t = find(h);
     if (!t)
       return false;
@@ -240,6 +287,11 @@ public:
   // A thread never resumed can be ended safely: it never runs, and reads
   // exit code 0 as a terminated thread does.
   bool terminateThread(ThreadHandle h, uint32_t waitMs) override {
+    if (auto w = findWorker(h)) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      w->process.kill();
+      return w->process.wait(waitMs);
+    }
     auto t = find(h);
     if (!t)
       return false;
@@ -258,6 +310,14 @@ public:
   }
 
   bool closeHandle(ThreadHandle h) override {
+    if (auto w = findWorker(h)) {
+      {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        workers_.erase(h);
+      }
+      // Its record kills and reaps the worker when the last user lets go.
+      return true;
+    }
     std::shared_ptr<LinuxThread> t;
     {
       std::lock_guard<std::mutex> lock(handlesMutex_);
@@ -281,6 +341,29 @@ public:
       pthread_join(t->native, nullptr);
     else
       pthread_detach(t->native);
+    return true;
+  }
+
+  ThreadHandle createWorkerSuspended(int runTestArgument) override {
+    auto w = std::make_shared<LinuxWorker>();
+    if (!w->process.spawn(workerProgram(), workerStopFlagDescriptor(),
+                          runTestArgument))
+      return 0;
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    ThreadHandle h = nextHandle_++;
+    workers_[h] = w;
+    return h;
+  }
+
+  bool getWorkerSignal(ThreadHandle h, int *signal) override {
+    auto w = findWorker(h);
+    if (!w)
+      return false;
+    std::lock_guard<std::mutex> lock(w->mutex);
+    const bool ended = w->process.wait(0);
+    *signal = ended && WIFSIGNALED(w->process.status)
+                  ? WTERMSIG(w->process.status)
+                  : 0;
     return true;
   }
 
@@ -341,6 +424,12 @@ public:
       }
     }
     closedir(tasks);
+    for (const auto &w : liveWorkers()) {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      if (!w->process.wait(0) &&
+          !applyPriority(w->process.pid, w->priority, baseNice_ + offset))
+        ok = false;
+    }
     if (ok)
       classOffset_ = offset;
     return ok;
@@ -441,6 +530,20 @@ private:
     return it == threads_.end() ? nullptr : it->second;
   }
 
+  std::shared_ptr<LinuxWorker> findWorker(ThreadHandle h) {
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    auto it = workers_.find(h);
+    return it == workers_.end() ? nullptr : it->second;
+  }
+
+  std::vector<std::shared_ptr<LinuxWorker>> liveWorkers() {
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    std::vector<std::shared_ptr<LinuxWorker>> all;
+    for (const auto &entry : workers_)
+      all.push_back(entry.second);
+    return all;
+  }
+
   static std::string executableDir() {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -456,6 +559,7 @@ private:
   int classOffset_ = 0;
   std::mutex handlesMutex_;
   std::map<ThreadHandle, std::shared_ptr<LinuxThread>> threads_;
+  std::map<ThreadHandle, std::shared_ptr<LinuxWorker>> workers_;
   ThreadHandle nextHandle_ = 1;
 };
 

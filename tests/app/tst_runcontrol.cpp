@@ -117,8 +117,8 @@ private slots:
       FakePlatform::Thread *t = worker(scope.fake, i);
       QVERIFY(t);
       QCOMPARE(t->affinity, uint64_t(1) << i);
-      QCOMPARE(t->param, reinterpret_cast<void *>(uintptr_t(i)));
-      QVERIFY(t->proc == ThreadStress);
+      QVERIFY(t->worker);
+      QCOMPARE(t->runTestArgument, RunTestArgument);
       QCOMPARE(t->priority, ThreadPriority::Normal);
       QVERIFY(t->boostDisabled);
       QVERIFY(!t->suspended);
@@ -398,40 +398,55 @@ private slots:
 
   void workerEnd_data() {
     QTest::addColumn<uint>("code");
+    QTest::addColumn<int>("signal");
     QTest::addColumn<QStringList>("verdict");
     QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("tip");
     QTest::newRow("0: stopped, no verdict")
-        << 0u << QStringList() << QString() << QString("10 secondes");
+        << 0u << 0 << QStringList() << QString() << QString("10 secondes");
     QTest::newRow("7: nothing to report")
-        << 7u << QStringList() << QString() << QString("10 secondes");
+        << 7u << 0 << QStringList() << QString() << QString("10 secondes");
     QTest::newRow("3: calculation error")
-        << 3u
+        << 3u << 0
         << QStringList{"Le processeur 1 a généré une erreur de calcul.",
                        "Votre PC n'est pas stable !"}
         << "#F43"
         << "PC instable !";
     QTest::newRow("5: allocation")
-        << 5u
+        << 5u << 0
         << QStringList{"Thread 1 : erreur d'allocation mémoire.",
                        "Votre système a provoqué une erreur !"}
         << "#FB2"
         << "Echec du test !";
     QTest::newRow("9: the engine's file")
-        << 9u
+        << 9u << 0
         << QStringList{"Thread 1 : erreur d'accès au fichier Burnmod.so.",
                        "Votre système a provoqué une erreur !"}
         << "#FB2"
         << "Echec du test !";
     QTest::newRow("42: other code")
-        << 42u
+        << 42u << 0
         << QStringList{"Le thread 1 a généré une erreur (code 42).",
                        "Votre système a provoqué une erreur !"}
+        << "#FB2"
+        << "Echec du test !";
+    QTest::newRow("SIGILL: the processor failed")
+        << 132u << 4
+        << QStringList{"Le processeur 1 s'est arrêté brutalement (SIGILL : "
+                       "instruction illégale).",
+                       "Votre PC n'est pas stable !"}
+        << "#F43"
+        << "PC instable !";
+    QTest::newRow("SIGKILL from outside: no verdict")
+        << 137u << 9
+        << QStringList{"Le processus de test du processeur 1 a été arrêté de "
+                       "l'extérieur (SIGKILL)."}
         << "#FB2"
         << "Echec du test !";
   }
   void workerEnd() {
     QFETCH(uint, code);
+    QFETCH(int, signal);
     QFETCH(QStringList, verdict);
     QFETCH(QString, colour);
     QFETCH(QString, tip);
@@ -440,6 +455,7 @@ private slots:
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 10));
     worker(scope.fake, 1)->exitCode = code;
+    worker(scope.fake, 1)->signal = signal;
     tick(scope.fake, w, 1000);
 
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);

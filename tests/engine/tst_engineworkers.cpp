@@ -1,81 +1,70 @@
-#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "stress/EngineContract.h"
-#include "stress/EngineFiles.h"
-#include "stress/ThreadStress.h"
+#include "stress/WorkerInstall.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-void removeEngines() {
-  for (const QString &f : QDir().entryList({"Burnmod*.so"}))
-    QFile::remove(f);
-}
-} // namespace
+#include <sys/stat.h>
 
-// The real engine, loaded as the program loads it: one copy per worker,
-// each worker pinned to its own processor.
+// The real engine, run as the program runs it: one worker process per
+// processor, all loading the one engine file from a folder they cannot write.
 class EngineWorkersTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void init() {
-    removeEngines();
-    setStopFlagLowByte(&bStopTest, 1);
-  }
-  void cleanup() {
-    setStopFlagLowByte(&bStopTest, 1);
-    removeEngines();
-  }
+  void cleanup() { setStopFlagLowByte(&workerStopFlag(), 1); }
 
-  void everyWorkerRunsItsCopyAndStopsPromptly() {
+  void everyWorkerRunsTheOneEngineAndStopsPromptly() {
+    QTemporaryDir folder;
     const QString built =
         qEnvironmentVariable("VORSK_BIN_DIR") + "/" + ENGINE_FILE;
-    QVERIFY2(QFile::copy(built, ENGINE_FILE), qPrintable(built));
-    uint64_t processMask = 0, systemMask = 0;
-    Platform &os = platform();
-    QVERIFY(os.getProcessAffinityMask(&processMask, &systemMask));
-    int workers = 0;
-    while (workers < 32 && (processMask & (1ull << workers)))
-      ++workers;
-    QVERIFY(workers > 0);
-    PrepareEngineCopies(workers, QCoreApplication::applicationDirPath());
-    for (int k = 1; k < workers; ++k)
-      QVERIFY(QFile::exists(QString::fromStdString(engineFileName(k))));
+    QVERIFY2(installWorker(folder.path(), built), qPrintable(built));
+    QCOMPARE(chmod(QFile::encodeName(folder.path()), 0555), 0);
+    const QStringList installed = QDir(folder.path()).entryList(QDir::Files);
 
-    RunTestArgument = 1024;
-    setStopFlagLowByte(&bStopTest, 0);
-    ThreadHandle threads[32] = {};
-    for (int k = 0; k < workers; ++k) {
-      threads[k] = os.createThreadSuspended(
-          ThreadStress, reinterpret_cast<void *>(uintptr_t(k)));
-      QVERIFY(threads[k]);
-      QVERIFY(os.setThreadAffinityMask(threads[k], 1ull << k));
-      QVERIFY(os.resumeThread(threads[k]) != RESUME_FAILED);
+    uint64_t processMask = 0, systemMask = 0;
+    Platform &os = linuxPlatform();
+    QVERIFY(os.getProcessAffinityMask(&processMask, &systemMask));
+    std::vector<ThreadHandle> workers;
+    setStopFlagLowByte(&workerStopFlag(), 0);
+    for (int cpu = 0; cpu < 64; ++cpu) {
+      if (!(processMask & (uint64_t(1) << cpu)))
+        continue;
+      const ThreadHandle h = os.createWorkerSuspended(1024);
+      QVERIFY(h);
+      QVERIFY(os.setThreadAffinityMask(h, uint64_t(1) << cpu));
+      QCOMPARE(os.resumeThread(h), 1u);
+      workers.push_back(h);
     }
-    for (int k = 0; k < workers; ++k) {
+    os.sleep(1000);
+    for (ThreadHandle h : workers) {
       uint32_t code = 0;
-      QVERIFY(os.getExitCodeThread(threads[k], &code));
+      QVERIFY(os.getExitCodeThread(h, &code));
       QCOMPARE(code, STILL_ACTIVE);
     }
-    os.sleep(500);
     QElapsedTimer timer;
     timer.start();
-    setStopFlagLowByte(&bStopTest, 1);
-    for (int k = 0; k < workers; ++k) {
-      QCOMPARE(os.waitForThread(threads[k], 5000), WaitResult::Ended);
+    setStopFlagLowByte(&workerStopFlag(), 1);
+    for (ThreadHandle h : workers) {
+      QCOMPARE(os.waitForThread(h, 5000), WaitResult::Ended);
       uint32_t code = STILL_ACTIVE;
-      QVERIFY(os.getExitCodeThread(threads[k], &code));
+      QVERIFY(os.getExitCodeThread(h, &code));
       QCOMPARE(code, uint32_t(ENGINE_STOPPED));
-      os.closeHandle(threads[k]);
     }
     // The bench measures the latency; this bound only catches an engine
     // that no longer polls the flag.
     QVERIFY2(timer.elapsed() < 1000,
-             qPrintable(QString("%1 ms").arg(timer.elapsed())));
+             qPrintable(QString("%1 workers reaped after %2 ms")
+                            .arg(workers.size())
+                            .arg(timer.elapsed())));
+    for (ThreadHandle h : workers)
+      QVERIFY(os.closeHandle(h));
+    // Nothing written beside the engine: no copies, no scratch files.
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), installed);
+    QCOMPARE(chmod(QFile::encodeName(folder.path()), 0755), 0);
   }
 };
 

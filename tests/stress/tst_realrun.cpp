@@ -2,58 +2,41 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
+#include "stress/WorkerInstall.h"
 #include "sysinfo/SystemInfo.h"
 
-#include <QDir>
-#include <QFile>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-const char *const ENGINES[] = {"Burnmod.so", "Burnmod1.so"};
+#include <csignal>
 
-void removeEngines() {
-  for (const QString &f : QDir().entryList({"Burnmod*.so"}))
-    QFile::remove(f);
-}
-
-// The processor the engine loaded from `file` last ran on; the test loads
-// the same file, so it sees the worker's instance.
-int lastCpu(const char *file) {
-  Platform &os = platform();
-  LibraryHandle library = os.loadLibrary(file);
-  if (!library)
-    return -2;
-  auto *cpu = static_cast<int *>(os.getProcAddress(library, "LastCpu"));
-  const int value = cpu ? __atomic_load_n(cpu, __ATOMIC_RELAXED) : -3;
-  os.freeLibrary(library);
-  return value;
-}
-} // namespace
-
-// One whole run on the Linux platform: two workers on real threads, each
-// bound to its processor and running a fixture engine until stopped.
+// Whole runs on the Linux platform: workers in processes of their own, each
+// bound to its processor, running fixture engines.
 class RealRunTest : public QObject {
   Q_OBJECT
 
   Platform *previous = nullptr;
+  QTemporaryDir install;
 
   static void tick(Vorsk &w) {
     QTimerEvent event(w.TestTimer);
     w.timerEvent(&event);
   }
+  static QStringList log(Vorsk &w) {
+    return w.ui.textLog->toPlainText().split('\n');
+  }
 
 private slots:
   void initTestCase() { previous = setPlatform(&linuxPlatform()); }
   void cleanupTestCase() { setPlatform(previous); }
-  void init() {
-    removeEngines();
-    QFile::remove("Vorsk.ini");
-  }
+  void init() { QFile::remove("Vorsk.ini"); }
   void cleanup() {
     setStopFlagLowByte(&bStopTest, 1);
-    removeEngines();
-    QFile::remove("Vorsk.ini");
-    QFile::remove("Event.log");
+    for (const QString &f :
+         QDir().entryList({"started.*", "cpus.*", "Vorsk.ini", "Event.log"}))
+      QFile::remove(f);
+    QVERIFY(noChildLeft());
   }
 
   void bothProcessorsBusyUntilStopped() {
@@ -61,11 +44,11 @@ private slots:
     QVERIFY(platform().getProcessAffinityMask(&processMask, &systemMask));
     if ((processMask & 3) != 3)
       QSKIP("processors 0 and 1 are not both available");
-    for (const char *file : ENGINES)
-      QVERIFY(QFile::copy(FIXTURE_DIR "/report_cpu.so", file));
+    QVERIFY(installWorker(install.path(), fixture("probe")));
 
     Vorsk w;
     m_SystemInfo.LogicalCount = 2;
+    RunTestArgument = 0;
     w.on_pushTest_clicked();
     platform().sleep(1000);
     tick(w);
@@ -73,8 +56,6 @@ private slots:
     platform().sleep(1000);
     tick(w);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
-    QCOMPARE(lastCpu(ENGINES[0]), 0);
-    QCOMPARE(lastCpu(ENGINES[1]), 1);
     for (int i = 0; i < 2; ++i)
       QVERIFY2(m_SystemInfo.ThreadTime[i] > 0, "a worker got no processor");
     QVERIFY(w.TestTime > QTime(0, 0));
@@ -88,19 +69,104 @@ private slots:
       QVERIFY(platform().getExitCodeThread(thread, &code));
       QCOMPARE(code, 0u);
     }
-    const QStringList log = ui(w).textLog->toPlainText().split('\n');
+    QStringList ranOn;
+    for (const QString &file : QDir().entryList({"cpus.*"})) {
+      QFile f(file);
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      ranOn << f.readAll();
+    }
+    ranOn.sort();
+    QCOMPARE(ranOn, (QStringList{"1", "2"}));
+    const QStringList all = log(w);
     const int duration =
-        log.indexOf(QRegularExpression("^Durée du test : 00:00:0[2-9]$"));
+        all.indexOf(QRegularExpression("^Durée du test : 00:00:0[2-9]$"));
     QVERIFY(duration > 0);
-    QVERIFY(log[duration - 1].startsWith("Fréquence : "));
-    QVERIFY(log[duration + 1].startsWith("Utilisation CPU : "));
-    QVERIFY(log.contains("Test stoppé par l'utilisateur."));
+    QVERIFY(all[duration - 1].startsWith("Fréquence : "));
+    QVERIFY(all[duration + 1].startsWith("Utilisation CPU : "));
+    QVERIFY(all.contains("Test stoppé par l'utilisateur."));
 
     tick(w);
     QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
     QVERIFY(ui(w).pushTest->isEnabled());
     for (int i = 0; i < 2; ++i)
       QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+  }
+
+  // The crash fixture dies the way its argument says; 0 is a worker killed
+  // from outside.
+  void workerDeaths_data() {
+    QTest::addColumn<int>("argument");
+    QTest::addColumn<QStringList>("tail");
+    QTest::addColumn<QString>("colour");
+    const QString unstable = "Votre PC n'est pas stable !";
+    const QString crashed = "Le processeur 0 s'est arrêté brutalement (%1).";
+    QTest::newRow("SIGSEGV")
+        << 1
+        << QStringList{crashed.arg("SIGSEGV : accès mémoire invalide"),
+                       unstable}
+        << "#F43";
+    QTest::newRow("SIGILL")
+        << 2
+        << QStringList{crashed.arg("SIGILL : instruction illégale"), unstable}
+        << "#F43";
+    QTest::newRow("SIGBUS")
+        << 3 << QStringList{crashed.arg("SIGBUS : erreur de bus"), unstable}
+        << "#F43";
+    QTest::newRow("SIGFPE")
+        << 4
+        << QStringList{crashed.arg("SIGFPE : exception arithmétique"), unstable}
+        << "#F43";
+    QTest::newRow("abort")
+        << 5 << QStringList{crashed.arg("SIGABRT : arrêt anormal"), unstable}
+        << "#F43";
+    QTest::newRow("SIGKILL from outside")
+        << 0
+        << QStringList{"Utilisation CPU : 0.0 %",
+                       "Celle-ci doit être supérieur à 90% !",
+                       "Le processus de test du processeur 0 a été arrêté de "
+                       "l'extérieur (SIGKILL)."}
+        << "#FB2";
+  }
+  void workerDeaths() {
+    QFETCH(int, argument);
+    QFETCH(QStringList, tail);
+    QFETCH(QString, colour);
+    QVERIFY(installWorker(install.path(),
+                          fixture(argument ? "crash" : "until_stop")));
+    Vorsk w;
+    m_SystemInfo.LogicalCount = 1;
+    RunTestArgument = argument;
+    w.on_pushTest_clicked();
+    const ThreadHandle worker = m_SystemInfo.hThread[0];
+    if (argument == 0) {
+      const QList<pid_t> children = childProcesses();
+      QCOMPARE(children.size(), 1);
+      kill(children.first(), SIGKILL);
+    }
+    QCOMPARE(platform().waitForThread(worker, 10000), WaitResult::Ended);
+    tick(w);
+
+    const QStringList all = log(w);
+    QCOMPARE(all.mid(all.size() - tail.size()), tail);
+    QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor(colour));
+    QVERIFY(w.isVisible());
+    tick(w);
+    QCOMPARE(m_SystemInfo.hThread[0], ThreadHandle(0));
+  }
+
+  // Closing does not wait on an engine deaf to the stop flag: it is killed.
+  void deafEngineKilledAtClosing() {
+    QVERIFY(installWorker(install.path(), fixture("deaf")));
+    Vorsk w;
+    m_SystemInfo.LogicalCount = 2;
+    w.on_pushTest_clicked();
+    tick(w);
+    QCOMPARE(childProcesses().size(), 2);
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(w.close());
+    qInfo("closed in %lld ms", closing.elapsed());
+    QVERIFY(noChildLeft());
   }
 
 private:

@@ -78,8 +78,6 @@ private slots:
           << code << true << "Le processeur 3 a généré une erreur de calcul.";
     QTest::newRow("initialisation")
         << 6u << false << "Thread 3 : erreur d'initialisation.";
-    QTest::newRow("identifier")
-        << 8u << false << "Thread 3 : identifiant incorrect.";
     QTest::newRow("code above 2^31 stays unsigned")
         << 0xFFFFFFFFu << false
         << "Le thread 3 a généré une erreur (code 4294967295).";

@@ -1,0 +1,244 @@
+#include "platform/linux/LinuxWorker.h"
+
+#include "platform/Platform.h"
+#include "platform/linux/LinuxParse.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex programMutex;
+std::string programOverride;
+
+std::string executableDir() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0)
+    return ".";
+  std::string exe(path, size_t(n));
+  return exe.substr(0, exe.rfind('/'));
+}
+
+uint64_t to100ns(const timeval &t) {
+  return uint64_t(t.tv_sec) * 10'000'000 + uint64_t(t.tv_usec) * 10;
+}
+
+void sleepMs(uint32_t ms) {
+  timespec request{time_t(ms / 1000), long(ms % 1000) * 1'000'000};
+  while (nanosleep(&request, &request) != 0 && errno == EINTR) {
+  }
+}
+
+struct StopFlagPage {
+  int fd = -1;
+  int *flag = nullptr;
+  int fallback = 1;
+
+  // A memfd rather than an anonymous mapping: the mapping must survive the
+  // worker's exec, the descriptor does.
+  StopFlagPage() {
+    fd = memfd_create("vorsk-stop-flag", MFD_CLOEXEC);
+    if (fd >= 0 && ftruncate(fd, sizeof(int)) == 0) {
+      void *page =
+          mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (page != MAP_FAILED)
+        flag = static_cast<int *>(page);
+    }
+    if (!flag) {
+      if (fd >= 0)
+        close(fd);
+      fd = -1;
+      flag = &fallback;
+    }
+    *flag = 1;
+  }
+};
+
+StopFlagPage &stopFlagPage() {
+  static StopFlagPage page;
+  return page;
+}
+
+// Between fork and exec only async-signal-safe calls: descriptors moved to
+// their places, everything else closed, default signal mask.
+[[noreturn]] void execWorker(const char *program, char *const argv[],
+                             pid_t parent, int stopFlagFd, int gateFd) {
+  // Killed with the program, even by SIGKILL; a program already gone by
+  // now would never do it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent)
+    _exit(127);
+  const int flagCopy = fcntl(stopFlagFd, F_DUPFD, 10);
+  const int gateCopy = fcntl(gateFd, F_DUPFD, 10);
+  if (flagCopy < 0 || gateCopy < 0 ||
+      dup2(flagCopy, WorkerStopFlagDescriptor) < 0 ||
+      dup2(gateCopy, WorkerGateDescriptor) < 0)
+    _exit(127);
+  close_range(WorkerGateDescriptor + 1, ~0u, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execv(program, argv);
+  _exit(127);
+}
+
+} // namespace
+
+int &workerStopFlag() { return *stopFlagPage().flag; }
+
+int workerStopFlagDescriptor() { return stopFlagPage().fd; }
+
+void setWorkerProgram(const std::string &path) {
+  std::lock_guard<std::mutex> lock(programMutex);
+  programOverride = path;
+}
+
+std::string workerProgram() {
+  std::lock_guard<std::mutex> lock(programMutex);
+  return programOverride.empty() ? executableDir() + "/vorsk-worker"
+                                 : programOverride;
+}
+
+WorkerProcess::~WorkerProcess() {
+  if (pid > 0 && !ended) {
+    kill();
+    while (!wait(1000)) {
+    }
+  }
+  if (gate >= 0)
+    close(gate);
+  if (pidfd >= 0)
+    close(pidfd);
+}
+
+bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
+                          int runTestArgument) {
+  if (stopFlagFd < 0 || access(program.c_str(), X_OK) != 0)
+    return false;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return false;
+  std::string argument = std::to_string(runTestArgument);
+  char *const argv[] = {const_cast<char *>(program.c_str()),
+                        const_cast<char *>(argument.c_str()), nullptr};
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child == 0)
+    execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0]);
+  close(fds[0]);
+  if (child < 0) {
+    close(fds[1]);
+    return false;
+  }
+  pid = child;
+  gate = fds[1];
+  pidfd = int(syscall(SYS_pidfd_open, child, 0));
+  return true;
+}
+
+bool WorkerProcess::resume() {
+  if (gate < 0 || ended)
+    return false;
+  const char open = 1;
+  ssize_t n;
+  do
+    n = write(gate, &open, 1);
+  while (n < 0 && errno == EINTR);
+  close(gate);
+  gate = -1;
+  return n == 1;
+}
+
+bool WorkerProcess::wait(uint32_t ms) {
+  if (ended)
+    return true;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    int wstatus = 0;
+    rusage usage{};
+    pid_t reaped = wait4(pid, &wstatus, WNOHANG, &usage);
+    if (reaped == pid) {
+      ended = true;
+      status = wstatus;
+      finalUserTime = to100ns(usage.ru_utime);
+      return true;
+    }
+    if (reaped < 0 && errno == ECHILD) {
+      // Reaped by someone else: its end is unknown, never a clean one.
+      ended = true;
+      status = 255 << 8;
+      return true;
+    }
+    if (reaped < 0 && errno != EINTR)
+      return false;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t elapsed = (now.tv_sec - start.tv_sec) * 1000 +
+                            (now.tv_nsec - start.tv_nsec) / 1'000'000;
+    if (elapsed >= int64_t(ms))
+      return false;
+    const int left = int(int64_t(ms) - elapsed);
+    if (pidfd >= 0) {
+      pollfd ready{pidfd, POLLIN, 0};
+      poll(&ready, 1, left);
+    } else {
+      sleepMs(uint32_t(std::min(left, 5)));
+    }
+  }
+}
+
+void WorkerProcess::kill() {
+  if (pid > 0 && !ended)
+    ::kill(pid, SIGKILL);
+}
+
+bool WorkerProcess::userTime(uint64_t *time100ns) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::stringstream text;
+  text << in.rdbuf();
+  uint64_t ticks = 0;
+  const bool parsed = parseTaskStatUserTicks(text.str(), &ticks);
+  // Reaped after the read: a worker not yet reaped then still held its pid,
+  // so the figures were its own.
+  if (wait(0) || ended) {
+    *time100ns = finalUserTime;
+    return true;
+  }
+  if (!parsed)
+    return false;
+  *time100ns = ticks * 10'000'000 / uint64_t(sysconf(_SC_CLK_TCK));
+  return true;
+}
+
+int *attachInheritedStopFlag() {
+  void *page = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED,
+                    WorkerStopFlagDescriptor, 0);
+  close(WorkerStopFlagDescriptor);
+  return page == MAP_FAILED ? nullptr : static_cast<int *>(page);
+}
+
+bool awaitWorkerGate() {
+  char open = 0;
+  ssize_t n;
+  do
+    n = read(WorkerGateDescriptor, &open, 1);
+  while (n < 0 && errno == EINTR);
+  close(WorkerGateDescriptor);
+  return n == 1;
+}

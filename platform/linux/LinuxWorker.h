@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <sys/types.h>
+
+// Worker processes: the program's side (spawn, gate, wait, kill, reap) and
+// the worker program's side (the inherited stop flag and gate). The worker
+// finds the stop flag on descriptor 3 and the read end of its gate on 4;
+// its only argument is RunTest's.
+
+constexpr int WorkerStopFlagDescriptor = 3;
+constexpr int WorkerGateDescriptor = 4;
+
+// The worker program the platform spawns: vorsk-worker beside the
+// executable, unless set (tests run from folders of their own).
+void setWorkerProgram(const std::string &path);
+std::string workerProgram();
+
+// One worker process seen from the program. Not thread-safe: the platform
+// serialises calls on one worker.
+struct WorkerProcess {
+  pid_t pid = 0;
+  int gate = -1;  // write end of the gate until resumed
+  int pidfd = -1; // -1 where the kernel has no pidfd: waits then poll
+  bool ended = false;
+  int status = 0; // wait status once ended
+  uint64_t finalUserTime = 0;
+
+  WorkerProcess() = default;
+  WorkerProcess(const WorkerProcess &) = delete;
+  WorkerProcess &operator=(const WorkerProcess &) = delete;
+  // Kills a worker still running and reaps it: no process outlives its
+  // handle, none is left a zombie.
+  ~WorkerProcess();
+
+  // Spawns the worker program blocked at its gate. The worker dies with the
+  // calling thread (PR_SET_PDEATHSIG): call it from the thread that lives as
+  // long as the program.
+  bool spawn(const std::string &program, int stopFlagFd, int runTestArgument);
+  // Opens the gate once; false when already open or the worker is gone.
+  bool resume();
+  // Reaps the worker if it has ended, waiting up to ms for that.
+  bool wait(uint32_t ms);
+  void kill();
+  // User-mode time in 100-ns units, the final one once ended.
+  bool userTime(uint64_t *time100ns);
+};
+
+// The descriptor of the shared page holding workerStopFlag(); -1 when it
+// could not be made (workers then cannot start).
+int workerStopFlagDescriptor();
+
+// The worker program's side: maps the inherited stop flag (nullptr on
+// failure) and blocks until the program opens the gate (false when the
+// program closed it without doing so).
+int *attachInheritedStopFlag();
+bool awaitWorkerGate();
