@@ -20,8 +20,10 @@
 #include <QTimer>
 
 namespace {
-// How long closing waits, in all, for the workers to see the stop flag.
-const uint32_t CLOSE_WAIT_MS = 3000;
+// How long closing waits, in all, for the workers to see the stop flag
+// before it kills the rest, and for a killed worker to be gone.
+const uint32_t CLOSE_GRACE_MS = 500;
+const uint32_t KILL_WAIT_MS = 200;
 const uint32_t SHUTDOWN_DELAY_MS = 5000;
 } // namespace
 
@@ -75,18 +77,20 @@ void Vorsk::resizeEvent(QResizeEvent *) {
   ui.widgetEnd->move(0, height() - 8);
 }
 
-// Workers cannot be killed safely: raise the stop flag, give them a bounded
-// time to return, and leave any still running to the process exit.
+// Raise the stop flag, give the workers a short grace to return on their
+// own, then kill those that did not: closing never waits on a deaf engine.
 void Vorsk::StopWorkers() {
   Platform &os = platform();
   setStopFlagLowByte(&bStopTest, 1);
-  const uint32_t deadline = os.timeGetTime() + CLOSE_WAIT_MS;
+  const uint32_t deadline = os.timeGetTime() + CLOSE_GRACE_MS;
   for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
     const ThreadHandle thread = m_SystemInfo.hThread[i];
     if (!thread)
       continue;
     const int32_t left = int32_t(deadline - os.timeGetTime());
-    os.terminateThread(thread, left > 0 ? uint32_t(left) : 0);
+    if (os.waitForThread(thread, left > 0 ? uint32_t(left) : 0) !=
+        WaitResult::Ended)
+      os.terminateThread(thread, KILL_WAIT_MS);
   }
 }
 
