@@ -117,6 +117,7 @@ Vorsk::Vorsk(QWidget *parent)
   for (const QString &line : unkeptFileLines())
     ui.textLog->append(line);
 
+  ShowInterruptedRun();
   if (AutoStart)
     StartTest();
 }
@@ -132,7 +133,7 @@ void Vorsk::on_comboPriority_activated(int index) {
   }
   const int inForce =
       ui.comboPriority->findData(platform().currentPriorityClass());
-  ui.textLog->append(
+  AppendLog(
       index < inForce
           ? QString::fromUtf8("Set Priority Class Error : élever la priorité "
                               "demande les droits d'administrateur.")

@@ -3,6 +3,7 @@
 #include "ui_Vorsk.h"
 
 #include "sensors/SensorMonitor.h"
+#include "stress/RunJournal.h"
 
 #include <QPalette>
 #include <QPoint>
@@ -92,6 +93,8 @@ private:
   void ScheduledEnd();
   void ApplyShutdownRule();
   void StopWorkers();
+  void ShowInterruptedRun();
+  bool WriteEventLog();
 
   // Machine identification and frequency samples (sysinfo/).
   int CpuCount();
@@ -133,4 +136,5 @@ private:
   QMenu *trayIconMenu;
   QSystemTrayIcon *trayIcon;
   QPoint SavedPos;
+  RunJournal Journal;
 };

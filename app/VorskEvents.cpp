@@ -94,6 +94,17 @@ void Vorsk::StopWorkers() {
   }
 }
 
+// Replaced every time; an empty log leaves the last one in place. False
+// when it could not be written.
+bool Vorsk::WriteEventLog() {
+  const QByteArray log = ui.textLog->toPlainText().toUtf8();
+  if (log.isEmpty())
+    return true;
+  QFile file("Event.log");
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+         file.write(log) == log.size() && file.flush();
+}
+
 void Vorsk::closeEvent(QCloseEvent *event) {
   if (SensorTimer != 0)
     killTimer(SensorTimer);
@@ -118,14 +129,9 @@ void Vorsk::closeEvent(QCloseEvent *event) {
     settingsLost = settings->status() != QSettings::NoError;
   }
 
-  // Replaced at every close; an empty log leaves the last one in place.
-  const QByteArray log = ui.textLog->toPlainText().toUtf8();
-  bool logLost = false;
-  if (!log.isEmpty()) {
-    QFile file("Event.log");
-    logLost = !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-              file.write(log) != log.size() || !file.flush();
-  }
+  const bool logLost = !WriteEventLog();
+  // After Event.log: a crash in between still shows the run next time.
+  Journal.end();
   const QStringList lost = lostFileLines(logLost, settingsLost);
   if (!lost.isEmpty()) {
     QMessageBox box(QMessageBox::Warning, "Vorsk 1.0.4", lost.join('\n'),

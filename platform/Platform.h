@@ -123,6 +123,11 @@ public:
   openSharedMemory(const std::string &name,
                    SharedMemoryRefusal *refusal = nullptr) = 0;
 
+  // Appends bytes to a file, created if absent, and returns once they are
+  // on the disk (fdatasync): a machine that freezes right after keeps them.
+  virtual bool appendToDisk(const std::string &path,
+                            const std::string &bytes) = 0;
+
   // Dynamic libraries, looked up beside the executable, then in the working
   // directory.
   virtual LibraryHandle loadLibrary(const std::string &fileName) = 0;

@@ -14,10 +14,9 @@ SensorChoice Vorsk::CurrentSensorChoice() const {
 }
 
 int Vorsk::GetSensorsValue() {
-  return ReadSensors(
-      CurrentSensorChoice(), testRunning(),
-      {ui.labelTemperature, ui.labelVcore,
-       [this](const QString &line) { ui.textLog->append(line); }});
+  return ReadSensors(CurrentSensorChoice(), testRunning(),
+                     {ui.labelTemperature, ui.labelVcore,
+                      [this](const QString &line) { AppendLog(line); }});
 }
 
 bool Vorsk::SensorTick() {
@@ -27,5 +26,5 @@ bool Vorsk::SensorTick() {
 
 void Vorsk::SensorRunEnded() {
   EndSensorRun(CurrentSensorChoice(),
-               [this](const QString &line) { ui.textLog->append(line); });
+               [this](const QString &line) { AppendLog(line); });
 }

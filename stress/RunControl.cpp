@@ -39,7 +39,29 @@ const char *startWorker(int i, uint64_t mask) {
 }
 } // namespace
 
-void Vorsk::AppendLog(const QString &line) { ui.textLog->append(line); }
+void Vorsk::AppendLog(const QString &line) {
+  ui.textLog->append(line);
+  Journal.add(line);
+}
+
+// A run whose journal is still there never ended: the machine froze or
+// restarted under the test, the gravest sign of an unstable processor.
+void Vorsk::ShowInterruptedRun() {
+  RunJournal::Interrupted run;
+  if (!RunJournal::findInterrupted(&run))
+    return;
+  for (const QString &line : run.lines)
+    AppendLog(line);
+  AppendLog(QString("Le test précédent a été interrompu après %1 : la machine "
+                    "s'est probablement figée ou a redémarré. Le processeur "
+                    "doit être considéré comme instable.")
+                .arg(run.testTime.toString("hh:mm:ss")));
+  SetLogColour(COLOUR_UNSTABLE);
+  trayIcon->setToolTip(TOOLTIP_UNSTABLE);
+  // Kept at once: the record must not depend on this start closing well.
+  WriteEventLog();
+  RunJournal::discard();
+}
 
 void Vorsk::SetLogColour(const char *colour) {
   QPalette coloured = palette();
@@ -61,6 +83,7 @@ bool Vorsk::StartTest() {
   ui.textLog->setPalette(palette());
   if (!ui.textLog->toPlainText().isEmpty())
     AppendLog(QString(52, '_') + "\n");
+  Journal.begin();
   TestTime = QTime(0, 0, 0, 0);
   TestTimeCarry = 0;
   ReportedWorker = -1;

@@ -36,6 +36,7 @@ void Vorsk::CleanUpTick() {
   // Time for the workers to see the flag and return.
   os.sleep(1000);
   ReportLateCalculationErrors();
+  Journal.end();
   CloseWorkerHandles();
   ui.pushOptions->setEnabled(true);
   ui.comboDuration->setEnabled(true);
@@ -133,6 +134,7 @@ void Vorsk::RunTick() {
   ui.barTest->setFormat(elapsed);
   const int seconds = QTime(0, 0).secsTo(TestTime);
   ui.barTest->setValue(seconds % (ui.barTest->maximum() + 1));
+  Journal.tick(TestTime);
 
   if (TestTime > EndTime)
     ScheduledEnd();

@@ -22,7 +22,7 @@ int Vorsk::MeasureFrequency() { return sysinfo::MeasureFrequency(); }
 
 int Vorsk::InitialiseSystem() {
   sysinfo::SystemReport report{
-      [this](const QString &line) { ui.textLog->append(line); },
+      [this](const QString &line) { AppendLog(line); },
       [this](const QString &text) {
         QMessageBox::warning(this, "Vorsk 1.0.4", tr(text.toUtf8().constData()),
                              QMessageBox::Ok);
@@ -32,10 +32,10 @@ int Vorsk::InitialiseSystem() {
 
 int Vorsk::BeginFrequency(unsigned long timeoutMs) {
   return sysinfo::BeginFrequency(
-      timeoutMs, [this](const QString &line) { ui.textLog->append(line); });
+      timeoutMs, [this](const QString &line) { AppendLog(line); });
 }
 
 int Vorsk::EndFrequency(unsigned long timeoutMs) {
   return sysinfo::EndFrequency(
-      timeoutMs, [this](const QString &line) { ui.textLog->append(line); });
+      timeoutMs, [this](const QString &line) { AppendLog(line); });
 }

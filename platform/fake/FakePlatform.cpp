@@ -267,6 +267,13 @@ void FakePlatform::addLibrary(const std::string &fileName,
   libraries_[fileName] = std::move(symbols);
 }
 
+bool FakePlatform::appendToDisk(const std::string &path,
+                                const std::string &bytes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  diskFiles[path] += bytes;
+  return true;
+}
+
 LibraryHandle FakePlatform::loadLibrary(const std::string &fileName) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   auto it = libraries_.find(fileName);

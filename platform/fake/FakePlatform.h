@@ -67,6 +67,9 @@ public:
   uint32_t priorityClass = NORMAL_PRIORITY_CLASS;
   int shutdownRequests = 0;
 
+  // What appendToDisk wrote, by path; nothing reaches the real disk.
+  std::map<std::string, std::string> diskFiles;
+
   void publish(const std::string &name, std::vector<unsigned char> bytes);
   void unpublish(const std::string &name);
   // An object under the name that the real layer would refuse to read.
@@ -104,6 +107,7 @@ public:
   std::unique_ptr<SharedMemoryView>
   openSharedMemory(const std::string &name,
                    SharedMemoryRefusal *refusal = nullptr) override;
+  bool appendToDisk(const std::string &path, const std::string &bytes) override;
   LibraryHandle loadLibrary(const std::string &fileName) override;
   void *getProcAddress(LibraryHandle library, const char *name) override;
   void freeLibrary(LibraryHandle library) override;

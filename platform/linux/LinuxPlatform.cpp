@@ -485,6 +485,39 @@ public:
     return view;
   }
 
+  bool appendToDisk(const std::string &path,
+                    const std::string &bytes) override {
+    int fd = open(path.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST)
+      fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+      return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      done += size_t(n);
+    }
+    bool ok = done == bytes.size() && fdatasync(fd) == 0;
+    close(fd);
+    // A new file also needs its name on the disk.
+    if (ok && created) {
+      const size_t slash = path.rfind('/');
+      const std::string dir =
+          slash == std::string::npos ? "." : path.substr(0, slash + 1);
+      int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ok = dirFd >= 0 && fsync(dirFd) == 0;
+      if (dirFd >= 0)
+        close(dirFd);
+    }
+    return ok;
+  }
+
   LibraryHandle loadLibrary(const std::string &fileName) override {
     if (fileName.find('/') != std::string::npos)
       return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);

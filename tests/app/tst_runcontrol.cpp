@@ -136,6 +136,9 @@ private slots:
     QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
     QCOMPARE(w.TestTime, QTime(0, 0, 1, 500));
     QCOMPARE(toolTip(w), QString("1 seconde"));
+    // On the disk at every tick, in case the machine freezes.
+    QCOMPARE(scope.fake.diskFiles["Journal.log"],
+             std::string("T 00:00:00\nT 00:00:01\n"));
   }
 
   void autoStartRunsBeforeTheWindowIsShown() {

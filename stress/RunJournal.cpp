@@ -1,0 +1,58 @@
+#include "stress/RunJournal.h"
+
+#include "platform/Platform.h"
+
+#include <QFile>
+
+void RunJournal::begin() {
+  discard();
+  active_ = true;
+  write("T 00:00:00\n");
+}
+
+void RunJournal::add(const QString &line) {
+  if (!active_)
+    return;
+  QString records;
+  for (const QString &part : line.split('\n'))
+    records += "L " + part + "\n";
+  write(records);
+}
+
+void RunJournal::tick(const QTime &testTime) {
+  if (active_)
+    write("T " + testTime.toString("hh:mm:ss") + "\n");
+}
+
+void RunJournal::end() {
+  if (!active_)
+    return;
+  active_ = false;
+  discard();
+}
+
+bool RunJournal::findInterrupted(Interrupted *run) {
+  QFile file(FileName);
+  if (!file.open(QIODevice::ReadOnly))
+    return false;
+  *run = Interrupted{{}, QTime(0, 0)};
+  // A record cut short by the crash is dropped with its incomplete line.
+  const QList<QByteArray> records = file.readAll().split('\n');
+  for (int i = 0; i + 1 < records.size(); ++i) {
+    const QString record = QString::fromUtf8(records[i]);
+    if (record.startsWith("L "))
+      run->lines << record.mid(2);
+    else if (record.startsWith("T ")) {
+      const QTime time = QTime::fromString(record.mid(2), "hh:mm:ss");
+      if (time.isValid())
+        run->testTime = time;
+    }
+  }
+  return true;
+}
+
+void RunJournal::discard() { QFile::remove(FileName); }
+
+void RunJournal::write(const QString &records) {
+  platform().appendToDisk(FileName, records.toStdString());
+}
