@@ -1,5 +1,6 @@
 #include "app/Fonts.h"
 #include "app/SingleInstance.h"
+#include "app/Termination.h"
 #include "app/Vorsk.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char *argv[]) {
     window->raise();
     window->activateWindow();
   });
+  closeOnTerminationRequest(*app, *window);
   QObject::connect(app, &QApplication::lastWindowClosed, app,
                    &QApplication::quit);
   const int result = app->exec();

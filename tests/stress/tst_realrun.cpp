@@ -33,8 +33,8 @@ private slots:
   void init() { QFile::remove("Vorsk.ini"); }
   void cleanup() {
     setStopFlagLowByte(&bStopTest, 1);
-    for (const QString &f :
-         QDir().entryList({"started.*", "cpus.*", "Vorsk.ini", "Event.log"}))
+    for (const QString &f : QDir().entryList(
+             {"started.*", "cpus.*", "Vorsk.ini", "Event.log", "Journal.log"}))
       QFile::remove(f);
     QVERIFY(noChildLeft());
   }
@@ -169,8 +169,51 @@ private slots:
     QVERIFY(noChildLeft());
   }
 
+  // Killed, the window leaves its run's journal, and the next start shows
+  // the run as interrupted; asked to quit, it closes as the user would.
+  void windowEndedDuringARun_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGKILL") << int(SIGKILL);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+  }
+  void windowEndedDuringARun() {
+    QFETCH(int, signal);
+    QVERIFY(installWorker(install.path(), fixture("probe")));
+    QProcess window;
+    window.start(RUN_WINDOW, {install.path() + "/vorsk-worker"});
+    QVERIFY(window.waitForReadyRead(30000));
+    QCOMPARE(window.readAll().trimmed(), QByteArray("running"));
+    kill(pid_t(window.processId()), signal);
+    QVERIFY(window.waitForFinished(10000));
+    const QString refused = "SetThreadAffinityMask failed.";
+    if (signal == SIGTERM) {
+      QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+      QVERIFY(!QFile::exists("Journal.log"));
+      QVERIFY(contents("Event.log").startsWith(refused.toUtf8()));
+      return;
+    }
+    QVERIFY(contents("Journal.log").contains("L " + refused.toUtf8() + "\n"));
+
+    Vorsk w;
+    const QStringList all = log(w);
+    QCOMPARE(all.first(), refused);
+    QVERIFY2(all.last().contains(QRegularExpression(
+                 "^Le test précédent a été interrompu après 00:00:0[1-9] : "
+                 "la machine s'est probablement figée ou a redémarré\\. Le "
+                 "processeur doit être considéré comme instable\\.$")),
+             qPrintable(all.last()));
+    QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor("#F43"));
+    QCOMPARE(QString::fromUtf8(contents("Event.log")),
+             w.ui.textLog->toPlainText());
+    QVERIFY(!QFile::exists("Journal.log"));
+  }
+
 private:
   static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  static QByteArray contents(const QString &file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
 };
 
 QTEST_MAIN(RealRunTest)
