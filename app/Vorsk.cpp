@@ -80,7 +80,7 @@ Vorsk::Vorsk(QWidget *parent)
 
   setWindowTitle(sysinfo::windowTitle());
 
-  ProcessAffinityMask = 0;
+  ProcessAffinityMask = CpuSet();
   TestTimeCarry = 0;
   ReportedWorker = -1;
   TestTimer = 0;

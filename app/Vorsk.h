@@ -2,6 +2,7 @@
 
 #include "ui_Vorsk.h"
 
+#include "platform/CpuSet.h"
 #include "sensors/SensorMonitor.h"
 #include "stress/RunJournal.h"
 
@@ -127,7 +128,7 @@ private:
   // The worker whose exit ended the run and was reported then, -1 if none.
   int ReportedWorker;
   QTime EndTime;
-  uint64_t ProcessAffinityMask;
+  CpuSet ProcessAffinityMask;
   int TestTimer;
   int SensorTimer;
   QPalette AppPalette;

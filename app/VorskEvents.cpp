@@ -83,8 +83,7 @@ void Vorsk::StopWorkers() {
   Platform &os = platform();
   setStopFlagLowByte(&bStopTest, 1);
   const uint32_t deadline = os.timeGetTime() + CLOSE_GRACE_MS;
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
-    const ThreadHandle thread = m_SystemInfo.hThread[i];
+  for (const ThreadHandle thread : m_SystemInfo.hThread) {
     if (!thread)
       continue;
     const int32_t left = int32_t(deadline - os.timeGetTime());

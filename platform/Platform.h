@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CpuSet.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,9 +10,9 @@
 
 // The operating-system services Vorsk uses, with the contract its callers
 // were written against: Windows-style results, thread exit code 259 while a
-// thread runs, times in 100-ns units, affinity masks with bit i = logical
-// processor i. Code above this layer never calls the OS itself, so the same
-// logic runs on FakePlatform in tests.
+// thread runs, times in 100-ns units, affinity masks as sets of logical
+// processors by number. Code above this layer never calls the OS itself, so the
+// same logic runs on FakePlatform in tests.
 
 using ThreadProc = uint32_t (*)(void *param);
 using ThreadHandle = uintptr_t; // 0 = no thread
@@ -61,7 +63,9 @@ public:
   // Threads. A thread is created suspended and runs its procedure only
   // after resumeThread. Calls on a null or closed handle fail.
   virtual ThreadHandle createThreadSuspended(ThreadProc proc, void *param) = 0;
-  virtual bool setThreadAffinityMask(ThreadHandle thread, uint64_t mask) = 0;
+  // Fails for an empty set or one outside the process's set.
+  virtual bool setThreadAffinityMask(ThreadHandle thread,
+                                     const CpuSet &mask) = 0;
   virtual bool setThreadPriority(ThreadHandle thread,
                                  ThreadPriority priority) = 0;
   // disable = true switches the dynamic priority boost off.
@@ -98,11 +102,13 @@ public:
   virtual bool getWorkerSignal(ThreadHandle worker, int *signal) = 0;
 
   // Process. The process mask is the set of processors the process may run
-  // on; the system mask is the set of online processors.
-  virtual bool getProcessAffinityMask(uint64_t *processMask,
-                                      uint64_t *systemMask) = 0;
-  // Pins the calling thread (the user-interface thread) to the mask.
-  virtual bool setProcessAffinityMask(uint64_t mask) = 0;
+  // on (taskset, a cgroup cpuset, a container may narrow it); the system mask
+  // is the set of online processors.
+  virtual bool getProcessAffinityMask(CpuSet *processMask,
+                                      CpuSet *systemMask) = 0;
+  // Pins the calling thread (the user-interface thread) to the mask, which
+  // must lie within the process mask.
+  virtual bool setProcessAffinityMask(const CpuSet &mask) = 0;
   // Only root may raise the priority: an ordinary user's change to a higher
   // class, even back to normal, is refused and leaves the class in force.
   virtual bool setPriorityClass(uint32_t priorityClass) = 0;

@@ -20,7 +20,7 @@ int intelTemperatureHere() {
 
 bool knownProcessor(int processor) {
   return processor >= 0 && processor < m_SystemInfo.LogicalCount &&
-         processor < MAX_LOGICAL;
+         processor < int(m_SystemInfo.Apic.size());
 }
 
 int k8TemperatureOf(int processor) {
@@ -43,11 +43,10 @@ int abandonThread(ThreadHandle thread, ReadingOwner *owner,
 SensorList listIntelCores() {
   SensorList list;
   list.present = true;
-  uint64_t processMask = 0, systemMask = 0;
+  CpuSet processMask, systemMask;
   platform().getProcessAffinityMask(&processMask, &systemMask);
-  int k = 0;
-  for (uint64_t bit = 1; bit != 0 && bit <= processMask; bit <<= 1, ++k) {
-    if (!platform().setProcessAffinityMask(bit))
+  for (int k : processMask.members()) {
+    if (!platform().setProcessAffinityMask(CpuSet::single(k)))
       continue;
     // Lets the scheduler move the thread onto that processor.
     platform().sleep(16);
@@ -115,11 +114,9 @@ int ReadIntelCoreSource(int processor, double *temperature, double *vcore,
     appendLog("CreateThread() error.");
     return 0;
   }
-  // Shifting by 32 or more, or by a negative count, is no processor: the
-  // empty mask makes the affinity call fail.
-  uint64_t mask =
-      processor >= 0 && processor < MAX_LOGICAL ? uint64_t(1) << processor : 0;
-  if (!platform().setThreadAffinityMask(thread, mask))
+  // A negative number is no processor: the empty set makes the affinity call
+  // fail.
+  if (!platform().setThreadAffinityMask(thread, CpuSet::single(processor)))
     return abandonThread(thread, owner, appendLog,
                          "SetThreadAffinityMask() error.");
   if (!platform().setThreadPriority(thread, ThreadPriority::AboveNormal))

@@ -16,7 +16,7 @@ int &bStopTest = workerStopFlag();
 namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
 // failed, or nullptr once the worker runs.
-const char *startWorker(int i, uint64_t mask) {
+const char *startWorker(int i, const CpuSet &mask) {
   Platform &os = platform();
   SystemInfo &info = m_SystemInfo;
   // Reset before anything can fail: a worker left suspended must measure
@@ -94,13 +94,31 @@ bool Vorsk::StartTest() {
   ui.pushTest->setEnabled(false);
   setStopFlagLowByte(&bStopTest, 0);
 
-  // A worker that could not be started leaves its processor to the next.
-  uint64_t mask = 1;
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+  SystemInfo &info = m_SystemInfo;
+  if (info.LogicalCount < info.OnlineCount)
+    AppendLog(info.LogicalCount == 1
+                  ? QString::asprintf("Test limité à 1 processeur logique sur "
+                                      "%d (restriction d'affinité).",
+                                      int(info.OnlineCount))
+                  : QString::asprintf("Test limité à %d processeurs logiques "
+                                      "sur %d (restriction d'affinité).",
+                                      int(info.LogicalCount),
+                                      int(info.OnlineCount)));
+  info.hThread.assign(info.LogicalCount, 0);
+  info.ThreadClock.assign(info.LogicalCount, 0);
+  info.ThreadTime.assign(info.LogicalCount, 0);
+  // One worker per processor the process may run on; a worker that could
+  // not be started leaves its processor to the next (the last ones then get
+  // none, and fail).
+  size_t next = 0;
+  for (int i = 0; i < info.LogicalCount; ++i) {
+    CpuSet mask;
+    if (next < info.Processor.size())
+      mask = CpuSet::single(info.Processor[next]);
     if (const char *failure = startWorker(i, mask))
       AppendLog(failure);
     else
-      mask <<= 1;
+      ++next;
   }
   TestTimer = startTimer(1000);
   return true;
@@ -117,8 +135,8 @@ bool Vorsk::StopTest() {
   AppendLog(TestTime.toString("'Durée du test' : hh:mm:ss"));
 
   uint64_t userTime = 0;
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i)
-    userTime += m_SystemInfo.ThreadTime[i];
+  for (uint64_t workerTime : m_SystemInfo.ThreadTime)
+    userTime += workerTime;
   const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
                                     m_SystemInfo.LogicalCount);
   AppendLog(QString::asprintf("Utilisation CPU : %.1f %%", usage));

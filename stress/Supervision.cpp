@@ -45,7 +45,7 @@ void Vorsk::CleanUpTick() {
 }
 
 void Vorsk::CloseWorkerHandles() {
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+  for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i) {
     ThreadHandle &thread = m_SystemInfo.hThread[i];
     if (thread) {
       platform().closeHandle(thread);
@@ -60,7 +60,7 @@ void Vorsk::CloseWorkerHandles() {
 void Vorsk::ReportLateCalculationErrors() {
   bool unstable =
       ui.textLog->palette().color(QPalette::Base) == QColor(COLOUR_UNSTABLE);
-  for (int i = 0; i < m_SystemInfo.LogicalCount; ++i) {
+  for (int i = 0; i < int(m_SystemInfo.hThread.size()); ++i) {
     uint32_t code = STILL_ACTIVE;
     if (i == ReportedWorker || !m_SystemInfo.hThread[i] ||
         !platform().getExitCodeThread(m_SystemInfo.hThread[i], &code))
@@ -95,7 +95,7 @@ void Vorsk::RunTick() {
     }
   }
 
-  const int count = m_SystemInfo.LogicalCount;
+  const int count = int(m_SystemInfo.hThread.size());
   double usage = 0.0;
   for (int i = 0; i < count; ++i) {
     const ThreadHandle thread = m_SystemInfo.hThread[i];

@@ -12,7 +12,6 @@ std::atomic<int64_t> Fwin{0}, Tcpu_avant{0}, Tcpu_apres{0}, Tcpu{0},
 namespace {
 
 const uint32_t MSR_APERF = 0xE8;
-const uint64_t FIRST_PROCESSOR = 1;
 
 // Cycles counted by the sampling mode: the actual-performance counter where
 // it is usable, the time-stamp counter otherwise.
@@ -75,7 +74,11 @@ int sample(ThreadProc proc, const char *name, bool reportTimeout,
     return 0;
   }
   const char *failure = nullptr;
-  if (!p.setThreadAffinityMask(thread, FIRST_PROCESSOR))
+  // The first processor the process may run on, where the start-up
+  // measurement ran.
+  const std::vector<int> &processors = m_SystemInfo.Processor;
+  if (!p.setThreadAffinityMask(
+          thread, CpuSet::single(processors.empty() ? 0 : processors[0])))
     failure = "SetThreadAffinityMask() error.";
   else if (!p.setThreadPriority(thread, ThreadPriority::AboveNormal))
     failure = "SetThreadPriority() error.";

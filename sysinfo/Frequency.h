@@ -20,7 +20,8 @@ extern std::atomic<int64_t> Twin_avant; // time at the start sample
 extern std::atomic<int64_t> Twin_apres; // time at the end sample
 extern std::atomic<int64_t> Twin;
 
-// Thread procedures of the start and end samples; run on processor 0.
+// Thread procedures of the start and end samples; run on the first processor
+// the process may run on.
 uint32_t ThreadBeginFrequency(void *param);
 uint32_t ThreadEndFrequency(void *param);
 
@@ -30,7 +31,7 @@ namespace sysinfo {
 using LogLine = std::function<void(const QString &)>;
 
 // Start-up measurement on the calling thread, which the caller pinned to
-// processor 0; chooses the sampling mode. Always 1.
+// the first processor it may run on; chooses the sampling mode. Always 1.
 int MeasureFrequency();
 // Take a start or end sample on a pinned sampling thread; 1 when it was taken
 // within timeoutMs.

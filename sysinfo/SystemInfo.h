@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 #include <cstdint>
+#include <vector>
 
 // Instruction-set extension bits of SystemInfo::Instructions.
 enum InstructionBits : uint32_t {
@@ -29,8 +30,6 @@ enum CpuVendor : uint8_t {
   VENDOR_INTEL = 1,
   VENDOR_AMD = 2
 };
-
-constexpr int MAX_LOGICAL = 32;
 
 // Identifiers are 32-bit: the extended topology leaves give x2APIC ids.
 struct ApicInfo {
@@ -67,8 +66,9 @@ struct SystemInfo {
   uint8_t bAperf;
   uint8_t TjMax; // °C, 0 when unknown
   uint16_t L2PerPackage;
-  uint16_t L2Size; // KB of one L2 cache, 0 when unknown
-  uint16_t LogicalCount;
+  uint16_t L2Size;       // KB of one L2 cache, 0 when unknown
+  uint16_t LogicalCount; // processors the process may run on
+  uint16_t OnlineCount;  // processors of the system
   uint16_t PackageCount;
   uint16_t CoresPerPackage;
   uint16_t LogicalPerPackage;
@@ -82,11 +82,14 @@ struct SystemInfo {
   // in the order met; empty when the count came from the legacy fields.
   L2Group L2Groups[3];
   uint32_t L2TotalKb; // sum over the distinct L2 caches seen
-  ApicInfo Apic[MAX_LOGICAL];
-  // Per worker of a test run.
-  ThreadHandle hThread[MAX_LOGICAL];
-  uint32_t ThreadClock[MAX_LOGICAL]; // timeGetTime() at the previous sample
-  uint64_t ThreadTime[MAX_LOGICAL];  // user time at the previous sample, 100 ns
+  // One entry per logical processor the process may run on, in increasing
+  // order of processor number: that number, and its APIC identifiers.
+  std::vector<int> Processor;
+  std::vector<ApicInfo> Apic;
+  // Per worker of a test run: LogicalCount entries.
+  std::vector<ThreadHandle> hThread;
+  std::vector<uint32_t> ThreadClock; // timeGetTime() at the previous sample
+  std::vector<uint64_t> ThreadTime;  // user time at the previous sample, 100 ns
 };
 
 extern SystemInfo m_SystemInfo;

@@ -11,6 +11,7 @@
 
 #include <QFontMetrics>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -31,13 +32,12 @@ unsigned apicShift(unsigned count) {
   return s;
 }
 
-ApicInfo apicEntry(uint32_t ebx, unsigned shift, uint8_t coresPerPackage) {
+ApicInfo apicEntry(uint32_t ebx, unsigned shift, unsigned coresPerPackage) {
   if (ebx == 0)
     return ApicInfo{};
-  uint8_t id = uint8_t(ebx >> 24);
-  uint8_t low = uint8_t(id & ((1u << shift) - 1));
-  return ApicInfo{id, uint8_t(id >> shift),
-                  uint8_t(coresPerPackage > 1 ? low : 0), low};
+  uint32_t id = ebx >> 24;
+  uint32_t low = id & ((1u << shift) - 1);
+  return ApicInfo{id, id >> shift, coresPerPackage > 1 ? low : 0, low};
 }
 
 void countPackages(SystemInfo &info) {
@@ -46,10 +46,10 @@ void countPackages(SystemInfo &info) {
   unsigned cores = info.CoresPerPackage ? info.CoresPerPackage : 1;
   if (info.Vendor == VENDOR_INTEL && info.HyperThreading == 1 &&
       info.LogicalPerPackage > info.CoresPerPackage) {
-    std::set<uint8_t> packages;
+    std::set<uint32_t> packages;
     for (int i = 0; i < info.LogicalCount; ++i)
       packages.insert(info.Apic[i].PackageId);
-    info.PackageCount = uint8_t(packages.size());
+    info.PackageCount = uint16_t(packages.size());
     info.HyperThreading =
         info.LogicalCount == info.PackageCount * cores ? 1 : 2;
     return;
@@ -58,9 +58,11 @@ void countPackages(SystemInfo &info) {
   unsigned packages = info.LogicalCount / cores;
   if (packages * cores < info.LogicalCount) {
     ++packages;
-    info.InactiveCores = uint8_t(packages * cores - info.LogicalCount);
+    // Cores the affinity restriction leaves out are not inactive.
+    if (info.LogicalCount == info.OnlineCount)
+      info.InactiveCores = uint16_t(packages * cores - info.LogicalCount);
   }
-  info.PackageCount = uint8_t(packages);
+  info.PackageCount = uint16_t(packages);
 }
 
 // Intel's documented limits for processors whose MSR_TEMPERATURE_TARGET
@@ -105,34 +107,38 @@ void chooseTjMax(SystemInfo &info) {
 
 } // namespace
 
-int InitialiseSystem(uint64_t *processMask, const SystemReport &report) {
+int InitialiseSystem(CpuSet *processMask, const SystemReport &report) {
   SystemInfo &info = m_SystemInfo;
   Platform &p = platform();
   info = SystemInfo{};
 
-  uint64_t process = 0, system = 0;
+  CpuSet process, system;
   if (!p.getProcessAffinityMask(&process, &system)) {
     report.logLine("Get Affinity Mask Error.");
     return 0;
   }
   *processMask = process;
-  if (process == 0 || system == 0 || process != system) {
+  if (process.empty()) {
     report.warning("Vorsk ne peut accéder à tous les processeurs logiques !");
     return 0;
   }
-  int logical = 64 - __builtin_clzll(process);
-  if (logical > MAX_LOGICAL) {
+  std::vector<int> allowed = process.members();
+  if (allowed.size() > UINT16_MAX) {
     report.warning(
         "Votre systeme possède un nombre incorrect de processeurs logique.");
     return 0;
   }
-  info.LogicalCount = uint8_t(logical);
+  info.LogicalCount = uint16_t(allowed.size());
+  info.OnlineCount = uint16_t(
+      std::min<int>(std::max(system.count(), int(allowed.size())), UINT16_MAX));
+  info.Processor = allowed;
+  info.Apic.assign(allowed.size(), ApicInfo{});
 
   unsigned shift = 0;
   TopologyLayout layout;
   std::vector<ProcessorPlace> places;
-  for (int i = 0; i < logical; ++i) {
-    if (!p.setProcessAffinityMask(uint64_t(1) << i)) {
+  for (size_t i = 0; i < allowed.size(); ++i) {
+    if (!p.setProcessAffinityMask(CpuSet::single(allowed[i]))) {
       report.logLine("SetProcessAffinityMask Error.");
       continue;
     }

@@ -18,11 +18,11 @@ struct SystemReport {
   std::function<void(const QString &)> warning;
 };
 
-// Identifies the whole machine into m_SystemInfo, visiting every logical
-// processor by pinning the calling thread to it. processMask receives the
-// process affinity mask. 1 when the identification ran to its end, 0 when an
-// affinity check stopped it.
-int InitialiseSystem(uint64_t *processMask, const SystemReport &report);
+// Identifies the machine into m_SystemInfo, visiting every logical processor
+// the process may run on by pinning the calling thread to it. processMask
+// receives that set. 1 when the identification ran to its end, 0 when the
+// set could not be read or is empty.
+int InitialiseSystem(CpuSet *processMask, const SystemReport &report);
 
 // "Vorsk 1.0.4 (<running system>)".
 QString windowTitle();

@@ -68,11 +68,11 @@ ThreadHandle FakePlatform::createThreadSuspended(ThreadProc proc, void *param) {
   return threads_.size();
 }
 
-bool FakePlatform::setThreadAffinityMask(ThreadHandle h, uint64_t mask) {
+bool FakePlatform::setThreadAffinityMask(ThreadHandle h, const CpuSet &mask) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   Thread *t = open(h);
-  if (failing(Op::SetThreadAffinityMask) || !t || (mask & ~processMask) ||
-      mask == 0)
+  if (failing(Op::SetThreadAffinityMask) || !t ||
+      !mask.isSubsetOf(processMask) || mask.empty())
     return false;
   t->affinity = mask;
   return true;
@@ -175,7 +175,7 @@ bool FakePlatform::getWorkerSignal(ThreadHandle h, int *signal) {
   return true;
 }
 
-bool FakePlatform::getProcessAffinityMask(uint64_t *process, uint64_t *system) {
+bool FakePlatform::getProcessAffinityMask(CpuSet *process, CpuSet *system) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (failing(Op::GetProcessAffinityMask))
     return false;
@@ -184,9 +184,10 @@ bool FakePlatform::getProcessAffinityMask(uint64_t *process, uint64_t *system) {
   return true;
 }
 
-bool FakePlatform::setProcessAffinityMask(uint64_t mask) {
+bool FakePlatform::setProcessAffinityMask(const CpuSet &mask) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (failing(Op::SetProcessAffinityMask) || mask == 0 || (mask & ~processMask))
+  if (failing(Op::SetProcessAffinityMask) || mask.empty() ||
+      !mask.isSubsetOf(processMask))
     return false;
   currentAffinity = mask;
   affinityHistory.push_back(mask);

@@ -36,7 +36,7 @@ public:
     bool suspended = true;
     bool closed = false;
     bool terminated = false;
-    uint64_t affinity = 0;
+    CpuSet affinity;
     ThreadPriority priority = ThreadPriority::Normal;
     bool boostDisabled = false;
     uint32_t exitCode = STILL_ACTIVE;
@@ -60,10 +60,10 @@ public:
   std::vector<ThreadHandle> handles() const;
   void advance(uint64_t ms);
 
-  uint64_t processMask = 0x3;
-  uint64_t systemMask = 0x3;
-  uint64_t currentAffinity = 0x3; // of the calling thread
-  std::vector<uint64_t> affinityHistory;
+  CpuSet processMask = 0x3;
+  CpuSet systemMask = 0x3;
+  CpuSet currentAffinity = 0x3; // of the calling thread
+  std::vector<CpuSet> affinityHistory;
   uint32_t priorityClass = NORMAL_PRIORITY_CLASS;
   int shutdownRequests = 0;
 
@@ -82,7 +82,7 @@ public:
   int openLibraries = 0;
 
   ThreadHandle createThreadSuspended(ThreadProc proc, void *param) override;
-  bool setThreadAffinityMask(ThreadHandle thread, uint64_t mask) override;
+  bool setThreadAffinityMask(ThreadHandle thread, const CpuSet &mask) override;
   bool setThreadPriority(ThreadHandle thread, ThreadPriority p) override;
   bool setThreadPriorityBoost(ThreadHandle thread, bool disable) override;
   uint32_t resumeThread(ThreadHandle thread) override;
@@ -95,9 +95,8 @@ public:
   // a CreateThread.
   ThreadHandle createWorkerSuspended(int runTestArgument) override;
   bool getWorkerSignal(ThreadHandle worker, int *signal) override;
-  bool getProcessAffinityMask(uint64_t *processMask,
-                              uint64_t *systemMask) override;
-  bool setProcessAffinityMask(uint64_t mask) override;
+  bool getProcessAffinityMask(CpuSet *processMask, CpuSet *systemMask) override;
+  bool setProcessAffinityMask(const CpuSet &mask) override;
   bool setPriorityClass(uint32_t priorityClass) override;
   uint32_t currentPriorityClass() override;
   void sleep(uint32_t ms) override;

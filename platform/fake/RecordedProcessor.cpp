@@ -62,8 +62,8 @@ void RecordedProcessor::setMsr(uint32_t msr, uint64_t value, int processor) {
 }
 
 int RecordedProcessor::currentProcessor() const {
-  uint64_t mask = fake_.currentAffinity;
-  return mask ? __builtin_ctzll(mask) : 0;
+  std::vector<int> cpus = fake_.currentAffinity.members();
+  return cpus.empty() ? 0 : cpus.front();
 }
 
 CpuidResult RecordedProcessor::cpuid(uint32_t leaf, uint32_t subleaf) {

@@ -14,8 +14,8 @@ class FakePlatform;
 
 // A processor described by tables, for tests. Which logical processor answers
 // CPUID and MSR reads follows the fake platform's pinning of the calling
-// thread (the lowest bit of currentAffinity); the counters run against the
-// fake clock, and spin() advances that clock instead of burning time.
+// thread (the lowest processor of currentAffinity); the counters run against
+// the fake clock, and spin() advances that clock instead of burning time.
 class RecordedProcessor : public CpuAccess {
 public:
   static constexpr int ALL = -1;

@@ -5,6 +5,9 @@
 
 namespace {
 
+// The kernel's NR_CPUS tops out at 8192.
+const uint64_t MAX_KERNEL_CPUS = 8192;
+
 // A whole field of decimal digits that fits in 64 bits; stoull alone
 // accepts signs, blanks and trailing text, and throws on overflow.
 bool parseNumber(const std::string &text, uint64_t *value) {
@@ -38,8 +41,8 @@ bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks) {
   return parseNumber(field, ticks);
 }
 
-bool parseCpuList(const std::string &list, uint64_t *mask) {
-  uint64_t result = 0;
+bool parseCpuList(const std::string &list, CpuSet *set) {
+  CpuSet result;
   std::istringstream ranges(list);
   std::string range;
   bool any = false;
@@ -57,14 +60,14 @@ bool parseCpuList(const std::string &list, uint64_t *mask) {
       last = first;
     else if (!parseNumber(range.substr(dash + 1), &last))
       return false;
-    if (last < first)
+    if (last < first || last >= MAX_KERNEL_CPUS)
       return false;
-    for (uint64_t cpu = first; cpu <= last && cpu < 64; ++cpu)
-      result |= uint64_t(1) << cpu;
+    for (uint64_t cpu = first; cpu <= last; ++cpu)
+      result.add(int(cpu));
     any = true;
   }
   if (!any)
     return false;
-  *mask = result;
+  *set = result;
   return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CpuSet.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,6 +12,6 @@
 // counted from the last ')'.
 bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks);
 
-// A CPU list such as "0-3,6,8-9" as in /sys/devices/system/cpu/online, as a
-// mask with bit i = processor i; processors above 63 are left out.
-bool parseCpuList(const std::string &list, uint64_t *mask);
+// A CPU list such as "0-3,6,8-9" as in /sys/devices/system/cpu/online.
+// Numbers beyond what any kernel supports are refused.
+bool parseCpuList(const std::string &list, CpuSet *set);

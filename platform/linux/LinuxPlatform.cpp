@@ -44,13 +44,41 @@ uint64_t userTimeOfCallingThread() {
          uint64_t(usage.ru_utime.tv_usec) * 10;
 }
 
-cpu_set_t cpuSet(uint64_t mask) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  for (int cpu = 0; cpu < 64; ++cpu)
-    if (mask & (uint64_t(1) << cpu))
-      CPU_SET(cpu, &set);
-  return set;
+// The kernel's masks are as wide as its NR_CPUS, which may exceed glibc's
+// fixed cpu_set_t: the buffer grows until the kernel accepts it.
+bool readAffinity(pid_t tid, CpuSet *set) {
+  for (int width = 1024; width <= 1 << 16; width *= 2) {
+    cpu_set_t *mask = CPU_ALLOC(width);
+    size_t size = CPU_ALLOC_SIZE(width);
+    CPU_ZERO_S(size, mask);
+    bool read = sched_getaffinity(tid, size, mask) == 0;
+    int error = errno;
+    if (read) {
+      CpuSet result;
+      for (int cpu = 0; cpu < width; ++cpu)
+        if (CPU_ISSET_S(cpu, size, mask))
+          result.add(cpu);
+      *set = result;
+    }
+    CPU_FREE(mask);
+    if (read || error != EINVAL)
+      return read;
+  }
+  return false;
+}
+
+bool writeAffinity(pid_t tid, const CpuSet &set) {
+  std::vector<int> cpus = set.members();
+  if (cpus.empty())
+    return false;
+  cpu_set_t *mask = CPU_ALLOC(cpus.back() + 1);
+  size_t size = CPU_ALLOC_SIZE(cpus.back() + 1);
+  CPU_ZERO_S(size, mask);
+  for (int cpu : cpus)
+    CPU_SET_S(cpu, size, mask);
+  bool written = sched_setaffinity(tid, size, mask) == 0;
+  CPU_FREE(mask);
+  return written;
 }
 
 // A thread waits at its gate until resumed; its record outlives the handle
@@ -133,12 +161,7 @@ std::vector<unsigned char> readAll(int fd, size_t size) {
 class LinuxPlatform : public Platform {
 public:
   LinuxPlatform() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-      for (int cpu = 0; cpu < 64; ++cpu)
-        if (CPU_ISSET(cpu, &set))
-          processMask_ |= uint64_t(1) << cpu;
+    readAffinity(0, &processMask_);
     if (!parseCpuList(readFile("/sys/devices/system/cpu/online"), &systemMask_))
       systemMask_ = processMask_;
     errno = 0;
@@ -168,15 +191,14 @@ public:
   // An ended thread has nothing left to pin or renice, and its pthread_t no
   // longer names a task: glibc would apply the call to the calling thread.
   // The thread cannot end while its mutex is held.
-  bool setThreadAffinityMask(ThreadHandle h, uint64_t mask) override {
-    if (mask == 0 || (mask & ~processMask_))
+  bool setThreadAffinityMask(ThreadHandle h, const CpuSet &mask) override {
+    if (mask.empty() || !mask.isSubsetOf(processMask_))
       return false;
     if (auto w = findWorker(h)) {
       std::lock_guard<std::mutex> lock(w->mutex);
       if (w->process.wait(0))
         return true;
-      cpu_set_t set = cpuSet(mask);
-      return sched_setaffinity(w->process.pid, sizeof set, &set) == 0;
+      return writeAffinity(w->process.pid, mask);
     }
     auto t = find(h);
     if (!t)
@@ -184,8 +206,7 @@ public:
     std::lock_guard<std::mutex> lock(t->mutex);
     if (t->ended)
       return true;
-    cpu_set_t set = cpuSet(mask);
-    return sched_setaffinity(t->tid, sizeof set, &set) == 0;
+    return writeAffinity(t->tid, mask);
   }
 
   bool setThreadPriority(ThreadHandle h, ThreadPriority priority) override {
@@ -367,18 +388,17 @@ public:
     return true;
   }
 
-  bool getProcessAffinityMask(uint64_t *processMask,
-                              uint64_t *systemMask) override {
+  bool getProcessAffinityMask(CpuSet *processMask,
+                              CpuSet *systemMask) override {
     *processMask = processMask_;
     *systemMask = systemMask_;
     return true;
   }
 
-  bool setProcessAffinityMask(uint64_t mask) override {
-    if (mask == 0 || (mask & ~processMask_))
+  bool setProcessAffinityMask(const CpuSet &mask) override {
+    if (mask.empty() || !mask.isSubsetOf(processMask_))
       return false;
-    cpu_set_t set = cpuSet(mask);
-    return sched_setaffinity(0, sizeof set, &set) == 0;
+    return writeAffinity(0, mask);
   }
 
   bool setPriorityClass(uint32_t priorityClass) override {
@@ -586,8 +606,8 @@ private:
     return exe.substr(0, exe.rfind('/'));
   }
 
-  uint64_t processMask_ = 0;
-  uint64_t systemMask_ = 0;
+  CpuSet processMask_;
+  CpuSet systemMask_;
   int baseNice_ = 0;
   int classOffset_ = 0;
   std::mutex handlesMutex_;

@@ -116,7 +116,7 @@ private slots:
     for (int i = 0; i < 4; ++i) {
       FakePlatform::Thread *t = worker(scope.fake, i);
       QVERIFY(t);
-      QCOMPARE(t->affinity, uint64_t(1) << i);
+      QCOMPARE(t->affinity, CpuSet::single(i));
       QVERIFY(t->worker);
       QCOMPARE(t->runTestArgument, RunTestArgument);
       QCOMPARE(t->priority, ThreadPriority::Normal);
@@ -139,6 +139,38 @@ private slots:
     // On the disk at every tick, in case the machine freezes.
     QCOMPARE(scope.fake.diskFiles["Journal.log"],
              std::string("T 00:00:00\nT 00:00:01\n"));
+  }
+
+  // One worker per processor the process may run on, each on its own, and
+  // a line saying how many of the system's are tested when not all.
+  void workersFollowTheAllowedSet_data() {
+    QTest::addColumn<quint64>("allowed");
+    QTest::addColumn<QVector<int>>("processors");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("every processor")
+        << quint64(0xF) << QVector<int>{0, 1, 2, 3} << QStringList{};
+    QTest::newRow("processors 1 and 3")
+        << quint64(0xA) << QVector<int>{1, 3}
+        << QStringList{"Test limité à 2 processeurs logiques sur 4 "
+                       "(restriction d'affinité)."};
+    QTest::newRow("processor 2 alone")
+        << quint64(0x4) << QVector<int>{2}
+        << QStringList{"Test limité à 1 processeur logique sur 4 "
+                       "(restriction d'affinité)."};
+  }
+  void workersFollowTheAllowedSet() {
+    QFETCH(quint64, allowed);
+    QFETCH(QVector<int>, processors);
+    RunFakeScope scope;
+    scope.fake.processMask = allowed;
+    scope.fake.systemMask = 0xF;
+    Vorsk w;
+    w.ui.pushTest->click();
+    QFETCH(QStringList, lines);
+    QCOMPARE(ui(w).textLog->toPlainText(), lines.join('\n'));
+    QCOMPARE(int(m_SystemInfo.hThread.size()), processors.size());
+    for (int i = 0; i < processors.size(); ++i)
+      QCOMPARE(worker(scope.fake, i)->affinity, CpuSet::single(processors[i]));
   }
 
   void autoStartRunsBeforeTheWindowIsShown() {
@@ -176,10 +208,10 @@ private slots:
     const auto failing = FakePlatform::Op(op);
     scope.fake.failCall(failing, scope.fake.callCount(failing));
     // A previous run's reading must not leak into the failed worker.
-    m_SystemInfo.ThreadTime[0] = 987654321;
+    m_SystemInfo.ThreadTime.assign(2, 987654321);
     start(w);
     QCOMPARE(log(w), QStringList{line});
-    QCOMPARE(worker(scope.fake, 1)->affinity, uint64_t(1));
+    QCOMPARE(worker(scope.fake, 1)->affinity, CpuSet::single(0));
     QVERIFY(!worker(scope.fake, 1)->suspended);
 
     tick(scope.fake, w, 1000);

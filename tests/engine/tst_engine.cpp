@@ -48,7 +48,7 @@ uint32_t runEngineThread(void *param) {
 ThreadHandle startPinned(EngineThread *t, int processor) {
   Platform &os = platform();
   ThreadHandle h = os.createThreadSuspended(runEngineThread, t);
-  if (h && os.setThreadAffinityMask(h, 1ull << processor) &&
+  if (h && os.setThreadAffinityMask(h, CpuSet::single(processor)) &&
       os.resumeThread(h) != RESUME_FAILED)
     return h;
   return 0;
@@ -140,12 +140,12 @@ private slots:
     QFETCH(int, kind);
     if (path >= 0 && !pathHere(path))
       QSKIP("this processor does not have the path");
-    uint64_t processMask = 0, systemMask = 0;
+    CpuSet processMask, systemMask;
     QVERIFY(platform().getProcessAffinityMask(&processMask, &systemMask));
     EngineThread threads[64];
     ThreadHandle handles[64] = {};
     for (int p = 0; p < 64; ++p) {
-      if (!(processMask & (1ull << p)))
+      if (!processMask.contains(p))
         continue;
       // The cycle needs 64 units to visit every path once. Every pattern
       // of data comes twice.

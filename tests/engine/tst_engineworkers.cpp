@@ -25,17 +25,15 @@ private slots:
     QCOMPARE(chmod(QFile::encodeName(folder.path()), 0555), 0);
     const QStringList installed = QDir(folder.path()).entryList(QDir::Files);
 
-    uint64_t processMask = 0, systemMask = 0;
+    CpuSet processMask, systemMask;
     Platform &os = linuxPlatform();
     QVERIFY(os.getProcessAffinityMask(&processMask, &systemMask));
     std::vector<ThreadHandle> workers;
     setStopFlagLowByte(&workerStopFlag(), 0);
-    for (int cpu = 0; cpu < 64; ++cpu) {
-      if (!(processMask & (uint64_t(1) << cpu)))
-        continue;
+    for (int cpu : processMask.members()) {
       const ThreadHandle h = os.createWorkerSuspended(1024);
       QVERIFY(h);
-      QVERIFY(os.setThreadAffinityMask(h, uint64_t(1) << cpu));
+      QVERIFY(os.setThreadAffinityMask(h, CpuSet::single(cpu)));
       QCOMPARE(os.resumeThread(h), 1u);
       workers.push_back(h);
     }

@@ -252,7 +252,7 @@ private slots:
                QStringList({QString::fromUtf8("Température Core 0"),
                             QString::fromUtf8("Température Core 1"),
                             QString::fromUtf8("Température Core 3")}));
-      QCOMPARE(scope.fake.currentAffinity, uint64_t(0b1011));
+      QCOMPARE(scope.fake.currentAffinity, CpuSet(0b1011));
       QVERIFY(!ui(o).comboVcore->isEnabled());
       QCOMPARE(ui(o).comboVcore->count(), 0);
       ui(o).comboTCPU->setCurrentIndex(2);

@@ -50,16 +50,16 @@ inline uint32_t spinUntilReleased(void *param) {
   return probe->result;
 }
 
-// The processors the calling thread may run on, bit i = processor i.
-inline uint64_t callingThreadAffinity() {
+// The processors the calling thread may run on.
+inline CpuSet callingThreadAffinity() {
   cpu_set_t set;
   CPU_ZERO(&set);
   sched_getaffinity(0, sizeof set, &set);
-  uint64_t mask = 0;
-  for (int cpu = 0; cpu < 64; ++cpu)
+  CpuSet cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
     if (CPU_ISSET(cpu, &set))
-      mask |= uint64_t(1) << cpu;
-  return mask;
+      cpus.add(cpu);
+  return cpus;
 }
 
 // Threads of the platform layer alive right now; threads that Qt or the C

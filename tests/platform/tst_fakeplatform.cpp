@@ -22,7 +22,7 @@ private slots:
     QVERIFY(fake.createThreadSuspended(returnSeven, nullptr) != 0);
     QCOMPARE(fake.callCount(FakePlatform::Op::CreateThread), 3);
 
-    uint64_t process = 0, system = 0;
+    CpuSet process, system;
     fake.failAlways(FakePlatform::Op::GetProcessAffinityMask);
     QVERIFY(!fake.getProcessAffinityMask(&process, &system));
     QVERIFY(!fake.getProcessAffinityMask(&process, &system));

@@ -52,34 +52,39 @@ private slots:
   void cpuList_data() {
     QTest::addColumn<QString>("list");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<quint64>("mask");
-    QTest::newRow("single processor") << "0" << true << quint64(0x1);
+    QTest::addColumn<QVector<int>>("cpus");
+    const QVector<int> none;
+    QTest::newRow("single processor") << "0" << true << QVector<int>{0};
     QTest::newRow("single processor with the file's newline")
         << "0\n"
-        << true << quint64(0x1);
-    QTest::newRow("ranges and singles") << "0-3,6,8-9\n"
-                                        << true << quint64(0x34F);
-    QTest::newRow("processors above 63 left out")
-        << "62-65" << true << quint64(0xC000000000000000);
-    QTest::newRow("empty") << "" << false << quint64(0);
-    QTest::newRow("newline only") << "\n" << false << quint64(0);
-    QTest::newRow("garbage") << "cpu zero" << false << quint64(0);
-    QTest::newRow("reversed range") << "3-1" << false << quint64(0);
-    QTest::newRow("open range") << "1-" << false << quint64(0);
-    QTest::newRow("negative number") << "-1" << false << quint64(0);
-    QTest::newRow("number with trailing garbage")
-        << "0-3x" << false << quint64(0);
+        << true << QVector<int>{0};
+    QTest::newRow("ranges and singles")
+        << "0-3,6,8-9\n"
+        << true << QVector<int>{0, 1, 2, 3, 6, 8, 9};
+    QTest::newRow("processors above 63 kept")
+        << "62-65,1023" << true << QVector<int>{62, 63, 64, 65, 1023};
+    QTest::newRow("beyond any kernel") << "8192" << false << none;
+    QTest::newRow("empty") << "" << false << none;
+    QTest::newRow("newline only") << "\n" << false << none;
+    QTest::newRow("garbage") << "cpu zero" << false << none;
+    QTest::newRow("reversed range") << "3-1" << false << none;
+    QTest::newRow("open range") << "1-" << false << none;
+    QTest::newRow("negative number") << "-1" << false << none;
+    QTest::newRow("number with trailing garbage") << "0-3x" << false << none;
     QTest::newRow("number too large")
-        << "99999999999999999999999" << false << quint64(0);
+        << "99999999999999999999999" << false << none;
   }
 
   void cpuList() {
     QFETCH(QString, list);
     QFETCH(bool, ok);
-    QFETCH(quint64, mask);
-    uint64_t parsed = 555;
+    QFETCH(QVector<int>, cpus);
+    CpuSet parsed = CpuSet::single(555);
     QCOMPARE(parseCpuList(list.toStdString(), &parsed), ok);
-    QCOMPARE(parsed, ok ? uint64_t(mask) : uint64_t(555));
+    std::vector<int> members = ok ? parsed.members() : std::vector<int>{};
+    QCOMPARE(QVector<int>(members.begin(), members.end()), cpus);
+    if (!ok)
+      QCOMPARE(parsed, CpuSet::single(555));
   }
 };
 

@@ -22,11 +22,11 @@ class LinuxThreadsTest : public QObject {
   Q_OBJECT
 
   Platform &p = linuxPlatform();
-  uint64_t processMask = 0;
+  CpuSet processMask;
 
 private slots:
   void initTestCase() {
-    uint64_t systemMask = 0;
+    CpuSet systemMask;
     QVERIFY(p.getProcessAffinityMask(&processMask, &systemMask));
   }
 
@@ -47,34 +47,35 @@ private slots:
   void affinityPinsThread_data() {
     QTest::addColumn<int>("cpu");
     for (int cpu = 0; cpu < 2; ++cpu)
-      if (processMask & (uint64_t(1) << cpu))
+      if (processMask.contains(cpu))
         QTest::newRow(qPrintable(QString("processor %1").arg(cpu))) << cpu;
   }
 
   void affinityPinsThread() {
     QFETCH(int, cpu);
     TestThread t(p, idleUntilReleased);
-    QVERIFY(p.setThreadAffinityMask(t.handle, uint64_t(1) << cpu));
+    QVERIFY(p.setThreadAffinityMask(t.handle, CpuSet::single(cpu)));
     QCOMPARE(p.resumeThread(t.handle), 1u);
     QTRY_VERIFY(t.probe.ran);
     QCOMPARE(t.probe.cpu.load(), cpu);
   }
 
   void affinityRefused_data() {
-    QTest::addColumn<uint64_t>("mask");
-    int foreign = 63;
-    while (foreign > 0 && (processMask & (uint64_t(1) << foreign)))
-      --foreign;
-    uint64_t foreignBit = uint64_t(1) << foreign;
-    QTest::newRow("mask 0") << uint64_t(0);
-    QTest::newRow("no allowed processor") << foreignBit;
+    QTest::addColumn<QVector<int>>("cpus");
+    // Beyond the 64 processors of a single mask word, and not ours.
+    const int foreign = processMask.members().back() + 100;
+    QTest::newRow("empty set") << QVector<int>{};
+    QTest::newRow("no allowed processor") << QVector<int>{foreign};
     QTest::newRow("an allowed and a foreign processor")
-        << ((processMask & -processMask) | foreignBit);
+        << QVector<int>{processMask.members().front(), foreign};
   }
 
   void affinityRefused() {
-    QFETCH(uint64_t, mask);
-    uint64_t before = callingThreadAffinity();
+    QFETCH(QVector<int>, cpus);
+    CpuSet mask;
+    for (int cpu : cpus)
+      mask.add(cpu);
+    CpuSet before = callingThreadAffinity();
     TestThread t(p, idleUntilReleased);
     QVERIFY(!p.setThreadAffinityMask(t.handle, mask));
     QCOMPARE(callingThreadAffinity(), before);
@@ -85,14 +86,15 @@ private slots:
   // An ended thread has no kernel task left: pinning or renicing it must
   // not land on the calling thread instead.
   void callsOnEndedThreadLeaveCallerAlone() {
-    uint64_t affinityBefore = callingThreadAffinity();
+    CpuSet affinityBefore = callingThreadAffinity();
     int niceBefore = getpriority(PRIO_PROCESS, 0);
     int tasksBefore = taskCount();
     TestThread t(p, returnAtOnce);
     QCOMPARE(p.resumeThread(t.handle), 1u);
     QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
     QTRY_COMPARE(taskCount(), tasksBefore);
-    QVERIFY(p.setThreadAffinityMask(t.handle, processMask & -processMask));
+    QVERIFY(p.setThreadAffinityMask(
+        t.handle, CpuSet::single(processMask.members().front())));
     QVERIFY(p.setThreadPriority(t.handle, ThreadPriority::AboveNormal));
     QVERIFY(p.setThreadPriorityBoost(t.handle, true));
     QCOMPARE(callingThreadAffinity(), affinityBefore);

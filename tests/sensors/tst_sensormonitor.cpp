@@ -57,8 +57,7 @@ void k8Processor(RecordedProcessor &cpu) {
   cpu.setMsr(0, 0);
   m_SystemInfo.LogicalCount = 2;
   m_SystemInfo.CoresPerPackage = 2;
-  m_SystemInfo.Apic[0] = {0, 0, 0, 0};
-  m_SystemInfo.Apic[1] = {1, 0, 1, 1};
+  m_SystemInfo.Apic = {{0, 0, 0, 0}, {1, 0, 1, 1}};
   cpu.pciRegisters[{K8_PACKAGE0, 4}] = (49 + 40) << 16;
   cpu.pciRegisters[{K8_PACKAGE0, 0}] = (49 + 45) << 16;
 }
@@ -322,7 +321,7 @@ void TestSensorMonitor::intelReading() {
   QCOMPARE(w.temperature.text(), QString("66.0 °C"));
   QCOMPARE(w.vcore.text(), QString("-"));
   FakePlatform::Thread *t = scope.fake.thread(1);
-  QCOMPARE(t->affinity, uint64_t(2));
+  QCOMPARE(t->affinity, CpuSet::single(1));
   QVERIFY(t->priority == ThreadPriority::AboveNormal);
   QVERIFY(t->closed);
   QVERIFY(w.log.isEmpty());
@@ -460,8 +459,7 @@ void TestSensorMonitor::listsProcessorSensors() {
                                "Température Core 2", "Température Core 3"}));
   QCOMPARE(values, (QStringList{"40.0 °C", "41.0 °C", "42.0 °C", "43.0 °C"}));
   QVERIFY(intel.voltages.isEmpty());
-  QCOMPARE(scope.fake.affinityHistory,
-           (std::vector<uint64_t>{1, 2, 4, 8, 0xF}));
+  QCOMPARE(scope.fake.affinityHistory, (std::vector<CpuSet>{1, 2, 4, 8, 0xF}));
 
   k8Processor(recorded.cpu);
   SensorList k8 = listSource(SOURCE_K8);

@@ -179,7 +179,7 @@ void TestFrequency::sampling() {
     const FakePlatform::Thread *t = m.fake.thread(h);
     QVERIFY(t->closed);
     if (failingOp < 0) {
-      QCOMPARE(t->affinity, uint64_t(1));
+      QCOMPARE(t->affinity, CpuSet::single(0));
       QVERIFY(t->priority == ThreadPriority::AboveNormal);
     }
   }

@@ -38,6 +38,7 @@ struct Machine {
   unsigned l2Kb, l2Ways, eL2Kb, eL2Ways, eCluster;
   const char *name, *configuration, *l2, *instructions;
   int argument;
+  uint64_t allowed = 0; // processors the process may run on, 0 for all
 };
 
 const char NEHALEM[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, x86-64";
@@ -46,6 +47,8 @@ const char HASWELL[] =
     "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, AVX2, FMA3, x86-64";
 const char ZEN[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, AVX, "
                    "AVX2, FMA3, x86-64";
+const char SKYLAKE_X[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, "
+                         "AVX2, FMA3, AVX-512F, x86-64";
 const char ZEN4[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, AVX, "
                     "AVX2, FMA3, AVX-512F, x86-64";
 
@@ -218,6 +221,93 @@ const Machine machines[] = {
      "16 x 1024Ko",
      ZEN4,
      512},
+    {"EPYC 7742",
+     "AuthenticAMD",
+     RecordedProcessor::signature(15, 1, 0, 8, 3),
+     0x10,
+     0x80000020,
+     "AMD EPYC 7742 64-Core Processor                ",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     AMD_LEAVES,
+     1,
+     64,
+     0,
+     2,
+     1,
+     7,
+     0,
+     512,
+     8,
+     0,
+     0,
+     0,
+     "AMD EPYC 7742 64-Core Processor",
+     "1 Processeur 64 cores HT On",
+     "64 x 512Ko",
+     ZEN,
+     256},
+    // A 32-socket system: 1024 processors, x2APIC ids beyond 255.
+    {"32 x Xeon Platinum 8253",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 5, 7, 0, 5),
+     0x16,
+     0x80000008,
+     "Intel(R) Xeon(R) Platinum 8253 CPU @ 2.20GHz",
+     FMA,
+     AVX2 | AVX512F,
+     0,
+     0xE7,
+     0xB,
+     32,
+     16,
+     0,
+     2,
+     1,
+     6,
+     0,
+     1024,
+     16,
+     0,
+     0,
+     0,
+     "Intel(R) Xeon(R) Platinum 8253 CPU @ 2.20GHz",
+     "32 Processeurs 16 cores HT On",
+     "16 x 1024Ko",
+     SKYLAKE_X,
+     512},
+    // taskset -c 0-3: the first thread of four cores.
+    {"i7-8700K restricted to four processors",
+     "GenuineIntel",
+     RecordedProcessor::signature(6, 0xE, 10, 0, 9),
+     0x16,
+     0x80000008,
+     "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     0xB,
+     1,
+     6,
+     0,
+     2,
+     1,
+     4,
+     0,
+     256,
+     4,
+     0,
+     0,
+     0,
+     "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz",
+     "1 Processeur Quadcore HT Off",
+     "4 x 256Ko",
+     HASWELL,
+     256,
+     0xF},
     // QEMU's Cascadelake model: 0xB but no 0x1F, one thread per core, and a
     // guest that has not enabled the AVX-512 states.
     {"virtual machine with 0xB only",
@@ -308,8 +398,11 @@ void record(RecordedMachine &m, const Machine &x) {
               i);
     c.setLeaf(0x80000006, 0, {0, 0, kb << 16, 0}, i);
   }
-  m.fake.processMask = m.fake.systemMask =
-      ids.size() >= 64 ? ~uint64_t(0) : (uint64_t(1) << ids.size()) - 1;
+  CpuSet all;
+  for (int i = 0; i < int(ids.size()); ++i)
+    all.add(i);
+  m.fake.systemMask = all;
+  m.fake.processMask = x.allowed ? CpuSet(x.allowed) : all;
 }
 
 } // namespace
@@ -335,7 +428,7 @@ void TestMachines::identification() {
   QStringList lines;
   sysinfo::SystemReport report{[&](const QString &l) { lines << l; },
                                [&](const QString &w) { lines << w; }};
-  uint64_t mask = 0;
+  CpuSet mask;
   QCOMPARE(sysinfo::InitialiseSystem(&mask, report), 1);
   QCOMPARE(lines, QStringList());
 

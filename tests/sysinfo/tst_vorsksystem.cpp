@@ -21,7 +21,7 @@ class TestVorskSystem : public QObject {
 
 private slots:
   void summaryOfARecordedProcessor();
-  void narrowedMaskWarnsAndShowsTheClearedRecord();
+  void emptyProcessSetWarnsAndShowsTheClearedRecord();
 };
 
 void TestVorskSystem::summaryOfARecordedProcessor() {
@@ -46,13 +46,13 @@ void TestVorskSystem::summaryOfARecordedProcessor() {
   QCOMPARE(label(w, "labelCacheL2"), QString("2 x 512Ko"));
   QCOMPARE(label(w, "labelConfiguration"), QString("1 Processeur Dualcore"));
   QCOMPARE(int(m_SystemInfo.LogicalCount), 2);
-  QCOMPARE(m.fake.currentAffinity, uint64_t(0x3));
+  QCOMPARE(m.fake.currentAffinity, CpuSet(0x3));
 }
 
-void TestVorskSystem::narrowedMaskWarnsAndShowsTheClearedRecord() {
+void TestVorskSystem::emptyProcessSetWarnsAndShowsTheClearedRecord() {
   RecordedMachine m;
   m.cpu.setVendor("AuthenticAMD", 1);
-  m.fake.processMask = 0x1;
+  m.fake.processMask = CpuSet();
   m.fake.systemMask = 0x3;
 
   QStringList boxes;
