@@ -176,10 +176,13 @@ SensorList listLayout(int source, ByteSpan bytes) {
       if (s.value == MBM5_EMPTY_SLOT)
         continue;
       if (k < MBM5_TEMPERATURE_SLOTS)
-        list.temperatures.append({s.name, formatTemperature(s.value), k});
+        list.temperatures.append(
+            {s.name, valueText(s.value, physicalTemperature, formatTemperature),
+             k});
       else
         list.voltages.append(
-            {s.name, formatVoltage(s.value), k - MBM5_TEMPERATURE_SLOTS});
+            {s.name, valueText(s.value, physicalVoltage, formatVoltage),
+             k - MBM5_TEMPERATURE_SLOTS});
     }
     break;
   }

@@ -297,6 +297,9 @@ void TestSensorReaders::listsSensorsWithValues_data() {
              mbm5Bytes({{0, "CPU", 40}, {2, "Board", 35}, {33, "VCore", 1.4}}))
       << QStringList{"CPU|40.0 °C|0", "Board|35.0 °C|2"}
       << QStringList{"VCore|1.40 V|1"};
+  QTest::newRow("MBM5 values no sensor measures show as -")
+      << 4 << qbytes(mbm5Bytes({{0, "CPU", 1e308}, {32, "V", 1e308}}))
+      << QStringList{"CPU|-|0"} << QStringList{"V|-|0"};
   QTest::newRow("MBM5 name without terminator ends before the value")
       << 4 << qbytes(mbm5Bytes({{0, "ABCDEFGHIJKLMNO", 40}}))
       << QStringList{"ABCDEFGHIJKLMNO|40.0 °C|0"} << QStringList{};
