@@ -1,8 +1,11 @@
-// enginebench [seconds] [l2Kb]: loads every logical processor in phases of
-// `seconds` each (default 10): the FMA peak loop, OpenBLAS cblas_dgemm on one
-// thread per processor on the engine's own sizes and on large matrices, the
-// engine through its per-worker library copies, stopped by the shared flag as
-// the program stops it, and the peak loop again. Then, for every path the
+// enginebench [seconds] [l2Kb] [processes|threads]: loads every logical
+// processor in phases of `seconds` each (default 10): the FMA peak loop,
+// OpenBLAS cblas_dgemm on one thread per processor on the engine's own sizes
+// and on large matrices, the engine, stopped by the shared flag as the
+// program stops it, and the peak loop again. The engine runs as the program
+// runs it, in one process per worker loading the one Burnmod.so with the
+// flag in shared memory; "threads" runs it on threads of the bench, each
+// through its own copy of the library, for comparison. Then, for every path the
 // processor has, its own peak loop, the engine forced onto that path, and the
 // peak loop again; and OpenBLAS restricted to its AVX2 kernel, in a child
 // process since OpenBLAS picks its kernel when it loads. A shared or virtual
@@ -16,6 +19,7 @@
 #include <cblas.h>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,6 +50,9 @@ constexpr int ALL_PHASES = PHASES + PATH_COUNT * PATH_PHASES;
 int pathPhase(int path, PathPhase phase) {
   return PHASES + path * PATH_PHASES + phase;
 }
+
+// The engine child's argument: one worker process.
+constexpr const char *ENGINE_CHILD = "--engine-worker";
 
 // The child's argument and the kernel it must run on.
 constexpr const char *HASWELL_CHILD = "--openblas-haswell";
@@ -78,6 +85,7 @@ struct Worker {
   unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
   int code = -1;
   double stopLatencyMs = 0;
+  double processShare = 0; // of a worker process
   PathFigures path[PATH_COUNT];
   double blasHaswell = 0; // per processor-second, 0 when not measured
 };
@@ -183,6 +191,123 @@ void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
   });
 }
 
+// The engine on every processor on threads of the bench, each through its
+// own copy of the library.
+void engineThroughCopies(std::vector<Worker> &workers, const fs::path &engine,
+                         int l2Kb, double seconds) {
+  int count = int(workers.size());
+  char pattern[] = "/tmp/enginebench.XXXXXX";
+  if (!mkdtemp(pattern))
+    return;
+  fs::path dir = pattern;
+  std::vector<std::string> files = engineCopies(engine, dir, count);
+  int stopFlag = 0;
+  std::atomic<long long> stopAt{0};
+  onEveryProcessor(workers, ENGINE, [&](int cpu) {
+    Worker &w = workers[cpu];
+    void *lib = dlopen(files[cpu].c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto setStop = lib ? (SetStopTestFn)dlsym(lib, "SetStopTest") : nullptr;
+    auto run = lib ? (RunTestFn)dlsym(lib, "RunTest") : nullptr;
+    auto counters = lib ? (CountersFn)dlsym(lib, "GetEngineCounters") : nullptr;
+    if (!setStop || !run || !counters) {
+      fprintf(stderr, "%s: %s\n", files[cpu].c_str(), dlerror());
+      return;
+    }
+    setStop(&stopFlag);
+    if (cpu == 0) {
+      std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        stopAt = Clock::now().time_since_epoch().count();
+        setStopFlagLowByte(&stopFlag, 1);
+      });
+      w.code = run(l2Kb);
+      stopper.join();
+    } else {
+      w.code = run(l2Kb);
+    }
+    long long end = Clock::now().time_since_epoch().count();
+    w.stopLatencyMs = (end - stopAt) / 1e6;
+    counters(w.flops, w.ns);
+    dlclose(lib);
+  });
+  fs::remove_all(dir);
+}
+
+// In the child: one worker as the program runs it, the engine beside the
+// bench and the stop flag shared through descriptor fd. Prints its code, its
+// processor share, when it returned and its counters.
+int engineChild(int l2Kb, int fd) {
+  void *page =
+      mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  fs::path engine = fs::canonical("/proc/self/exe").parent_path() / ENGINE_FILE;
+  void *lib = dlopen(engine.c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto setStop = lib ? (SetStopTestFn)dlsym(lib, "SetStopTest") : nullptr;
+  auto run = lib ? (RunTestFn)dlsym(lib, "RunTest") : nullptr;
+  auto counters = lib ? (CountersFn)dlsym(lib, "GetEngineCounters") : nullptr;
+  if (page == MAP_FAILED || !setStop || !run || !counters) {
+    fprintf(stderr, "%s: %s\n", engine.c_str(), dlerror());
+    return 1;
+  }
+  setStop(static_cast<int *>(page));
+  double cpu0 = cpuSeconds();
+  auto wall0 = Clock::now();
+  int code = run(l2Kb);
+  auto end = Clock::now();
+  double wall = std::chrono::duration<double>(end - wall0).count();
+  unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
+  counters(flops, ns);
+  printf("%d %f %lld", code, (cpuSeconds() - cpu0) / wall,
+         (long long)end.time_since_epoch().count());
+  for (int p = 0; p < PATH_COUNT; ++p)
+    printf(" %llu %llu", flops[p], ns[p]);
+  printf("\n");
+  return 0;
+}
+
+// The engine on every processor in worker processes; each inherits its
+// processor from the bench thread that starts it.
+void engineThroughProcesses(std::vector<Worker> &workers, int l2Kb,
+                            double seconds) {
+  int fd = memfd_create("enginebench-stop", 0);
+  if (fd < 0 || ftruncate(fd, sizeof(int)) != 0)
+    return;
+  auto *stopFlag = static_cast<int *>(
+      mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  if (stopFlag == MAP_FAILED)
+    return;
+  *stopFlag = 0;
+  std::atomic<long long> stopAt{0};
+  const std::string command = fs::canonical("/proc/self/exe").string() + " " +
+                              ENGINE_CHILD + " " + std::to_string(l2Kb) + " " +
+                              std::to_string(fd);
+  onEveryProcessor(workers, ENGINE, [&](int cpu) {
+    Worker &w = workers[cpu];
+    std::thread stopper;
+    if (cpu == 0)
+      stopper = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        stopAt = Clock::now().time_since_epoch().count();
+        setStopFlagLowByte(stopFlag, 1);
+      });
+    FILE *child = popen(command.c_str(), "r");
+    long long end = 0;
+    bool read = child && fscanf(child, "%d %lf %lld", &w.code, &w.processShare,
+                                &end) == 3;
+    for (int p = 0; read && p < PATH_COUNT; ++p)
+      read = fscanf(child, "%llu %llu", &w.flops[p], &w.ns[p]) == 2;
+    if (child)
+      pclose(child);
+    if (stopper.joinable())
+      stopper.join();
+    w.stopLatencyMs = (end - stopAt) / 1e6;
+  });
+  // The bench threads only waited: the share is the worker's own.
+  for (Worker &w : workers)
+    w.share[ENGINE] = w.processShare;
+  munmap(stopFlag, sizeof(int));
+  close(fd);
+}
+
 // In the child: OpenBLAS on its AVX2 kernel, one line per processor with
 // GFLOPS per processor-second.
 int haswellChild(double seconds, int l2Kb) {
@@ -257,6 +382,9 @@ void printSummary(const std::vector<Worker> &workers, unsigned paths,
 int main(int argc, char **argv) {
   if (argc == 4 && std::string(argv[1]) == HASWELL_CHILD)
     return haswellChild(atof(argv[2]), atoi(argv[3]));
+  if (argc == 4 && std::string(argv[1]) == ENGINE_CHILD)
+    return engineChild(atoi(argv[2]), atoi(argv[3]));
+  const bool threads = argc > 3 && std::string(argv[3]) == "threads";
   double seconds = argc > 1 ? atof(argv[1]) : 10;
   int l2Kb = argc > 2 ? atoi(argv[2]) : l2KbPerLogical();
   int count = int(sysconf(_SC_NPROCESSORS_ONLN));
@@ -281,41 +409,10 @@ int main(int argc, char **argv) {
     workers[cpu].blasLarge = blasGflops({LARGE, LARGE, LARGE}, seconds);
   });
 
-  char pattern[] = "/tmp/enginebench.XXXXXX";
-  if (!mkdtemp(pattern))
-    return 1;
-  fs::path dir = pattern;
-  std::vector<std::string> files = engineCopies(engine, dir, count);
-  int stopFlag = 0;
-  std::atomic<long long> stopAt{0};
-  onEveryProcessor(workers, ENGINE, [&](int cpu) {
-    Worker &w = workers[cpu];
-    void *lib = dlopen(files[cpu].c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto setStop = lib ? (SetStopTestFn)dlsym(lib, "SetStopTest") : nullptr;
-    auto run = lib ? (RunTestFn)dlsym(lib, "RunTest") : nullptr;
-    auto counters = lib ? (CountersFn)dlsym(lib, "GetEngineCounters") : nullptr;
-    if (!setStop || !run || !counters) {
-      fprintf(stderr, "%s: %s\n", files[cpu].c_str(), dlerror());
-      return;
-    }
-    setStop(&stopFlag);
-    if (cpu == 0) {
-      std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        stopAt = Clock::now().time_since_epoch().count();
-        setStopFlagLowByte(&stopFlag, 1);
-      });
-      w.code = run(l2Kb);
-      stopper.join();
-    } else {
-      w.code = run(l2Kb);
-    }
-    long long end = Clock::now().time_since_epoch().count();
-    w.stopLatencyMs = (end - stopAt) / 1e6;
-    counters(w.flops, w.ns);
-    dlclose(lib);
-  });
-  fs::remove_all(dir);
+  if (threads)
+    engineThroughCopies(workers, engine, l2Kb, seconds);
+  else
+    engineThroughProcesses(workers, l2Kb, seconds);
   onEveryProcessor(workers, PEAK_AFTER, [&](int cpu) {
     workers[cpu].peakAfter = peakGflops(widestPath(paths), seconds);
   });
