@@ -2,6 +2,8 @@
 
 #include "about/BugReport.h"
 #include "about/MakerConfig.h"
+#include "app/Display.h"
+#include "app/TextRoom.h"
 
 #include <QPixmap>
 
@@ -10,7 +12,8 @@ About::About(QString diagnostic, QWidget *parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       Diagnostic(std::move(diagnostic)) {
   ui.setupUi(this);
-  ui.labelIcon->setPixmap(QPixmap(":/Images/icon.png"));
+  keepButtonTextsInRoom(this);
+  ui.labelIcon->setPixmap(sharpPixmap(":/Images/icon.png"));
   ui.labelTitle->setText("Vorsk 1.0.4");
   ui.labelAbout->setText(
       ui.labelAbout->text().arg(BuiltInReportRoute().mailbox.toHtmlEscaped(),

@@ -1,6 +1,7 @@
 #include "about/BugReport.h"
 
 #include "about/Smtp.h"
+#include "app/TextRoom.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 
@@ -12,6 +13,7 @@ BugReport::BugReport(QString diagnostic, QWidget *parent, ReportRoute route)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       Diagnostic(std::move(diagnostic)), Route(std::move(route)) {
   ui.setupUi(this);
+  keepButtonTextsInRoom(this);
   {
     const auto settings = openSettings();
     Pseudo = settings->value("Pseudo", DEFAULT_PSEUDO).toString();

@@ -1,6 +1,7 @@
 #include "app/Vorsk.h"
 
 #include "app/KeptFiles.h"
+#include "app/TextRoom.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -49,6 +50,10 @@ void placeWindow(QWidget *window, const QPoint &stored) {
 Vorsk::Vorsk(QWidget *parent)
     : QWidget(parent, Qt::WindowMinimizeButtonHint), SavedPos(0, 0) {
   ui.setupUi(this);
+  keepButtonTextsInRoom(this);
+  // Styles that open the list as a menu (Fusion, Cleanlooks) show every
+  // item and ignore maxVisibleItems; a plain list view honours it.
+  ui.comboDuration->setStyleSheet("QComboBox { combobox-popup: 0; }");
 
   const auto settings = openSettings();
   AutoStart = readBool(*settings, "AutoStart", DEFAULT_AUTOSTART);

@@ -80,6 +80,8 @@ private:
   void CreateActions();
   void CreateTrayIcon();
   void AppendLog(const QString &line);
+  // The 52-underscore line that starts each run after the first.
+  void AppendSeparator();
   void SetLogColour(const char *colour);
   void ReportFailure(const QStringList &lines, const char *colour,
                      const QString &toolTip);

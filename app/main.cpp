@@ -1,3 +1,4 @@
+#include "app/Display.h"
 #include "app/Fonts.h"
 #include "app/SingleInstance.h"
 #include "app/Termination.h"
@@ -12,6 +13,7 @@
 int main(int argc, char *argv[]) {
   // The images live in the static core library; keep them linked in.
   Q_INIT_RESOURCE(resources);
+  enableHighDpiScaling();
   auto *app = new QApplication(argc, argv);
   addApplicationFonts();
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {

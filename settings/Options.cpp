@@ -1,5 +1,6 @@
 #include "settings/Options.h"
 
+#include "app/TextRoom.h"
 #include "app/Vorsk.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -46,6 +47,7 @@ Options::Options(QWidget *parent)
       Monitoring(DEFAULT_MONITORING),
       MainWindow(qobject_cast<Vorsk *>(parent)) {
   ui.setupUi(this);
+  keepButtonTextsInRoom(this);
   const auto settings = openSettings();
 
   for (const char *name : StyleNames)

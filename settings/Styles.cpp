@@ -1,5 +1,7 @@
 #include "app/Vorsk.h"
 
+#include "app/Display.h"
+
 #include <QApplication>
 #include <QPixmap>
 #include <QStyle>
@@ -29,7 +31,7 @@ QPalette vexaPalette() {
 void setTexture(QWidget *widget, QPalette::ColorRole role,
                 const QString &image) {
   QPalette p = widget->palette();
-  p.setBrush(role, QBrush(QPixmap(image)));
+  p.setBrush(role, QBrush(sharpPixmap(image)));
   widget->setPalette(p);
 }
 

@@ -11,6 +11,9 @@
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
+#include <QTextBlock>
+#include <QTextCursor>
+
 int &bStopTest = workerStopFlag();
 
 namespace {
@@ -63,6 +66,16 @@ void Vorsk::ShowInterruptedRun() {
   RunJournal::discard();
 }
 
+void Vorsk::AppendSeparator() {
+  AppendLog(QString(52, '_') + "\n");
+  // One line whatever width the scroll bar leaves; underscores that do not
+  // fit are cut at the edge rather than wrapped onto a line of their own.
+  QTextCursor cursor(ui.textLog->document()->lastBlock().previous());
+  QTextBlockFormat format = cursor.blockFormat();
+  format.setNonBreakableLines(true);
+  cursor.setBlockFormat(format);
+}
+
 void Vorsk::SetLogColour(const char *colour) {
   QPalette coloured = palette();
   coloured.setBrush(QPalette::All, QPalette::Base, QBrush(QColor(colour)));
@@ -82,7 +95,7 @@ void Vorsk::PlayFailureSound() {
 bool Vorsk::StartTest() {
   ui.textLog->setPalette(palette());
   if (!ui.textLog->toPlainText().isEmpty())
-    AppendLog(QString(52, '_') + "\n");
+    AppendSeparator();
   Journal.begin();
   TestTime = QTime(0, 0, 0, 0);
   TestTimeCarry = 0;

@@ -1,10 +1,15 @@
+#include "app/Display.h"
+#include "app/Fonts.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPointer>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTextBlock>
 #include <QtTest>
 
 // ChangeStyle acts on the whole application; every case ends back on the
@@ -19,10 +24,18 @@ class StylesTest : public QObject {
 
   QString native;
 
+  static void everyStyle() {
+    QTest::addColumn<QString>("style");
+    for (const char *style : {"Aucun", "Windows", "Motif", "CDE", "Plastique",
+                              "Cleanlooks", "Vexa"})
+      QTest::newRow(style) << QString(style);
+  }
+
 private slots:
   void initTestCase() {
     // The program registers the images in main(); this test has its own.
     Q_INIT_RESOURCE(resources);
+    addApplicationFonts();
     native = QApplication::style()->objectName();
     QFile::remove("Vorsk.ini");
   }
@@ -149,6 +162,50 @@ private slots:
     QCOMPARE(
         QApplication::palette().color(QPalette::Active, QPalette::Highlight),
         highlight);
+  }
+
+  void separatorIsOneLineWithOrWithoutTheScrollBar_data() { everyStyle(); }
+  void separatorIsOneLineWithOrWithoutTheScrollBar() {
+    QFETCH(QString, style);
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle(style, true);
+    w.show();
+    QTextEdit *log = ui(w).textLog;
+    for (bool scrolling : {false, true}) {
+      log->clear();
+      w.AppendLog("Votre PC est stable !");
+      for (int i = 0; scrolling && i < 30; ++i)
+        w.AppendLog("ligne");
+      w.AppendSeparator();
+      QCoreApplication::processEvents();
+      QCOMPARE(log->verticalScrollBar()->isVisible(), scrolling);
+      const QTextBlock separator = log->document()->lastBlock().previous();
+      QCOMPARE(separator.text(), QString(52, '_'));
+      QCOMPARE(separator.layout()->lineCount(), 1);
+      QVERIFY(!log->horizontalScrollBar()->isVisible());
+    }
+  }
+
+  void durationListShowsSevenItems_data() { everyStyle(); }
+  void durationListShowsSevenItems() {
+    QFETCH(QString, style);
+    FakePlatformScope scope;
+    Vorsk w;
+    w.ChangeStyle(style, true);
+    w.show();
+    QComboBox *duration = ui(w).comboDuration;
+    duration->showPopup();
+    QAbstractItemView *list = duration->view();
+    const QRect viewport = list->viewport()->rect();
+    int shown = 0;
+    for (int row = 0; row < duration->count(); ++row) {
+      const QRect item = list->visualRect(duration->model()->index(row, 0));
+      shown +=
+          item.top() >= viewport.top() && item.bottom() <= viewport.bottom();
+    }
+    duration->hidePopup();
+    QCOMPARE(shown, 7);
   }
 
   void storedStyleIsAppliedAtConstruction() {

@@ -1,0 +1,234 @@
+#include "about/About.h"
+#include "about/BugReport.h"
+#include "app/Display.h"
+#include "app/Fonts.h"
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+#include "settings/Options.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleOption>
+#include <QtTest>
+
+#include <functional>
+
+// The images live in the static core library; keep them linked in.
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
+// Every window and dialog, in every style, at the DPI of a real screen: a
+// child process per row starts the way the program does, with QT_FONT_DPI
+// standing for the screen's DPI (the offscreen platform honours it as X11's
+// Xft.dpi), and lists every text that does not fit its widget by the font
+// metrics the style uses to draw it.
+namespace {
+const char *const Styles[] = {"Aucun",     "Windows",    "Motif", "CDE",
+                              "Plastique", "Cleanlooks", "Vexa"};
+
+QString describe(const QWidget *w, const QString &text, const QSize &need,
+                 const QSize &room) {
+  return QString("%1 \"%2\" needs %3x%4, has %5x%6")
+      .arg(w->objectName(), text)
+      .arg(need.width())
+      .arg(need.height())
+      .arg(room.width())
+      .arg(room.height());
+}
+
+bool fits(const QSize &need, const QRect &room) {
+  return need.width() <= room.width() && need.height() <= room.height();
+}
+
+QSize textSize(const QWidget *w, const QString &text) {
+  return w->fontMetrics().size(Qt::TextShowMnemonic, text);
+}
+
+void checkLabel(const QLabel *label, QStringList &clipped) {
+  if (label->text().isEmpty())
+    return;
+  if (label->wordWrap()) {
+    const int need = label->heightForWidth(label->width());
+    if (need > label->height())
+      clipped << describe(label, "(wrapped text)", {label->width(), need},
+                          label->size());
+    return;
+  }
+  // The label's own measure: text, frame, margin and the indent a framed
+  // label adds.
+  const QSize need = label->minimumSizeHint();
+  if (!fits(need, label->rect()))
+    clipped << describe(label, label->text(), need, label->size());
+}
+
+void checkPushButton(const QPushButton *button, QStringList &clipped) {
+  QStyleOptionButton opt;
+  opt.initFrom(button);
+  opt.text = button->text();
+  if (button->autoDefault() || button->isDefault())
+    opt.features |= QStyleOptionButton::AutoDefaultButton;
+  if (button->isDefault())
+    opt.features |= QStyleOptionButton::DefaultButton;
+  const QRect room = button->style()->subElementRect(
+      QStyle::SE_PushButtonContents, &opt, button);
+  // The line is centred in the room; what must stay inside is its width and
+  // the glyphs' ink.
+  const QFontMetrics fm = button->fontMetrics();
+  const QSize line = textSize(button, button->text());
+  const QRect ink =
+      fm.tightBoundingRect(button->text())
+          .translated(
+              QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, line, room)
+                  .topLeft() +
+              QPoint(0, fm.ascent()));
+  if (line.width() > room.width() || !room.contains(ink))
+    clipped << describe(button, button->text(), {line.width(), ink.height()},
+                        room.size());
+}
+
+void checkCheckBox(const QCheckBox *box, QStringList &clipped) {
+  QStyleOptionButton opt;
+  opt.initFrom(box);
+  opt.text = box->text();
+  const QRect room =
+      box->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, box);
+  const QSize need = textSize(box, box->text());
+  if (!fits(need, room.intersected(box->rect())))
+    clipped << describe(box, box->text(), need, room.size());
+}
+
+void checkComboBox(const QComboBox *combo, QStringList &clipped) {
+  QStyleOptionComboBox opt;
+  opt.initFrom(combo);
+  opt.editable = combo->isEditable();
+  // Styles draw the item one pixel in from each side of the edit field.
+  const QRect room = combo->style()
+                         ->subControlRect(QStyle::CC_ComboBox, &opt,
+                                          QStyle::SC_ComboBoxEditField, combo)
+                         .adjusted(1, 0, -1, 0);
+  for (int i = 0; i < combo->count(); ++i) {
+    const QSize need = textSize(combo, combo->itemText(i));
+    if (!fits(need, room))
+      clipped << describe(combo, combo->itemText(i), need, room.size());
+  }
+}
+
+void checkGroupBox(const QGroupBox *box, QStringList &clipped) {
+  if (box->title().isEmpty())
+    return;
+  QStyleOptionGroupBox opt;
+  opt.initFrom(box);
+  opt.text = box->title();
+  opt.lineWidth = 1;
+  opt.textAlignment = box->alignment();
+  opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect room = box->style()
+                         ->subControlRect(QStyle::CC_GroupBox, &opt,
+                                          QStyle::SC_GroupBoxLabel, box)
+                         .intersected(box->rect());
+  const QSize need = textSize(box, box->title());
+  if (!fits(need, room))
+    clipped << describe(box, box->title(), need, room.size());
+}
+
+QStringList clippedTexts(QWidget *window) {
+  QStringList clipped;
+  for (QWidget *w : window->findChildren<QWidget *>()) {
+    if (!w->isVisibleTo(window) || w->parentWidget() == nullptr ||
+        qobject_cast<QComboBox *>(w->parentWidget()))
+      continue;
+    if (auto *label = qobject_cast<QLabel *>(w))
+      checkLabel(label, clipped);
+    else if (auto *button = qobject_cast<QPushButton *>(w))
+      checkPushButton(button, clipped);
+    else if (auto *box = qobject_cast<QCheckBox *>(w))
+      checkCheckBox(box, clipped);
+    else if (auto *combo = qobject_cast<QComboBox *>(w))
+      checkComboBox(combo, clipped);
+    else if (auto *group = qobject_cast<QGroupBox *>(w))
+      checkGroupBox(group, clipped);
+  }
+  return clipped;
+}
+
+// Child: one form in every style; prints the screen's ratio and that of
+// the images, then one line per clipped text.
+int reportForm(int argc, char *argv[], const QString &form) {
+  enableHighDpiScaling();
+  QApplication app(argc, argv);
+  addApplicationFonts();
+  initResources();
+  QFile::remove("Vorsk.ini");
+  FakePlatformScope scope;
+  QTextStream out(stdout);
+  Vorsk vexa;
+  vexa.ChangeStyle("Vexa", true);
+  out << "ratio " << app.primaryScreen()->devicePixelRatio() << " images "
+      << vexa.palette().brush(QPalette::Window).texture().devicePixelRatio()
+      << "\n";
+  for (const char *style : Styles) {
+    Vorsk window;
+    window.ChangeStyle(style, true);
+    std::unique_ptr<QWidget> dialog;
+    if (form == "Options")
+      dialog = std::make_unique<Options>(&window);
+    else if (form == "About")
+      dialog = std::make_unique<About>("diagnostic", &window);
+    else if (form == "BugReport")
+      dialog = std::make_unique<BugReport>("diagnostic", &window);
+    QWidget *shown = dialog ? dialog.get() : &window;
+    shown->show();
+    for (const QString &line : clippedTexts(shown))
+      out << style << ": " << line << "\n";
+  }
+  return 0;
+}
+} // namespace
+
+class TextFitTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void everyTextFitsAtEveryDpi_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<int>("dpi");
+    for (const char *form : {"Vorsk", "Options", "About", "BugReport"})
+      for (int dpi : {96, 120, 144, 192})
+        QTest::addRow("%s at %d DPI", form, dpi) << QString(form) << dpi;
+  }
+  void everyTextFitsAtEveryDpi() {
+    QFETCH(QString, form);
+    QFETCH(int, dpi);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_FONT_DPI", QString::number(dpi));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--form", form});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 0);
+    QStringList lines =
+        QString(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    // The whole interface scales with the screen, not only its fonts, and
+    // dense screens get the @2x images.
+    QCOMPARE(
+        lines.takeFirst(),
+        QString("ratio %1 images %2").arg(dpi / 96.0).arg(dpi > 96 ? 2 : 1));
+    QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
+  }
+};
+
+int main(int argc, char *argv[]) {
+  if (argc == 3 && QByteArray(argv[1]) == "--form")
+    return reportForm(argc, argv, argv[2]);
+  QCoreApplication app(argc, argv);
+  TextFitTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_textfit.moc"
