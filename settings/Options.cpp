@@ -5,8 +5,8 @@
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
+#include "settings/Sounds.h"
 
-#include <QDir>
 #include <QtGlobal>
 
 namespace {
@@ -20,18 +20,14 @@ const char *const SourceNames[] = {"Aucun",
                                    "Intel Core Temp",
                                    "K8 Thermal Sensor"};
 
-const char SuccesFolder[] = "./Sound/Succes/";
-const char FailedFolder[] = "./Sound/Failed/";
-
 bool usesOwnColours(const QString &style) {
   return style != "Aucun" && style != "Vexa";
 }
 
-// "Aucun" first, then the folder's sound files by name, ignoring case.
-void fillSounds(QComboBox *combo, const char *folder) {
+// "Aucun" first, then the user's and the shipped sound files by name.
+void fillSounds(QComboBox *combo, SoundKind kind) {
   combo->addItem("Aucun");
-  combo->addItems(QDir(folder).entryList({"*.wav"}, QDir::Files,
-                                         QDir::Name | QDir::IgnoreCase));
+  combo->addItems(soundNames(kind));
 }
 
 // The entry whose text matches ignoring case, else the first one.
@@ -59,8 +55,8 @@ Options::Options(QWidget *parent)
   if (!readBool(*settings, "Palette", DEFAULT_PALETTE))
     ui.checkPalette->setChecked(true);
 
-  fillSounds(ui.comboSucces, SuccesFolder);
-  fillSounds(ui.comboFail, FailedFolder);
+  fillSounds(ui.comboSucces, SoundKind::Success);
+  fillSounds(ui.comboFail, SoundKind::Failure);
   SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
   FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
   selectText(ui.comboSucces, SuccesSound);
@@ -122,12 +118,12 @@ void Options::on_pushOk_clicked() { done(1); }
 
 void Options::on_pushSucces_clicked() {
   if (ui.comboSucces->currentIndex() >= 1)
-    playSound(SuccesFolder + ui.comboSucces->currentText());
+    playSound(soundFile(SoundKind::Success, ui.comboSucces->currentText()));
 }
 
 void Options::on_pushFail_clicked() {
   if (ui.comboFail->currentIndex() >= 1)
-    playSound(FailedFolder + ui.comboFail->currentText());
+    playSound(soundFile(SoundKind::Failure, ui.comboFail->currentText()));
 }
 
 void Options::on_comboStyle_activated(QString string) {

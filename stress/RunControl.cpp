@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
+#include "settings/Sounds.h"
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
@@ -84,12 +85,12 @@ void Vorsk::SetLogColour(const char *colour) {
 
 void Vorsk::PlaySuccessSound() {
   if (SuccesSound != DEFAULT_SOUND)
-    playSound("./Sound/Succes/" + SuccesSound);
+    playSound(soundFile(SoundKind::Success, SuccesSound));
 }
 
 void Vorsk::PlayFailureSound() {
   if (FailedSound != DEFAULT_SOUND)
-    playSound("./Sound/Failed/" + FailedSound);
+    playSound(soundFile(SoundKind::Failure, FailedSound));
 }
 
 bool Vorsk::StartTest() {

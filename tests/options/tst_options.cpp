@@ -2,11 +2,13 @@
 #include "platform/fake/FakePlatform.h"
 #include "settings/Options.h"
 #include "settings/SoundPlayer.h"
+#include "settings/Sounds.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <functional>
@@ -312,6 +314,72 @@ private slots:
     QCOMPARE(stored("SuccesSound").toString(), QString("Tada.wav"));
     QCOMPARE(stored("FailedSound").toString(), QString("Buzz.wav"));
     QDir("Sound/Succes/folder.wav").removeRecursively();
+  }
+
+  void shippedSoundsListedWithTheUsersAndPlayed() {
+    FakePlatformScope scope;
+    QTemporaryDir shipped;
+    const QString previousRoot = setShippedSoundRoot(shipped.path() + "/");
+    QVERIFY(QDir(shipped.path()).mkpath("Succes") &&
+            QDir(shipped.path()).mkpath("Failed"));
+    for (const char *name : {"Carillon.wav", "Tada.wav"})
+      touch(shipped.path() + "/Succes/" + name);
+    touch(shipped.path() + "/Failed/Alerte.wav");
+    touch("Sound/Succes/tada.wav");
+    touch("Sound/Succes/Zut.wav");
+    Vorsk w;
+    Options o(&w);
+    QStringList listed;
+    for (int i = 0; i < ui(o).comboSucces->count(); ++i)
+      listed << ui(o).comboSucces->itemText(i);
+    // The user's "tada.wav" hides the shipped "Tada.wav".
+    QCOMPARE(listed,
+             QStringList({"Aucun", "Carillon.wav", "tada.wav", "Zut.wav"}));
+    QCOMPARE(ui(o).comboSucces->currentText(), QString("Aucun"));
+    QCOMPARE(ui(o).comboFail->currentText(), QString("Aucun"));
+
+    for (int i : {2, 1}) {
+      ui(o).comboSucces->setCurrentIndex(i);
+      ui(o).pushSucces->click();
+    }
+    ui(o).comboFail->setCurrentIndex(1);
+    ui(o).pushFail->click();
+    o.done(1);
+    w.SuccesSound = o.SuccesSound;
+    w.FailedSound = o.FailedSound;
+    // The verdict plays the chosen shipped sounds too.
+    w.PlaySuccessSound();
+    w.PlayFailureSound();
+    const QString success = shipped.path() + "/Succes/Carillon.wav";
+    const QString failure = shipped.path() + "/Failed/Alerte.wav";
+    QCOMPARE(played, QStringList({"./Sound/Succes/tada.wav", success, failure,
+                                  success, failure}));
+    setShippedSoundRoot(previousRoot);
+  }
+
+  void buildShipsShortSoundsOfEachKind() {
+    const QString previousRoot = setShippedSoundRoot(
+        qEnvironmentVariable("VORSK_BIN_DIR") + "/../share/vorsk/Sound/");
+    for (SoundKind kind : {SoundKind::Success, SoundKind::Failure}) {
+      const QDir folder(shippedSoundFolder(kind));
+      const QStringList names = folder.entryList({"*.wav"}, QDir::Files);
+      QVERIFY2(names.size() >= 2, qPrintable(folder.path()));
+      for (const QString &name : names) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray wav = file.readAll();
+        // A plain PCM file (format 1) with its data chunk right after "fmt ".
+        QVERIFY(wav.startsWith("RIFF") && wav.mid(8, 8) == "WAVEfmt ");
+        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 20), 1);
+        const quint32 byteRate =
+            qFromLittleEndian<quint32>(wav.constData() + 28);
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        const double seconds =
+            qFromLittleEndian<quint32>(wav.constData() + 40) / double(byteRate);
+        QVERIFY2(seconds > 0.2 && seconds < 2.0, qPrintable(name));
+      }
+    }
+    setShippedSoundRoot(previousRoot);
   }
 
   void missingSoundFoldersGiveOnlyNone() {
