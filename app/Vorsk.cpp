@@ -67,6 +67,8 @@ Vorsk::Vorsk(QWidget *parent)
   VoltSensor = settings->value("VoltSensor", QVariant());
   MaxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
   ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
+  if (!settings->contains("Monitoring"))
+    ChooseFirstSensor(*settings);
 
   AppPalette = QGuiApplication::palette();
   ChangeStyle(settings->value("Style", DEFAULT_STYLE).toString(),
@@ -114,7 +116,7 @@ Vorsk::Vorsk(QWidget *parent)
   ui.comboDuration->setCurrentIndex(Duration);
   on_comboDuration_activated(Duration);
 
-  if (unsigned(Monitoring) > 6)
+  if (unsigned(Monitoring) > SOURCE_LAST)
     Monitoring = 0;
   else if (Monitoring != 0)
     SensorTimer = startTimer(1000);

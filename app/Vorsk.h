@@ -4,6 +4,7 @@
 
 #include "platform/CpuSet.h"
 #include "sensors/SensorMonitor.h"
+#include "stress/ErrorWatch.h"
 #include "stress/RunJournal.h"
 
 #include <QPalette>
@@ -15,6 +16,8 @@
 #include <QWidget>
 
 #include <cstdint>
+
+class QSettings;
 
 class QAction;
 class QMenu;
@@ -61,6 +64,7 @@ protected:
 private:
   friend class VorskTest;
   friend class VorskSensorsTest;
+  friend class HwmonTest;
   friend class RunControlTest;
   friend class RealRunTest;
   friend class WindowEventsTest;
@@ -76,6 +80,10 @@ private:
   // monitoring log's last samples, and the reset.
   void SensorRunEnded();
   SensorChoice CurrentSensorChoice() const;
+  // The first start (no Monitoring key): the processor's lm-sensors
+  // temperature when the machine has one, stored, so that the temperature
+  // limit can protect a new user.
+  void ChooseFirstSensor(QSettings &settings);
 
   void CreateActions();
   void CreateTrayIcon();
@@ -87,6 +95,7 @@ private:
                      const QString &toolTip);
   void PlaySuccessSound();
   void PlayFailureSound();
+  void ReportHardwareErrors();
   void CleanUpTick();
   void ReportLateCalculationErrors();
   void CloseWorkerHandles();
@@ -129,6 +138,9 @@ private:
   int64_t TestTimeCarry;
   // The worker whose exit ended the run and was reported then, -1 if none.
   int ReportedWorker;
+  // The kernel's hardware error counters over the run, and whether one rose.
+  ErrorWatch HardwareErrors;
+  bool HardwareErrorsFound = false;
   QTime EndTime;
   CpuSet ProcessAffinityMask;
   int TestTimer;

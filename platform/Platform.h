@@ -49,6 +49,27 @@ private:
   std::vector<unsigned char> bytes_;
 };
 
+enum class SensorKind { Temperature, Voltage };
+
+// One temperature or voltage input of a hardware-monitoring chip.
+struct SensorInput {
+  // The chip's driver name ("k10temp"), or its full lm-sensors name
+  // ("nvme-pci-0100") when several chips share a driver name.
+  std::string chip;
+  // The input's label once the user's sensors configuration is applied.
+  std::string label;
+  SensorKind kind = SensorKind::Temperature;
+  // Degrees Celsius or volts; NaN when the input could not be read.
+  double value = 0;
+};
+
+// One of the kernel's hardware error counters.
+struct ErrorCounter {
+  std::string source; // "EDAC mc0", "EDAC mc0 csrow1", "MCE"
+  uint64_t corrected = 0;
+  uint64_t uncorrected = 0;
+};
+
 enum class SharedMemoryRefusal {
   None,
   Missing,        // no such object, or it cannot be opened
@@ -133,6 +154,25 @@ public:
   // on the disk (fdatasync): a machine that freezes right after keeps them.
   virtual bool appendToDisk(const std::string &path,
                             const std::string &bytes) = 0;
+
+  // Hardware-monitoring chips as lm-sensors shows them, the user's sensors
+  // configuration (labels, ignored inputs, computed voltages) applied. The
+  // chips are found at the first call and again at each rescan, never in
+  // between, so that a reading stays cheap.
+  virtual void rescanSensors() = 0;
+  // Every temperature and voltage input, chip by chip, with its value now.
+  virtual std::vector<SensorInput> sensorInputs() = 0;
+  // The value of one input now; false when there is no such input or it
+  // cannot be read.
+  virtual bool readSensorInput(const std::string &chip,
+                               const std::string &label, SensorKind kind,
+                               double *value) = 0;
+
+  // The kernel's hardware error counters that need no administrator rights:
+  // each EDAC memory controller and its rows, and the machine-check
+  // interrupts (corrected: threshold; uncorrected: exceptions and deferred
+  // errors). Empty when the kernel offers none.
+  virtual std::vector<ErrorCounter> hardwareErrorCounters() = 0;
 
   // Dynamic libraries, looked up beside the executable, then in the working
   // directory.

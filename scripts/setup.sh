@@ -10,6 +10,7 @@ packages=(
   qt5-style-plugins fonts-wine fonts-dejavu-core
   libopenblas-dev
   python3-aiosmtpd
+  libsensors-dev umockdev libumockdev-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "sensors/SensorListing.h"
 
+#include "sensors/LmSensors.h"
 #include "sensors/ThermalSensors.h"
 
 SensorList listSource(int source) {
@@ -12,6 +13,8 @@ SensorList listSource(int source) {
   case SOURCE_INTEL:
   case SOURCE_K8:
     return listProcessorSource(source);
+  case SOURCE_LMSENSORS:
+    return listLmSensors();
   default:
     return {};
   }

@@ -2,6 +2,6 @@
 
 #include "sensors/SensorReaders.h"
 
-// Every sensor that source 1 to 6 offers now, with its value, for choosing
+// Every sensor that source 1 to 7 offers now, with its value, for choosing
 // one; present is false when the source cannot be reached (and for 0).
 SensorList listSource(int source);

@@ -1,5 +1,6 @@
 #include "sensors/SensorMonitor.h"
 
+#include "sensors/LmSensors.h"
 #include "sensors/SensorReaders.h"
 #include "sensors/ThermalSensors.h"
 
@@ -37,6 +38,9 @@ int SensorMonitor::readSource(const SensorChoice &choice,
                                appendLog);
   case SOURCE_K8:
     return ReadK8Source(choice.TempSensor.toInt(), &Temperature, &Vcore);
+  case SOURCE_LMSENSORS:
+    return ReadLmSensorsSource(choice.TempSensor, choice.VoltSensor,
+                               &Temperature, &Vcore);
   default:
     return 0;
   }

@@ -17,7 +17,8 @@ void fillList(QComboBox *combo, const QVector<SensorEntry> &entries) {
 }
 
 bool chosenByName(int source) {
-  return source == SOURCE_SYSTOOL || source == SOURCE_EVEREST;
+  return source == SOURCE_SYSTOOL || source == SOURCE_EVEREST ||
+         source == SOURCE_LMSENSORS;
 }
 
 void selectName(QComboBox *combo, const QVariant &stored) {
@@ -60,7 +61,8 @@ void Options::on_comboMonitoring_currentIndexChanged(int index) {
   }
   fillList(ui.comboTCPU, list.temperatures);
   ui.comboTCPU->setEnabled(true);
-  if (index <= SOURCE_MBM5) {
+  // The processor's own sensors have no voltage.
+  if (index != SOURCE_INTEL && index != SOURCE_K8) {
     fillList(ui.comboVcore, list.voltages);
     ui.comboVcore->setEnabled(true);
   }

@@ -17,6 +17,8 @@ enum SensorSource {
   SOURCE_MBM5 = 4,
   SOURCE_INTEL = 5,
   SOURCE_K8 = 6,
+  SOURCE_LMSENSORS = 7,
+  SOURCE_LAST = SOURCE_LMSENSORS, // a stored code above is taken as 0
 };
 
 // Name of the shared memory a monitoring program publishes, empty for the

@@ -1,7 +1,10 @@
 #include "app/Vorsk.h"
 
+#include "sensors/LmSensors.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
+
+#include <QSettings>
 
 // The main window's side of sensor monitoring.
 
@@ -17,6 +20,16 @@ int Vorsk::GetSensorsValue() {
   return ReadSensors(CurrentSensorChoice(), testRunning(),
                      {ui.labelTemperature, ui.labelVcore,
                       [this](const QString &line) { AppendLog(line); }});
+}
+
+void Vorsk::ChooseFirstSensor(QSettings &settings) {
+  const QString sensor = processorTemperatureSensor();
+  if (sensor.isEmpty())
+    return;
+  Monitoring = SOURCE_LMSENSORS;
+  TempSensor = sensor;
+  settings.setValue("Monitoring", Monitoring);
+  settings.setValue("TempSensor", TempSensor);
 }
 
 bool Vorsk::SensorTick() {

@@ -2,6 +2,8 @@
 
 #include "app/TextRoom.h"
 #include "app/Vorsk.h"
+#include "platform/Platform.h"
+#include "sensors/SensorSources.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
@@ -18,7 +20,8 @@ const char *const SourceNames[] = {"Aucun",
                                    "Everest Ultimate",
                                    "Motherboard Monitor 5",
                                    "Intel Core Temp",
-                                   "K8 Thermal Sensor"};
+                                   "K8 Thermal Sensor",
+                                   "lm-sensors"};
 
 bool usesOwnColours(const QString &style) {
   return style != "Aucun" && style != "Vexa";
@@ -65,10 +68,13 @@ Options::Options(QWidget *parent)
   Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
   TempSensor = settings->value("TempSensor", QVariant());
   VoltSensor = settings->value("VoltSensor", QVariant());
+  // Chips may have come or gone since the start (a module loaded): they are
+  // found again once per opening, never while the sensor timer reads them.
+  platform().rescanSensors();
   // Each index change probes that source and lists its sensors.
   for (const char *name : SourceNames)
     ui.comboMonitoring->addItem(name);
-  if (unsigned(Monitoring) > 6)
+  if (unsigned(Monitoring) > SOURCE_LAST)
     Monitoring = 0;
   ui.comboMonitoring->setCurrentIndex(Monitoring);
 

@@ -93,6 +93,13 @@ void Vorsk::PlayFailureSound() {
     playSound(soundFile(SoundKind::Failure, FailedSound));
 }
 
+// Calculations may all have been right: the verdict is still a failure.
+void Vorsk::ReportHardwareErrors() {
+  AppendLog("Votre PC n'est pas stable !");
+  SetLogColour(COLOUR_UNSTABLE);
+  PlayFailureSound();
+}
+
 bool Vorsk::StartTest() {
   ui.textLog->setPalette(palette());
   if (!ui.textLog->toPlainText().isEmpty())
@@ -106,6 +113,8 @@ bool Vorsk::StartTest() {
   ui.pushOptions->setEnabled(false);
   ui.comboDuration->setEnabled(false);
   ui.pushTest->setEnabled(false);
+  HardwareErrors.Start();
+  HardwareErrorsFound = false;
   setStopFlagLowByte(&bStopTest, 0);
 
   SystemInfo &info = m_SystemInfo;
@@ -154,6 +163,8 @@ bool Vorsk::StopTest() {
   const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
                                     m_SystemInfo.LogicalCount);
   AppendLog(QString::asprintf("Utilisation CPU : %.1f %%", usage));
+  for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
+    AppendLog(line);
 
   ui.labelBar->setText("0.0%");
   ui.barCPU->setValue(80);
@@ -182,6 +193,10 @@ void Vorsk::on_pushTest_clicked() {
   const bool plausible = StopTest();
   AppendLog("Test stoppé par l'utilisateur.");
   trayIcon->setToolTip(TOOLTIP_IDLE);
+  if (HardwareErrorsFound) {
+    ReportHardwareErrors();
+    return;
+  }
   if (plausible && TestTime.hour() >= 1) {
     AppendLog("Votre PC est stable !");
     SetLogColour(COLOUR_STABLE);

@@ -136,6 +136,11 @@ void Vorsk::RunTick() {
   ui.barTest->setValue(seconds % (ui.barTest->maximum() + 1));
   Journal.tick(TestTime);
 
+  if (HardwareErrors.Rose()) {
+    EndRunOnFailure({"Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
+                    TOOLTIP_UNSTABLE);
+    return;
+  }
   if (TestTime > EndTime)
     ScheduledEnd();
 }
@@ -167,7 +172,9 @@ int Vorsk::WorkerSignal(int worker) {
 void Vorsk::ScheduledEnd() {
   const bool plausible = StopTest();
   AppendLog("Fin programmée du test.");
-  if (plausible) {
+  if (HardwareErrorsFound) {
+    ReportHardwareErrors();
+  } else if (plausible) {
     AppendLog("Votre PC est stable !");
     SetLogColour(COLOUR_STABLE);
     PlaySuccessSound();

@@ -2,6 +2,8 @@
 
 #include "stress/ThreadStress.h"
 
+#include <cmath>
+
 namespace {
 struct FakeLibrary {
   std::map<std::string, void *> symbols;
@@ -260,6 +262,34 @@ FakePlatform::openSharedMemory(const std::string &name,
   if (refusal)
     *refusal = why;
   return view;
+}
+
+void FakePlatform::rescanSensors() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ++sensorRescans;
+}
+
+std::vector<SensorInput> FakePlatform::sensorInputs() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return sensors;
+}
+
+bool FakePlatform::readSensorInput(const std::string &chip,
+                                   const std::string &label, SensorKind kind,
+                                   double *value) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (const SensorInput &input : sensors)
+    if (input.chip == chip && input.label == label && input.kind == kind &&
+        !std::isnan(input.value)) {
+      *value = input.value;
+      return true;
+    }
+  return false;
+}
+
+std::vector<ErrorCounter> FakePlatform::hardwareErrorCounters() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return errorCounters;
 }
 
 void FakePlatform::addLibrary(const std::string &fileName,

@@ -75,6 +75,13 @@ public:
   // An object under the name that the real layer would refuse to read.
   void publishRefused(const std::string &name, SharedMemoryRefusal why);
 
+  // The hardware-monitoring inputs the fake plays; a value of NaN fails
+  // the reading of that input.
+  std::vector<SensorInput> sensors;
+  int sensorRescans = 0;
+  // The hardware error counters the fake plays.
+  std::vector<ErrorCounter> errorCounters;
+
   // A library the fake "loads": exported symbol name -> address.
   void addLibrary(const std::string &fileName,
                   std::map<std::string, void *> symbols);
@@ -107,6 +114,11 @@ public:
   openSharedMemory(const std::string &name,
                    SharedMemoryRefusal *refusal = nullptr) override;
   bool appendToDisk(const std::string &path, const std::string &bytes) override;
+  void rescanSensors() override;
+  std::vector<SensorInput> sensorInputs() override;
+  bool readSensorInput(const std::string &chip, const std::string &label,
+                       SensorKind kind, double *value) override;
+  std::vector<ErrorCounter> hardwareErrorCounters() override;
   LibraryHandle loadLibrary(const std::string &fileName) override;
   void *getProcAddress(LibraryHandle library, const char *name) override;
   void freeLibrary(LibraryHandle library) override;

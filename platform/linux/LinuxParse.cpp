@@ -71,3 +71,29 @@ bool parseCpuList(const std::string &list, CpuSet *set) {
   *set = result;
   return true;
 }
+
+bool parseInterruptTotal(const std::string &interrupts, const std::string &name,
+                         uint64_t *total) {
+  std::istringstream lines(interrupts);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string field;
+    if (!(fields >> field) || field != name + ":")
+      continue;
+    // The per-processor counts come first, then the description.
+    uint64_t sum = 0, count = 0;
+    while (fields >> field && parseNumber(field, &count))
+      sum += count;
+    *total = sum;
+    return true;
+  }
+  return false;
+}
+
+bool parseCounter(const std::string &text, uint64_t *value) {
+  std::string digits = text;
+  if (!digits.empty() && digits.back() == '\n')
+    digits.pop_back();
+  return parseNumber(digits, value);
+}

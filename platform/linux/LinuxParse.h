@@ -15,3 +15,12 @@ bool parseTaskStatUserTicks(const std::string &stat, uint64_t *ticks);
 // A CPU list such as "0-3,6,8-9" as in /sys/devices/system/cpu/online.
 // Numbers beyond what any kernel supports are refused.
 bool parseCpuList(const std::string &list, CpuSet *set);
+
+// The sum over processors of the /proc/interrupts line named name ("MCE"
+// for "MCE:   0   2   Machine check exceptions"); false when there is no
+// such line.
+bool parseInterruptTotal(const std::string &interrupts, const std::string &name,
+                         uint64_t *total);
+
+// A sysfs counter: a decimal number and its line end.
+bool parseCounter(const std::string &text, uint64_t *value);

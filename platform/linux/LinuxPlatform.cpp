@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/HardwareErrors.h"
+#include "platform/linux/LibSensors.h"
 #include "platform/linux/LinuxParse.h"
 #include "platform/linux/LinuxWorker.h"
 
@@ -536,6 +538,21 @@ public:
         close(dirFd);
     }
     return ok;
+  }
+
+  void rescanSensors() override { libSensors().rescan(); }
+
+  std::vector<SensorInput> sensorInputs() override {
+    return libSensors().inputs();
+  }
+
+  bool readSensorInput(const std::string &chip, const std::string &label,
+                       SensorKind kind, double *value) override {
+    return libSensors().read(chip, label, kind, value);
+  }
+
+  std::vector<ErrorCounter> hardwareErrorCounters() override {
+    return readHardwareErrorCounters();
   }
 
   LibraryHandle loadLibrary(const std::string &fileName) override {

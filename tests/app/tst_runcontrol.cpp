@@ -23,9 +23,11 @@ void store(const QString &key, const QVariant &value) {
 QStringList lines(const QString &text) { return text.split('\n'); }
 
 // Frequency samples end at once, as a short sampling thread does; workers
-// still never run.
+// still never run. The machine's memory controller is watched and has made
+// errors before the run.
 class RunFake : public FakePlatform {
 public:
+  RunFake() { errorCounters = {{"EDAC mc0", 5, 1}}; }
   WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
     Thread *t = thread(h);
     if (t && t->proc != ThreadStress && !t->suspended &&
@@ -257,6 +259,66 @@ private slots:
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
     QVERIFY(ui(w).textLog->toPlainText().startsWith(
         "Fréquence : " + ui(w).labelFrequency->text() + "\n"));
+  }
+
+  void hardwareErrors_data() {
+    QTest::addColumn<bool>("watched");
+    QTest::addColumn<bool>("atTick");
+    QTest::addColumn<int>("corrected");
+    QTest::addColumn<int>("uncorrected");
+    QTest::addColumn<QStringList>("end");
+    QTest::addColumn<QString>("colour");
+    const QString usage = "Utilisation CPU : 100.0 %";
+    const QString stopped = "Test stoppé par l'utilisateur.";
+    QTest::newRow("corrected error seen at a tick ends the run")
+        << true << true << 2 << 0
+        << QStringList{usage,
+                       "Erreurs matérielles pendant le test (EDAC mc0) : 2 "
+                       "corrigée(s), 0 non corrigée(s).",
+                       "Votre PC n'est pas stable !"}
+        << "#F43";
+    QTest::newRow("uncorrected error after the last tick, user stop")
+        << true << false << 0 << 1
+        << QStringList{usage,
+                       "Erreurs matérielles pendant le test (EDAC mc0) : 0 "
+                       "corrigée(s), 1 non corrigée(s).",
+                       stopped, "Votre PC n'est pas stable !"}
+        << "#F43";
+    QTest::newRow("errors counted before the run are not this run's")
+        << true << false << 0 << 0
+        << QStringList{usage, stopped, "Votre PC est stable !"} << "#6D2";
+    QTest::newRow("no counter: said, the verdict unchanged")
+        << false << false << 0 << 0
+        << QStringList{usage,
+                       "Erreurs matérielles non surveillées : aucun compteur "
+                       "d'erreurs (EDAC, machine-check) disponible.",
+                       stopped, "Votre PC est stable !"}
+        << "#6D2";
+  }
+  void hardwareErrors() {
+    QFETCH(bool, watched);
+    QFETCH(bool, atTick);
+    QFETCH(int, corrected);
+    QFETCH(int, uncorrected);
+    QFETCH(QStringList, end);
+    QFETCH(QString, colour);
+    RunFakeScope scope;
+    if (!watched)
+      scope.fake.errorCounters.clear();
+    Vorsk w;
+    start(w);
+    runTo(scope.fake, w, QTime(1, 0));
+    if (watched)
+      scope.fake.errorCounters = {
+          {"EDAC mc0", uint64_t(5 + corrected), uint64_t(1 + uncorrected)}};
+    if (atTick)
+      tick(scope.fake, w, 1000);
+    else
+      ui(w).pushTest->click();
+    QCOMPARE(stopFlagLowByte(&bStopTest), 1);
+    const QStringList all = log(w);
+    QCOMPARE(all.mid(all.indexOf(end.first())), end);
+    QCOMPARE(logColour(w), QColor(colour));
   }
 
   void userStop_data() {

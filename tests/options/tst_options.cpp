@@ -207,8 +207,8 @@ private slots:
     FakePlatformScope scope;
     Vorsk w;
     Options o(&w);
-    QCOMPARE(ui(o).comboMonitoring->count(), 7);
-    QCOMPARE(ui(o).comboMonitoring->itemText(6), QString("K8 Thermal Sensor"));
+    QCOMPARE(ui(o).comboMonitoring->count(), 8);
+    QCOMPARE(ui(o).comboMonitoring->itemText(7), QString("lm-sensors"));
     QCOMPARE(ui(o).labelMonitoring->text(), QString("-"));
     QVERIFY(!ui(o).checkMaxTemp->isEnabled());
     QVERIFY(!ui(o).spinMaxTemp->isEnabled());

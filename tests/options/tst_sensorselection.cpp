@@ -215,6 +215,30 @@ private slots:
     QCOMPARE(ui(reopened).comboVcore->currentText(), QString("Vio"));
   }
 
+  // Chips are found again at each opening; the choice is stored as text.
+  void lmSensorsNamesMatchIgnoringCase() {
+    FakePlatformScope scope;
+    scope.fake.sensors = {{"k10temp", "Tctl", SensorKind::Temperature, 61.5},
+                          {"k10temp", "Tccd1", SensorKind::Temperature, 55.0},
+                          {"nct6775", "+12V", SensorKind::Voltage, 12.0},
+                          {"nct6775", "Vcore", SensorKind::Voltage, 1.232}};
+    store(SOURCE_LMSENSORS, "K10TEMP tccd1", "nct6775 vcore");
+    Vorsk w;
+    Options o(&w);
+    QCOMPARE(scope.fake.sensorRescans, 1);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
+    QCOMPARE(texts(ui(o).comboTCPU),
+             QStringList({"k10temp Tctl", "k10temp Tccd1"}));
+    QCOMPARE(texts(ui(o).comboVcore),
+             QStringList({"nct6775 +12V", "nct6775 Vcore"}));
+    QVERIFY(ui(o).comboVcore->isEnabled());
+    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("55.0 °C"));
+    QCOMPARE(ui(o).labelVcore->text(), QString("1.23 V"));
+    o.done(1);
+    QCOMPARE(stored("TempSensor").toString(), QString("k10temp Tccd1"));
+    QCOMPARE(stored("VoltSensor").toString(), QString("nct6775 Vcore"));
+  }
+
   void emptyListsStoreMinusOne() {
     FakePlatformScope scope;
     scope.fake.publish("SFSharedMemory_ALM", speedFan({}, {}));

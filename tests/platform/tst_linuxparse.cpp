@@ -86,6 +86,32 @@ private slots:
     if (!ok)
       QCOMPARE(parsed, CpuSet::single(555));
   }
+
+  void interruptTotal_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("total");
+    QTest::newRow("summed over processors, the description left out")
+        << "THR" << true << quint64(7);
+    QTest::newRow("a name that only starts another line's")
+        << "MC" << false << quint64(0);
+    QTest::newRow("a name inside a description")
+        << "APIC" << false << quint64(0);
+  }
+  void interruptTotal() {
+    QFETCH(QString, name);
+    QFETCH(bool, ok);
+    QFETCH(quint64, total);
+    const std::string interrupts =
+        "           CPU0       CPU1       \n"
+        "  0:         37          0  IO-APIC   2-edge      timer\n"
+        "THR:          3          4   Threshold APIC interrupts\n"
+        "MCE:          0          0   Machine check exceptions\n"
+        "MCP:         91         91   Machine check polls\n";
+    uint64_t parsed = 555;
+    QCOMPARE(parseInterruptTotal(interrupts, name.toStdString(), &parsed), ok);
+    QCOMPARE(parsed, ok ? uint64_t(total) : uint64_t(555));
+  }
 };
 
 QTEST_GUILESS_MAIN(LinuxParseTest)

@@ -2,6 +2,7 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/RecordedProcessor.h"
+#include "sensors/LmSensors.h"
 #include "sensors/SensorListing.h"
 #include "sensors/SensorMonitor.h"
 #include "sensors/ThermalSensors.h"
@@ -9,6 +10,8 @@
 
 #include <QLabel>
 #include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -85,6 +88,7 @@ private slots:
   void intelThreadThatTimesOut();
   void k8Reading();
   void listsProcessorSensors();
+  void lmSensorsReadingRules();
 };
 
 void TestSensorMonitor::cleanup() {
@@ -473,3 +477,29 @@ void TestSensorMonitor::listsProcessorSensors() {
 
 QTEST_MAIN(TestSensorMonitor)
 #include "tst_sensormonitor.moc"
+
+// A rail chosen as Vcore and an input that fails keep their slot; a machine
+// whose chips are gone is unreachable.
+void TestSensorMonitor::lmSensorsReadingRules() {
+  FakePlatformScope scope;
+  scope.fake.sensors = {
+      {"k10temp", "Tctl", SensorKind::Temperature, 61.5},
+      {"nct6775", "Vcore", SensorKind::Voltage, 1.232},
+      {"nct6775", "+12V", SensorKind::Voltage, 12.0},
+      {"nct6775", "CPUTIN", SensorKind::Temperature, std::nan("")}};
+  Window w;
+  w.choice = {SOURCE_LMSENSORS, "k10temp Tctl", "nct6775 Vcore", false};
+  QCOMPARE(w.tick(true), 1);
+  QCOMPARE(w.temperature.text(), QString("61.5 °C"));
+  QCOMPARE(w.vcore.text(), QString("1.23 V"));
+
+  w.choice = {SOURCE_LMSENSORS, "nct6775 CPUTIN", "nct6775 +12V", false};
+  QCOMPARE(w.tick(true), 1);
+  QCOMPARE(w.monitor.Temperature, 61.5);
+  QCOMPARE(w.monitor.Vcore, 1.232);
+  QCOMPARE(w.monitor.VcoreMax, 1.232);
+
+  scope.fake.sensors.clear();
+  QCOMPARE(w.tick(true), 0);
+  QCOMPARE(w.monitor.SampleCount, 2);
+}

@@ -6,6 +6,7 @@
 #include "sysinfo/SystemInfo.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,7 +31,11 @@ class RealRunTest : public QObject {
 private slots:
   void initTestCase() { previous = setPlatform(&linuxPlatform()); }
   void cleanupTestCase() { setPlatform(previous); }
-  void init() { QFile::remove("Vorsk.ini"); }
+  void init() {
+    QFile::remove("Vorsk.ini");
+    // This machine's own sensors, if any, are no part of these runs.
+    QSettings("Vorsk.ini", QSettings::IniFormat).setValue("Monitoring", 0);
+  }
   void cleanup() {
     setStopFlagLowByte(&bStopTest, 1);
     for (const QString &f : QDir().entryList(

@@ -1,0 +1,249 @@
+// glib before Qt: Qt defines "signals" as a keyword that glib uses as a name.
+#include <umockdev.h>
+
+#include "app/Vorsk.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/linux/LibSensors.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "sensors/SensorListing.h"
+#include "stress/EngineContract.h"
+#include "stress/ErrorWatch.h"
+#include "stress/ThreadStress.h"
+
+#include <QSettings>
+#include <QtTest>
+
+// Recorded machines played by umockdev to the real lm-sensors library, seen
+// through the listing of the options, the first start and the sensor tick of
+// the main window. Runs under umockdev-run.
+
+namespace {
+
+// The fake's threads and clock; the real library for the sensors.
+class RecordedHwmon : public FakePlatform {
+public:
+  void rescanSensors() override { linuxPlatform().rescanSensors(); }
+  std::vector<SensorInput> sensorInputs() override {
+    return linuxPlatform().sensorInputs();
+  }
+  bool readSensorInput(const std::string &chip, const std::string &label,
+                       SensorKind kind, double *value) override {
+    return linuxPlatform().readSensorInput(chip, label, kind, value);
+  }
+};
+
+struct RecordedScope {
+  RecordedHwmon recorded;
+  Platform *previous = setPlatform(&recorded);
+  ~RecordedScope() { setPlatform(previous); }
+};
+
+// The EDAC counters as the Linux layer reads them; the machine-check lines
+// are this host's own.
+QStringList edacCounters() {
+  QStringList counters;
+  for (const ErrorCounter &c : linuxPlatform().hardwareErrorCounters())
+    if (c.source.rfind("EDAC", 0) == 0)
+      counters << QString::asprintf("%s %llu %llu", c.source.c_str(),
+                                    (unsigned long long)c.corrected,
+                                    (unsigned long long)c.uncorrected);
+  return counters;
+}
+
+QStringList listed(const QVector<SensorEntry> &entries) {
+  QStringList texts;
+  for (const SensorEntry &e : entries)
+    texts << e.name + " = " + e.valueText;
+  return texts;
+}
+
+} // namespace
+
+class HwmonTest : public QObject {
+  Q_OBJECT
+
+  UMockdevTestbed *testbed = nullptr;
+
+private slots:
+  void initTestCase() { QVERIFY(umockdev_in_mock_environment()); }
+
+  void init() { testbed = umockdev_testbed_new(); }
+
+  void cleanup() {
+    g_object_unref(testbed);
+    setStopFlagLowByte(&bStopTest, 1);
+    QFile::remove("Vorsk.ini");
+    QFile::remove("empty.conf");
+  }
+
+  void recordedMachines_data() {
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QStringList>("temperatures");
+    QTest::addColumn<QStringList>("voltages");
+    QTest::addColumn<QString>("firstSensor");
+    QTest::addColumn<QString>("watched");
+    QTest::addColumn<QString>("vcore");
+    QTest::addColumn<QString>("hotInput"); // device, attribute
+    QTest::addColumn<QStringList>("summary");
+
+    QTest::newRow("AMD Zen 4: Tctl and two CCDs")
+        << "k10temp-zen4"
+        << ""
+        << QStringList{"k10temp Tctl = 66.0 °C", "k10temp Tccd1 = 58.0 °C",
+                       "k10temp Tccd2 = 61.0 °C"}
+        << QStringList{} << "k10temp Tctl"
+        << "k10temp Tctl"
+        << ""
+        << "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon2 temp1_input"
+        << QStringList{"T° CPU : 78.0 °C (66.0 à 90.0)"};
+    QTest::newRow("AMD Zen 2 through zenpower: Tdie listed before Tctl")
+        << "zenpower"
+        << ""
+        << QStringList{"zenpower Tdie = 62.0 °C", "zenpower Tctl = 72.0 °C",
+                       "zenpower Tccd1 = 60.0 °C"}
+        << QStringList{} << "zenpower Tctl"
+        << "zenpower Tctl"
+        << ""
+        << "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon1 temp2_input"
+        << QStringList{"T° CPU : 81.0 °C (72.0 à 90.0)"};
+    QTest::newRow("Intel: package and four cores")
+        << "coretemp"
+        << ""
+        << QStringList{"coretemp Package id 0 = 52.0 °C",
+                       "coretemp Core 0 = 49.0 °C", "coretemp Core 1 = 51.0 °C",
+                       "coretemp Core 2 = 47.0 °C", "coretemp Core 3 = 50.0 °C"}
+        << QStringList{} << "coretemp Package id 0"
+        << "coretemp Package id 0"
+        << ""
+        << "/sys/devices/platform/coretemp.0/hwmon/hwmon4 temp1_input"
+        << QStringList{"T° CPU : 71.0 °C (52.0 à 90.0)"};
+    QTest::newRow("Super-I/O, Vcore labelled and scaled by sensors3.conf")
+        << "nct6775"
+        << "nct6775.conf"
+        << QStringList{"nct6775 SYSTIN = 34.0 °C", "nct6775 CPUTIN = 42.0 °C"}
+        << QStringList{"nct6775 Vcore = 1.23 V", "nct6775 +5V = 5.08 V",
+                       "nct6775 AVCC = 3.34 V", "nct6775 +3.3V = 3.33 V",
+                       "nct6775 +12V = 12.00 V"}
+        << "nct6775 CPUTIN"
+        << "nct6775 CPUTIN"
+        << "nct6775 Vcore"
+        << "/sys/devices/platform/nct6775.656/hwmon/hwmon3 temp2_input"
+        << QStringList{"Vcore : 1.23 V (1.23 à 1.23)",
+                       "T° CPU : 66.0 °C (42.0 à 90.0)"};
+    QTest::newRow("ACPI zone only: no processor sensor to start with")
+        << "acpitz"
+        << "" << QStringList{"acpitz temp1 = 27.8 °C"} << QStringList{} << ""
+        << "acpitz temp1"
+        << ""
+        << "/sys/devices/virtual/thermal/thermal_zone0/hwmon0 temp1_input"
+        << QStringList{"T° CPU : 58.9 °C (27.8 à 90.0)"};
+    QTest::newRow("virtual machine without hwmon")
+        << "no-hwmon"
+        << "" << QStringList{} << QStringList{} << ""
+        << ""
+        << ""
+        << "" << QStringList{};
+  }
+
+  void recordedMachines() {
+    QFETCH(QString, machine);
+    QFETCH(QString, config);
+    QFETCH(QStringList, temperatures);
+    QFETCH(QStringList, voltages);
+    QFETCH(QString, firstSensor);
+    QFETCH(QString, watched);
+    QFETCH(QString, vcore);
+    QFETCH(QString, hotInput);
+    QFETCH(QStringList, summary);
+
+    GError *error = nullptr;
+    QVERIFY(umockdev_testbed_add_from_file(
+        testbed, QByteArray(MACHINES_DIR "/" + machine.toUtf8() + ".umockdev"),
+        &error));
+    // The system's configuration would rename what these files record.
+    QFile("empty.conf").open(QIODevice::WriteOnly);
+    libSensors().setConfigFile(config.isEmpty()
+                                   ? "empty.conf"
+                                   : MACHINES_DIR "/" + config.toStdString());
+
+    RecordedScope scope;
+
+    // The options' listing, after the rescan of their opening.
+    platform().rescanSensors();
+    const SensorList list = listSource(SOURCE_LMSENSORS);
+    QCOMPARE(list.present, !temperatures.isEmpty());
+    QCOMPARE(listed(list.temperatures), temperatures);
+    QCOMPARE(listed(list.voltages), voltages);
+
+    // The first start chooses the processor's sensor, and only then.
+    {
+      Vorsk w;
+      QCOMPARE(w.Monitoring, firstSensor.isEmpty() ? 0 : int(SOURCE_LMSENSORS));
+      QCOMPARE(w.TempSensor.toString(), firstSensor);
+      QCOMPARE(w.SensorTimer != 0, !firstSensor.isEmpty());
+      QSettings stored("Vorsk.ini", QSettings::IniFormat);
+      QCOMPARE(stored.contains("Monitoring"), !firstSensor.isEmpty());
+      QCOMPARE(stored.value("TempSensor").toString(), firstSensor);
+      // A choice made, even of no source, is never changed.
+      stored.setValue("Monitoring", 0);
+      stored.sync();
+      Vorsk again;
+      QCOMPARE(again.Monitoring, 0);
+    }
+
+    // A run watched through the sensor tick, ended by the limit.
+    Vorsk w;
+    w.Monitoring = SOURCE_LMSENSORS;
+    w.TempSensor = watched;
+    w.VoltSensor = vcore;
+    w.MaxTemp = 90;
+    setStopFlagLowByte(&bStopTest, 0);
+    if (watched.isEmpty()) {
+      const QString shown = w.ui.labelTemperature->text();
+      QCOMPARE(w.GetSensorsValue(), 0);
+      QCOMPARE(w.ui.labelTemperature->text(), shown);
+    } else {
+      QVERIFY(!w.SensorTick());
+      const QStringList hot = hotInput.split(' ');
+      umockdev_testbed_set_attribute(testbed, hot[0].toUtf8(), hot[1].toUtf8(),
+                                     "90000\n");
+      QVERIFY(w.SensorTick());
+      QCOMPARE(w.ui.labelTemperature->text(), QString("90.0 °C"));
+    }
+    setStopFlagLowByte(&bStopTest, 1);
+    w.ui.textLog->clear();
+    w.SensorRunEnded();
+    QCOMPARE(w.ui.textLog->toPlainText(), summary.join('\n'));
+  }
+
+  // A memory controller whose rows count two corrected errors during a run.
+  void edacCountersRiseDuringARun() {
+    GError *error = nullptr;
+    QVERIFY(umockdev_testbed_add_from_file(
+        testbed, MACHINES_DIR "/edac.umockdev", &error));
+    Platform *previous = setPlatform(&linuxPlatform());
+    ErrorWatch watch;
+    watch.Start();
+    QCOMPARE(edacCounters(), (QStringList{"EDAC mc0 4 0", "EDAC mc0 csrow0 4 0",
+                                          "EDAC mc0 csrow1 0 0"}));
+    QVERIFY(!watch.Rose());
+
+    const char mc0[] = "/sys/devices/system/edac/mc/mc0";
+    umockdev_testbed_set_attribute(testbed, mc0, "ce_count", "6\n");
+    umockdev_testbed_set_attribute(
+        testbed, "/sys/devices/system/edac/mc/mc0/csrow1", "ce_count", "2\n");
+    QVERIFY(watch.Rose());
+    bool rose = false;
+    QCOMPARE(watch.EndLines(&rose),
+             (QStringList{"Erreurs matérielles pendant le test (EDAC mc0) : 2 "
+                          "corrigée(s), 0 non corrigée(s).",
+                          "Erreurs matérielles pendant le test (EDAC mc0 "
+                          "csrow1) : 2 corrigée(s), 0 non corrigée(s)."}));
+    QVERIFY(rose);
+    setPlatform(previous);
+  }
+};
+
+QTEST_MAIN(HwmonTest)
+#include "tst_hwmon.moc"
