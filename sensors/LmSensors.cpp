@@ -66,7 +66,11 @@ SensorList listLmSensors() {
                                         : list.voltages;
     entries.append({sensorName(input), valueText(input), entries.size()});
   }
-  list.present = !list.temperatures.isEmpty() || !list.voltages.isEmpty();
+  if (list.temperatures.isEmpty() && list.voltages.isEmpty())
+    return absentSource(QString::fromUtf8(
+        "Aucun capteur hwmon sur cette machine (cas de la plupart des "
+        "machines virtuelles)."));
+  list.present = true;
   return list;
 }
 

@@ -193,20 +193,26 @@ SensorList listLayout(int source, ByteSpan bytes) {
   return list;
 }
 
+SensorList absentSource(const QString &why) {
+  SensorList list;
+  list.whyAbsent = why;
+  return list;
+}
+
 SensorList listSharedMemorySource(int source) {
   SharedMemoryRefusal refusal = SharedMemoryRefusal::None;
   auto view = platform().openSharedMemory(sharedMemoryName(source), &refusal);
   if (view)
     return listLayout(source, {view->data(), view->size()});
-  SensorList absent;
   const QString name = sharedMemoryName(source);
   if (refusal == SharedMemoryRefusal::ForeignOwner)
-    absent.whyAbsent = QString::fromUtf8("« %1 » appartient à un autre "
-                                         "utilisateur : il est ignoré.")
-                           .arg(name);
-  else if (refusal == SharedMemoryRefusal::NotRegularFile)
-    absent.whyAbsent = QString::fromUtf8("« %1 » n'est pas une mémoire "
-                                         "partagée ordinaire : il est ignoré.")
-                           .arg(name);
-  return absent;
+    return absentSource(QString::fromUtf8("« %1 » appartient à un autre "
+                                          "utilisateur : il est ignoré.")
+                            .arg(name));
+  if (refusal == SharedMemoryRefusal::NotRegularFile)
+    return absentSource(QString::fromUtf8("« %1 » n'est pas une mémoire "
+                                          "partagée ordinaire : il est ignoré.")
+                            .arg(name));
+  return absentSource(QString::fromUtf8(
+      "Le programme qui publie ces valeurs n'est pas lancé."));
 }

@@ -32,9 +32,11 @@ struct SensorList {
   bool present = false;
   QVector<SensorEntry> temperatures;
   QVector<SensorEntry> voltages;
-  QString whyAbsent; // for the user, when the source exists but is refused
+  QString whyAbsent; // for the user, when the source cannot be read
 };
 SensorList listLayout(int source, ByteSpan bytes);
 // present is false when the source cannot be reached; whyAbsent then says
-// why an object that exists is not read.
+// why: no such object, or one that exists and is not read.
 SensorList listSharedMemorySource(int source);
+// A source that cannot be read, and why.
+SensorList absentSource(const QString &why);

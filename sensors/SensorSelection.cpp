@@ -46,7 +46,7 @@ void Options::on_comboMonitoring_currentIndexChanged(int index) {
   ui.comboVcore->setEnabled(false);
   ui.labelTCPU->setText("-");
   ui.labelVcore->setText("-");
-  ui.labelMonitoring->setToolTip(QString());
+  ui.labelAbsence->clear();
   setLimitControlsEnabled(true);
   if (index == SOURCE_NONE) {
     ui.labelMonitoring->setText("-");
@@ -56,7 +56,7 @@ void Options::on_comboMonitoring_currentIndexChanged(int index) {
   const SensorList list = listSource(index);
   if (!list.present) {
     ui.labelMonitoring->setText("Absent");
-    ui.labelMonitoring->setToolTip(list.whyAbsent);
+    ui.labelAbsence->setText(list.whyAbsent);
     return;
   }
   fillList(ui.comboTCPU, list.temperatures);

@@ -8,6 +8,10 @@
 
 namespace {
 
+const char NoRegisterAccess[] =
+    "Registres du processeur inaccessibles : droits d'administrateur et "
+    "module msr nécessaires.";
+
 using ReadingOwner = std::shared_ptr<IntelCoreReading>;
 
 QString coreName(int processor) {
@@ -68,18 +72,31 @@ SensorList listK8Cores() {
 
 } // namespace
 
-bool IntelSensorAvailable() {
+QString IntelSensorAbsence() {
   Cpuid(6, 0);
   // TestZwSystemDebugControl overwrites the slots: read them first.
   uint32_t eax = i_eax, ebx = i_ebx;
-  return (eax & 1) && (ebx & 0xF) && TestZwSystemDebugControl() == 1;
+  if (!(eax & 1) || !(ebx & 0xF))
+    return QString::fromUtf8(
+        "Ce processeur n'a pas de capteur thermique numérique.");
+  if (TestZwSystemDebugControl() != 1)
+    return QString::fromUtf8(NoRegisterAccess);
+  return {};
 }
 
-bool K8SensorAvailable() {
+QString K8SensorAbsence() {
   Cpuid(0x80000007, 0);
   uint32_t edx = i_edx;
-  return (edx & 8) && TestZwSystemDebugControl() == 1;
+  if (!(edx & 8))
+    return QString::fromUtf8("Ce processeur n'a pas de capteur thermique K8.");
+  if (TestZwSystemDebugControl() != 1)
+    return QString::fromUtf8(NoRegisterAccess);
+  return {};
 }
+
+bool IntelSensorAvailable() { return IntelSensorAbsence().isEmpty(); }
+
+bool K8SensorAvailable() { return K8SensorAbsence().isEmpty(); }
 
 int IntelCoreTemperature(uint64_t thermalStatus, int tjMax) {
   return tjMax - int((thermalStatus >> 16) & 0x7F);
@@ -150,9 +167,9 @@ int ReadK8Source(int processor, double *temperature, double *vcore) {
 }
 
 SensorList listProcessorSource(int source) {
-  if (source == SOURCE_INTEL && IntelSensorAvailable())
-    return listIntelCores();
-  if (source == SOURCE_K8 && K8SensorAvailable())
-    return listK8Cores();
-  return {};
+  const QString absence =
+      source == SOURCE_INTEL ? IntelSensorAbsence() : K8SensorAbsence();
+  if (!absence.isEmpty())
+    return absentSource(absence);
+  return source == SOURCE_INTEL ? listIntelCores() : listK8Cores();
 }

@@ -15,7 +15,9 @@ constexpr uint32_t MSR_THERM_STATUS = 0x19C;
 constexpr uint32_t INTEL_READING_WAIT_MS = 600;
 
 // Availability of sources 5 and 6: the processor has the sensor and the
-// register access works.
+// register access works. The absence is why not, empty when available.
+QString IntelSensorAbsence();
+QString K8SensorAbsence();
 bool IntelSensorAvailable();
 bool K8SensorAvailable();
 

@@ -79,7 +79,7 @@ private slots:
     QTest::addColumn<int>("expectedDuration");
     QTest::addColumn<int>("expectedMonitoring");
     QTest::newRow("all in range") << 0 << 9 << 0 << 0 << 9 << 0;
-    QTest::newRow("above the choices") << 3 << 10 << 7 << 1 << 0 << 0;
+    QTest::newRow("above the choices") << 3 << 10 << 8 << 1 << 0 << 0;
     QTest::newRow("negative") << -1 << -1 << -1 << 1 << 0 << 0;
   }
   void storedIndexesOutOfRange() {

@@ -167,10 +167,12 @@ private slots:
     Vorsk w;
     Options o(&w);
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
-    QVERIFY(ui(o).labelMonitoring->toolTip().contains("autre utilisateur"));
+    QVERIFY(ui(o).labelAbsence->text().contains("autre utilisateur"));
     ui(o).comboMonitoring->setCurrentIndex(2);
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
-    QCOMPARE(ui(o).labelMonitoring->toolTip(), QString());
+    QCOMPARE(ui(o).labelAbsence->text(),
+             QString::fromUtf8("Le programme qui publie ces valeurs n'est "
+                               "pas lancé."));
   }
 
   void speedFanStoredIndexBeyondTheList() {
@@ -237,6 +239,51 @@ private slots:
     o.done(1);
     QCOMPARE(stored("TempSensor").toString(), QString("k10temp Tccd1"));
     QCOMPARE(stored("VoltSensor").toString(), QString("nct6775 Vcore"));
+  }
+
+  void absentSourcesSayWhy_data() {
+    QTest::addColumn<int>("source");
+    QTest::addColumn<uint32_t>("sensorBits"); // leaf 6 EAX, or 0x80000007 EDX
+    QTest::addColumn<bool>("registers");
+    QTest::addColumn<QString>("why");
+    const QString noRegisters =
+        "Registres du processeur inaccessibles : droits d'administrateur et "
+        "module msr nécessaires.";
+    QTest::newRow("monitoring program not running")
+        << 1 << 0u << true
+        << "Le programme qui publie ces valeurs n'est pas lancé.";
+    QTest::newRow("Intel processor without the sensor")
+        << 5 << 0u << true
+        << "Ce processeur n'a pas de capteur thermique numérique.";
+    QTest::newRow("Intel sensor, no register access")
+        << 5 << 1u << false << noRegisters;
+    QTest::newRow("processor without the K8 sensor")
+        << 6 << 0u << true << "Ce processeur n'a pas de capteur thermique K8.";
+    QTest::newRow("K8 sensor, no register access")
+        << 6 << 8u << false << noRegisters;
+    QTest::newRow("no hwmon chip")
+        << 7 << 0u << true
+        << "Aucun capteur hwmon sur cette machine (cas de la plupart des "
+           "machines virtuelles).";
+  }
+  void absentSourcesSayWhy() {
+    QFETCH(int, source);
+    QFETCH(uint32_t, sensorBits);
+    QFETCH(bool, registers);
+    QFETCH(QString, why);
+    FakePlatformScope scope;
+    Vorsk w;
+    RecordedProcessorScope recorded(scope.fake);
+    recorded.cpu.setLeaf(6, 0, {sensorBits, 1, 0, 0});
+    recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, sensorBits});
+    if (registers)
+      recorded.cpu.setMsr(0, 0);
+    Options o(&w);
+    ui(o).comboMonitoring->setCurrentIndex(source);
+    QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
+    QCOMPARE(ui(o).labelAbsence->text(), why);
+    ui(o).comboMonitoring->setCurrentIndex(0);
+    QCOMPARE(ui(o).labelAbsence->text(), QString());
   }
 
   void emptyListsStoreMinusOne() {
