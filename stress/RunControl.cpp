@@ -163,22 +163,22 @@ bool Vorsk::StopTest() {
   const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
                                     m_SystemInfo.LogicalCount);
   AppendLog(QString::asprintf("Utilisation CPU : %.1f %%", usage));
-  for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
-    AppendLog(line);
 
   ui.labelBar->setText("0.0%");
   ui.barCPU->setValue(80);
   ui.pushTest->setEnabled(false);
 
+  bool plausible = true;
   if (usage < 90.0) {
     AppendLog("Celle-ci doit être supérieur à 90% !");
-    return false;
-  }
-  if (usage > 100.0) {
+    plausible = false;
+  } else if (usage > 100.0) {
     AppendLog("Pourcentage d'utilisation CPU incorrect !");
-    return false;
+    plausible = false;
   }
-  return true;
+  for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
+    AppendLog(line);
+  return plausible;
 }
 
 void Vorsk::on_pushTest_clicked() {
