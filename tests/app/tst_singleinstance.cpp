@@ -21,6 +21,13 @@ private slots:
     SingleInstance first(folder.path(), one);
     QVERIFY(first.claim());
     QSignalSpy shown(&first, &SingleInstance::showRequested);
+    // A run lasts hours: an old lock of a live process still holds.
+    QFile lock(
+        folder.filePath(QDir(folder.path()).entryList({"*.lock"}).value(0)));
+    QVERIFY(lock.open(QIODevice::ReadWrite));
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                             QFileDevice::FileModificationTime));
+    lock.close();
     SingleInstance later(folder.path(), one);
     QVERIFY(!later.claim());
     QVERIFY(later.showRunning());
