@@ -182,6 +182,10 @@ public:
 
   // Switches the computer off; waits for the command to return.
   virtual void runShutdownCommand() = 0;
+
+  // The clock the kernel last saw on processor cpu (cpufreq), in kHz; false
+  // where it publishes none.
+  virtual bool processorClockKHz(int cpu, uint64_t *kHz) = 0;
 };
 
 // The run's stop flag, in memory shared with every worker process. It lives

@@ -130,6 +130,8 @@ bool Vorsk::StartTest() {
   info.hThread.assign(info.LogicalCount, 0);
   info.ThreadClock.assign(info.LogicalCount, 0);
   info.ThreadTime.assign(info.LogicalCount, 0);
+  info.ClockSumKHz.assign(info.Processor.size(), 0);
+  info.ClockSamples.assign(info.Processor.size(), 0);
   // One worker per processor the process may run on; a worker that could
   // not be started leaves its processor to the next (the last ones then get
   // none, and fail).
@@ -149,11 +151,17 @@ bool Vorsk::StartTest() {
 
 bool Vorsk::StopTest() {
   setStopFlagLowByte(&bStopTest, 1);
-  // Shown whatever the final sample gave: the last frequency known.
+  // Shown whatever the final sample gave: the last frequency known. Where
+  // the kernel published the worker processors' clocks during the run, they
+  // are the clock under load, turbo and throttling included.
   EndFrequency(800);
+  double mhz = 0;
+  const QString clocks = sysinfo::processorClocksLine(&mhz);
+  if (!clocks.isEmpty())
+    m_SystemInfo.Frequency = mhz;
   const QString frequency = sysinfo::frequencyText(m_SystemInfo.Frequency);
   ui.labelFrequency->setText(frequency);
-  AppendLog("Fréquence : " + frequency);
+  AppendLog(clocks.isEmpty() ? "Fréquence : " + frequency : clocks);
   SensorRunEnded();
   AppendLog(TestTime.toString("'Durée du test' : hh:mm:ss"));
 

@@ -96,6 +96,7 @@ void Vorsk::RunTick() {
   }
 
   const int count = int(m_SystemInfo.hThread.size());
+  sysinfo::SampleProcessorClocks(count);
   double usage = 0.0;
   for (int i = 0; i < count; ++i) {
     const ThreadHandle thread = m_SystemInfo.hThread[i];

@@ -4,6 +4,7 @@
 #include "sysinfo/CpuPrimitives.h"
 #include "sysinfo/SystemInfo.h"
 
+#include <algorithm>
 #include <cmath>
 
 std::atomic<int64_t> Fwin{0}, Tcpu_avant{0}, Tcpu_apres{0}, Tcpu{0},
@@ -204,5 +205,41 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log) {
 }
 
 QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
+
+void SampleProcessorClocks(int workers) {
+  SystemInfo &info = m_SystemInfo;
+  size_t count = std::min(size_t(std::max(workers, 0)), info.Processor.size());
+  info.ClockSumKHz.resize(info.Processor.size(), 0);
+  info.ClockSamples.resize(info.Processor.size(), 0);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t kHz = 0;
+    if (platform().processorClockKHz(info.Processor[i], &kHz)) {
+      info.ClockSumKHz[i] += kHz;
+      ++info.ClockSamples[i];
+    }
+  }
+}
+
+QString processorClocksLine(double *mhz) {
+  const SystemInfo &info = m_SystemInfo;
+  double sum = 0, lowest = 0, highest = 0;
+  int processors = 0;
+  for (size_t i = 0; i < info.ClockSamples.size(); ++i) {
+    if (!info.ClockSamples[i])
+      continue;
+    double average = double(info.ClockSumKHz[i]) / info.ClockSamples[i] / 1000;
+    lowest = processors ? std::min(lowest, average) : average;
+    highest = processors ? std::max(highest, average) : average;
+    sum += average;
+    ++processors;
+  }
+  if (!processors)
+    return QString();
+  *mhz = sum / processors;
+  return QString::fromUtf8("Fréquence : %1 MHz (%2 à %3)")
+      .arg(*mhz, 0, 'f', 1)
+      .arg(lowest, 0, 'f', 1)
+      .arg(highest, 0, 'f', 1);
+}
 
 } // namespace sysinfo

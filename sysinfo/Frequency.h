@@ -41,4 +41,12 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log);
 // "%.1f MHz", as the frequency label shows it.
 QString frequencyText(double mhz);
 
+// Adds the kernel's current clock of each of the first `workers` processors
+// of the run to its samples (where the kernel publishes it).
+void SampleProcessorClocks(int workers);
+// The end-of-run line from those samples, each processor's average clock:
+// "Fréquence : <average> MHz (<lowest> à <highest>)", with the average in
+// *mhz; empty when no processor gave a sample.
+QString processorClocksLine(double *mhz);
+
 } // namespace sysinfo

@@ -90,6 +90,10 @@ struct SystemInfo {
   std::vector<ThreadHandle> hThread;
   std::vector<uint32_t> ThreadClock; // timeGetTime() at the previous sample
   std::vector<uint64_t> ThreadTime;  // user time at the previous sample, 100 ns
+  // The kernel's clock of the processors of the run: sum and count of the
+  // samples taken on its ticks, by processor of Processor.
+  std::vector<uint64_t> ClockSumKHz;
+  std::vector<uint32_t> ClockSamples;
 };
 
 extern SystemInfo m_SystemInfo;

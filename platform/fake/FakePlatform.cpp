@@ -327,6 +327,15 @@ void FakePlatform::freeLibrary(LibraryHandle library) {
   --openLibraries;
 }
 
+bool FakePlatform::processorClockKHz(int cpu, uint64_t *kHz) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto it = processorClocksKHz.find(cpu);
+  if (it == processorClocksKHz.end())
+    return false;
+  *kHz = it->second;
+  return true;
+}
+
 void FakePlatform::runShutdownCommand() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   ++shutdownRequests;

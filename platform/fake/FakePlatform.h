@@ -66,6 +66,7 @@ public:
   std::vector<CpuSet> affinityHistory;
   uint32_t priorityClass = NORMAL_PRIORITY_CLASS;
   int shutdownRequests = 0;
+  std::map<int, uint64_t> processorClocksKHz; // cpufreq, by processor
 
   // What appendToDisk wrote, by path; nothing reaches the real disk.
   std::map<std::string, std::string> diskFiles;
@@ -123,6 +124,7 @@ public:
   void *getProcAddress(LibraryHandle library, const char *name) override;
   void freeLibrary(LibraryHandle library) override;
   void runShutdownCommand() override;
+  bool processorClockKHz(int cpu, uint64_t *kHz) override;
 
 private:
   bool failing(Op op);

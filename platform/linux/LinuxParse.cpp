@@ -97,3 +97,14 @@ bool parseCounter(const std::string &text, uint64_t *value) {
     digits.pop_back();
   return parseNumber(digits, value);
 }
+
+bool parseKiloHertz(const std::string &text, uint64_t *kHz) {
+  std::string line = text;
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+    line.pop_back();
+  uint64_t value = 0;
+  if (!parseNumber(line, &value) || value == 0)
+    return false;
+  *kHz = value;
+  return true;
+}

@@ -24,3 +24,6 @@ bool parseInterruptTotal(const std::string &interrupts, const std::string &name,
 
 // A sysfs counter: a decimal number and its line end.
 bool parseCounter(const std::string &text, uint64_t *value);
+
+// A cpufreq value such as scaling_cur_freq: kHz, one line; 0 is no clock.
+bool parseKiloHertz(const std::string &text, uint64_t *kHz);

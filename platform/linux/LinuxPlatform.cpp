@@ -583,6 +583,15 @@ public:
     }
   }
 
+  bool processorClockKHz(int cpu, uint64_t *kHz) override {
+    if (cpu < 0)
+      return false;
+    return parseKiloHertz(readFile("/sys/devices/system/cpu/cpu" +
+                                   std::to_string(cpu) +
+                                   "/cpufreq/scaling_cur_freq"),
+                          kHz);
+  }
+
 private:
   // Above normal is one step above the base where the OS allows it; a
   // refused step is no failure, the thread keeps the base. False when even

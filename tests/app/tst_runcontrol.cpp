@@ -175,6 +175,23 @@ private slots:
       QCOMPARE(worker(scope.fake, i)->affinity, CpuSet::single(processors[i]));
   }
 
+  // The kernel's clock of each worker processor, averaged over the ticks;
+  // a processor without one is left out.
+  void stopGivesTheClockUnderLoadOfEveryProcessor() {
+    RunFakeScope scope;
+    scope.fake.processMask = scope.fake.systemMask = 0x1F;
+    Vorsk w;
+    start(w, 5);
+    scope.fake.processorClocksKHz = {
+        {0, 4370000}, {1, 4410000}, {2, 4410000}, {3, 4450000}};
+    tick(scope.fake, w, 1000);
+    scope.fake.processorClocksKHz[0] = 4390000;
+    tick(scope.fake, w, 1000);
+    w.on_pushTest_clicked();
+    QVERIFY(log(w).contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
+    QCOMPARE(ui(w).labelFrequency->text(), QString("4412.5 MHz"));
+  }
+
   void autoStartRunsBeforeTheWindowIsShown() {
     store("AutoStart", true);
     RunFakeScope scope;

@@ -49,6 +49,26 @@ private slots:
     QCOMPARE(parsed, ok ? uint64_t(ticks) : uint64_t(555));
   }
 
+  void kiloHertz_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("kHz");
+    QTest::newRow("scaling_cur_freq") << "4412500\n"
+                                      << true << quint64(4412500);
+    QTest::newRow("no clock") << "0\n" << false << quint64(0);
+    QTest::newRow("empty") << "" << false << quint64(0);
+    QTest::newRow("not a number") << "<unknown>\n" << false << quint64(0);
+  }
+
+  void kiloHertz() {
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(quint64, kHz);
+    uint64_t parsed = 7;
+    QCOMPARE(parseKiloHertz(text.toStdString(), &parsed), ok);
+    QCOMPARE(quint64(parsed), ok ? kHz : quint64(7));
+  }
+
   void cpuList_data() {
     QTest::addColumn<QString>("list");
     QTest::addColumn<bool>("ok");
