@@ -16,12 +16,22 @@ typedef unsigned long long __attribute__((may_alias)) Word;
 // depth, each sub-tile would stream its part of A and B from L2 again.
 constexpr long CHUNK = 64;
 
-// A wrapping sum: one flipped bit b changes it by 2^b, never by zero.
+// A wrapping sum: one flipped bit b changes it by 2^b, never by zero. In
+// LANES independent sums, which the compiler keeps in several vectors: one
+// chain of dependent additions would take longer than the chunk's products.
+constexpr int LANES = 16;
 unsigned long long sumWords(const double *data, long n) {
   const Word *x = reinterpret_cast<const Word *>(data);
+  unsigned long long lanes[LANES] = {};
+  long i = 0;
+  for (; i + LANES <= n; i += LANES)
+    for (int l = 0; l < LANES; ++l)
+      lanes[l] += x[i + l];
   unsigned long long s = 0;
-  for (long i = 0; i < n; ++i)
+  for (; i < n; ++i)
     s += x[i];
+  for (unsigned long long lane : lanes)
+    s += lane;
   return s;
 }
 
