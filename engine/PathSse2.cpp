@@ -5,38 +5,60 @@
 
 namespace {
 
-// 4 x 4 register tile, multiply then add; the 24 x 8 tile is twelve of them.
+// 12 x 2 register tile, multiply then add. SSE2 has no broadcast from
+// memory, so B's pair of columns is used as loaded and swapped: for each pair
+// of rows one accumulator holds (row 0, column 0) and (row 1, column 1), the
+// other (row 0, column 1) and (row 1, column 0). Every element still adds the
+// same products in the same order. The 24 x 8 tile is eight of them.
+#define ACCUMULATORS(r)                                                        \
+  __m128d d##r, x##r;                                                          \
+  if (accumulate) {                                                            \
+    __m128d left = _mm_loadu_pd(c + 2 * r),                                    \
+            right = _mm_loadu_pd(c + 2 * r + ldc);                             \
+    d##r = _mm_shuffle_pd(left, right, 2);                                     \
+    x##r = _mm_shuffle_pd(right, left, 2);                                     \
+  } else {                                                                     \
+    d##r = x##r = _mm_loadu_pd(bias + 2 * r);                                  \
+  }
+#define PRODUCTS(acc, b)                                                       \
+  acc##0 = _mm_add_pd(acc##0, _mm_mul_pd(_mm_load_pd(ap), b));                 \
+  acc##1 = _mm_add_pd(acc##1, _mm_mul_pd(_mm_load_pd(ap + 2), b));             \
+  acc##2 = _mm_add_pd(acc##2, _mm_mul_pd(_mm_load_pd(ap + 4), b));             \
+  acc##3 = _mm_add_pd(acc##3, _mm_mul_pd(_mm_load_pd(ap + 6), b));             \
+  acc##4 = _mm_add_pd(acc##4, _mm_mul_pd(_mm_load_pd(ap + 8), b));             \
+  acc##5 = _mm_add_pd(acc##5, _mm_mul_pd(_mm_load_pd(ap + 10), b));
+#define STORE(r)                                                               \
+  _mm_storeu_pd(c + 2 * r, _mm_shuffle_pd(d##r, x##r, 2));                     \
+  _mm_storeu_pd(c + 2 * r + ldc, _mm_shuffle_pd(x##r, d##r, 2));
+
 void subTile(long k, const double *a, const double *b, const double *bias,
              double *c, long ldc, bool accumulate) {
-  __m128d acc[2][4];
-  // Separate loops rather than a choice per element: GCC then keeps the
-  // accumulators in registers.
-  if (accumulate)
-    for (int j = 0; j < 4; ++j)
-      for (int i = 0; i < 2; ++i)
-        acc[i][j] = _mm_loadu_pd(c + i * 2 + j * ldc);
-  else
-    for (int j = 0; j < 4; ++j)
-      for (int i = 0; i < 2; ++i)
-        acc[i][j] = _mm_loadu_pd(bias + i * 2);
-#pragma GCC unroll 4
-  for (long p = 0; p < k; ++p) {
-    const double *ap = a + p * TILE_ROWS;
-    const double *bp = b + p * TILE_COLS;
-    __m128d a0 = _mm_load_pd(ap);
-    __m128d a1 = _mm_load_pd(ap + 2);
-    for (int j = 0; j < 4; ++j) {
-      __m128d bj = _mm_load1_pd(bp + j);
-      acc[0][j] = _mm_add_pd(acc[0][j], _mm_mul_pd(a0, bj));
-      acc[1][j] = _mm_add_pd(acc[1][j], _mm_mul_pd(a1, bj));
-    }
+  ACCUMULATORS(0)
+  ACCUMULATORS(1)
+  ACCUMULATORS(2)
+  ACCUMULATORS(3)
+  ACCUMULATORS(4)
+  ACCUMULATORS(5)
+  const double *ap = a, *bp = b;
+#pragma GCC unroll 2
+  for (long p = 0; p < k; ++p, ap += TILE_ROWS, bp += TILE_COLS) {
+    __m128d straight = _mm_load_pd(bp);
+    PRODUCTS(d, straight)
+    // Makes the compiler read A again rather than keep six vectors of it in
+    // registers, which would spill the accumulators.
+    __asm__ volatile("" ::: "memory");
+    __m128d swapped = _mm_shuffle_pd(straight, straight, 1);
+    PRODUCTS(x, swapped)
   }
-  for (int j = 0; j < 4; ++j)
-    for (int i = 0; i < 2; ++i)
-      _mm_storeu_pd(c + i * 2 + j * ldc, acc[i][j]);
+  STORE(0)
+  STORE(1)
+  STORE(2)
+  STORE(3)
+  STORE(4)
+  STORE(5)
 }
 
-void tile(const TileJob &t) { chunkedTile<4, 4>(t, subTile); }
+void tile(const TileJob &t) { chunkedTile<12, 2>(t, subTile); }
 
 } // namespace
 
