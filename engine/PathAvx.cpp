@@ -33,14 +33,18 @@ namespace {
   _mm256_storeu_pd(c + 4 * r + 2 * ldc, c##r##2);                              \
   _mm256_storeu_pd(c + 4 * r + 3 * ldc, c##r##3);
 
+template <bool SUM_B>
 void subTile(long k, const double *a, const double *b, const double *bias,
-             double *c, long ldc, bool accumulate) {
+             double *c, long ldc, bool accumulate, unsigned long long *sumB) {
   ROW_OF_4(0)
   ROW_OF_4(1)
   ROW_OF_4(2)
   const double *ap = a, *bp = b;
+  unsigned long long s0 = 0, s1 = 0;
 #pragma GCC unroll 4
   for (long p = 0; p < k; ++p, ap += TILE_ROWS, bp += TILE_COLS) {
+    if (SUM_B)
+      addWords<4>(bp, &s0, &s1);
     __m256d a0 = _mm256_load_pd(ap), a1 = _mm256_load_pd(ap + 4);
     COLUMN(0)
     COLUMN(1)
@@ -50,9 +54,13 @@ void subTile(long k, const double *a, const double *b, const double *bias,
   STORE(0)
   STORE(1)
   STORE(2)
+  if (SUM_B)
+    *sumB += s0 + s1;
 }
 
-void tile(const TileJob &t) { chunkedTile<12, 4>(t, subTile); }
+void tile(const TileJob &t) {
+  chunkedTile<12, 4>(t, subTile<false>, subTile<true>);
+}
 
 } // namespace
 

@@ -31,8 +31,9 @@ namespace {
   _mm_storeu_pd(c + 2 * r, _mm_shuffle_pd(d##r, x##r, 2));                     \
   _mm_storeu_pd(c + 2 * r + ldc, _mm_shuffle_pd(x##r, d##r, 2));
 
+template <bool SUM_B>
 void subTile(long k, const double *a, const double *b, const double *bias,
-             double *c, long ldc, bool accumulate) {
+             double *c, long ldc, bool accumulate, unsigned long long *sumB) {
   ACCUMULATORS(0)
   ACCUMULATORS(1)
   ACCUMULATORS(2)
@@ -40,8 +41,11 @@ void subTile(long k, const double *a, const double *b, const double *bias,
   ACCUMULATORS(4)
   ACCUMULATORS(5)
   const double *ap = a, *bp = b;
+  unsigned long long s0 = 0, s1 = 0;
 #pragma GCC unroll 2
   for (long p = 0; p < k; ++p, ap += TILE_ROWS, bp += TILE_COLS) {
+    if (SUM_B)
+      addWords<2>(bp, &s0, &s1);
     __m128d straight = _mm_load_pd(bp);
     PRODUCTS(d, straight)
     // Makes the compiler read A again rather than keep six vectors of it in
@@ -56,9 +60,13 @@ void subTile(long k, const double *a, const double *b, const double *bias,
   STORE(3)
   STORE(4)
   STORE(5)
+  if (SUM_B)
+    *sumB += s0 + s1;
 }
 
-void tile(const TileJob &t) { chunkedTile<12, 2>(t, subTile); }
+void tile(const TileJob &t) {
+  chunkedTile<12, 2>(t, subTile<false>, subTile<true>);
+}
 
 } // namespace
 
