@@ -1,6 +1,7 @@
 #include "about/About.h"
 #include "about/Diagnostic.h"
 #include "app/Vorsk.h"
+#include "settings/DataFolder.h"
 #include "sysinfo/CpuPrimitives.h"
 #include "sysinfo/SystemInfo.h"
 
@@ -11,7 +12,7 @@ void Vorsk::ShowAbout() {
         Cpuid(leaf, 0);
         return CpuidRegisters{i_eax, i_ebx, i_ecx, i_edx};
       },
-      ui.textLog->toPlainText());
+      dataFolderLine() + "\n" + ui.textLog->toPlainText());
   About about(diagnostic, this);
   about.exec();
 }

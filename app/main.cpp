@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "app/Termination.h"
 #include "app/Vorsk.h"
+#include "settings/DataFolder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,6 +16,10 @@ int main(int argc, char *argv[]) {
   Q_INIT_RESOURCE(resources);
   enableHighDpiScaling();
   auto *app = new QApplication(argc, argv);
+  // Names the user data folder (~/.local/share/vorsk) and the desktop entry.
+  QApplication::setApplicationName("vorsk");
+  QGuiApplication::setDesktopFileName(VORSK_APP_ID);
+  enterDataFolder();
   addApplicationFonts();
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     QMessageBox::critical(nullptr, "Systray",

@@ -8,4 +8,6 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 mkdir -p build/run
 cd build/run
+# A Vorsk.ini here keeps Vorsk in this folder rather than the user's.
+touch Vorsk.ini
 exec ../bin/vorsk "$@"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Vorsk.ini lives in the working directory (opened by openSettings() in
-// SettingsFile.h); every read carries its default.
+// Vorsk.ini lives in the working directory (see settings/DataFolder.h),
+// opened by openSettings() in SettingsFile.h; every read carries its default.
 #define SETTINGS_FILE "Vorsk.ini"
 
 constexpr bool DEFAULT_AUTOSTART = false;

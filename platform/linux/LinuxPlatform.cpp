@@ -2,6 +2,7 @@
 
 #include "platform/linux/HardwareErrors.h"
 #include "platform/linux/LibSensors.h"
+#include "platform/linux/InstallPaths.h"
 #include "platform/linux/LinuxParse.h"
 #include "platform/linux/LinuxWorker.h"
 
@@ -558,7 +559,7 @@ public:
   LibraryHandle loadLibrary(const std::string &fileName) override {
     if (fileName.find('/') != std::string::npos)
       return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    for (const std::string &dir : {executableDir(), std::string(".")}) {
+    for (const std::string &dir : libraryFolders(executableDir())) {
       std::string path = dir + "/" + fileName;
       if (access(path.c_str(), R_OK) != 0)
         continue;

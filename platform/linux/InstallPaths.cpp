@@ -1,0 +1,26 @@
+#include "platform/linux/InstallPaths.h"
+
+namespace {
+bool endsWith(const std::string &text, const std::string &end) {
+  return text.size() > end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+} // namespace
+
+std::string installPrefix(const std::string &executableDir) {
+  for (const std::string folder : {VORSK_INSTALL_BINDIR, VORSK_PKGLIBEXECDIR}) {
+    const std::string tail = "/" + folder;
+    if (endsWith(executableDir, tail))
+      return executableDir.substr(0, executableDir.size() - tail.size());
+  }
+  return std::string();
+}
+
+std::vector<std::string> libraryFolders(const std::string &executableDir) {
+  std::vector<std::string> folders{executableDir};
+  const std::string prefix = installPrefix(executableDir);
+  if (!prefix.empty())
+    folders.push_back(prefix + "/" + VORSK_PKGLIBDIR);
+  folders.push_back(".");
+  return folders;
+}
