@@ -11,6 +11,7 @@ packages=(
   libopenblas-dev
   python3-aiosmtpd
   libsensors-dev umockdev libumockdev-dev
+  librsvg2-bin desktop-file-utils appstream xvfb xauth trayer
 )
 
 missing=()
