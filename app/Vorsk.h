@@ -93,6 +93,9 @@ private:
   void SetLogColour(const char *colour);
   void ReportFailure(const QStringList &lines, const char *colour,
                      const QString &toolTip);
+  // The desktop notice of a run's end, titled with its last line: on a
+  // failure the processor and the line before, otherwise the test time.
+  void NotifyEnd(const QStringList &lines, bool failure);
   void PlaySuccessSound();
   void PlayFailureSound();
   void ReportHardwareErrors();

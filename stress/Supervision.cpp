@@ -3,6 +3,7 @@
 
 #include "app/Vorsk.h"
 
+#include "app/DesktopNotice.h"
 #include "platform/Platform.h"
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
@@ -73,6 +74,7 @@ void Vorsk::ReportLateCalculationErrors() {
       AppendLog("Votre PC n'est pas stable !");
       SetLogColour(COLOUR_UNSTABLE);
       trayIcon->setToolTip(TOOLTIP_UNSTABLE);
+      NotifyEnd({end.line, "Votre PC n'est pas stable !"}, true);
       PlayFailureSound();
       unstable = true;
     }
@@ -183,6 +185,9 @@ void Vorsk::ScheduledEnd() {
     SetLogColour(COLOUR_STOPPED);
   }
   trayIcon->setToolTip(TOOLTIP_FINISHED);
+  // Before the window comes back, while the tray icon still shows.
+  NotifyEnd({plausible ? "Votre PC est stable !" : "Fin programmée du test."},
+            false);
   showNormal();
   ApplyShutdownRule();
 }
@@ -199,9 +204,23 @@ void Vorsk::ReportFailure(const QStringList &lines, const char *colour,
     AppendLog(line);
   SetLogColour(colour);
   trayIcon->setToolTip(toolTip);
+  NotifyEnd(lines, true);
   showNormal();
   PlayFailureSound();
   ApplyShutdownRule();
+}
+
+void Vorsk::NotifyEnd(const QStringList &lines, bool failure) {
+  QString message = TestTime.toString("'Durée du test' : hh:mm:ss");
+  if (failure) {
+    const char *name = m_SystemInfo.ProcessorName;
+    message = QString::fromLatin1(
+                  name, int(qstrnlen(name, sizeof m_SystemInfo.ProcessorName)))
+                  .trimmed();
+    if (lines.size() > 1)
+      message += "\n" + lines.first();
+  }
+  notifyDesktop(*trayIcon, {lines.last(), message, failure});
 }
 
 void Vorsk::ApplyShutdownRule() {

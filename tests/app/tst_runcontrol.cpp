@@ -1,5 +1,6 @@
 #include "sensors/Publisher.h"
 
+#include "app/DesktopNotice.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/SoundPlayer.h"
@@ -36,6 +37,17 @@ public:
     return FakePlatform::waitForThread(h, ms);
   }
 };
+
+struct NoticeRecorder {
+  NoticeRecorder()
+      : previous(setDesktopNotifier(
+            [this](const DesktopNotice &n) { notices.push_back(n); })) {}
+  ~NoticeRecorder() { setDesktopNotifier(previous); }
+  std::vector<DesktopNotice> notices;
+  DesktopNotifier previous;
+};
+
+const char ProcessorName[] = "Fake Processor @ 3.00GHz";
 
 struct RunFakeScope {
   RunFakeScope() : previous(setPlatform(&fake)) {}
@@ -648,29 +660,33 @@ private slots:
     QTest::addColumn<int>("percent");
     QTest::addColumn<QStringList>("tail");
     QTest::addColumn<bool>("closes");
+    // The notice's message: the test time, or the processor and the failure.
+    QTest::addColumn<QString>("message");
+    const QString time = "Durée du test : 01:00:0";
+    const QString processor = QString(ProcessorName) + "\n";
     QTest::newRow("one hour, stable, shutdown")
         << 1 << true << uint(STILL_ACTIVE) << 100
         << QStringList{"Fin programmée du test.", "Votre PC est stable !"}
-        << true;
+        << true << time;
     QTest::newRow("one hour, poor usage, shutdown")
         << 1 << true << uint(STILL_ACTIVE) << 80
         << QStringList{"Celle-ci doit être supérieur à 90% !",
                        "Fin programmée du test."}
-        << true;
+        << true << time;
     QTest::newRow("calculation error, shutdown")
         << 1 << true << 3u << 100
         << QStringList{"Le processeur 1 a généré une erreur de calcul.",
                        "Votre PC n'est pas stable !"}
-        << true;
+        << true << processor + "Le processeur 1 a généré une erreur de calcul.";
     QTest::newRow("one hour, no shutdown")
         << 1 << false << uint(STILL_ACTIVE) << 100
         << QStringList{"Fin programmée du test.", "Votre PC est stable !"}
-        << false;
+        << false << time;
     QTest::newRow("manual run never shuts down")
         << 0 << true << 5u << 100
         << QStringList{"Thread 1 : erreur d'allocation mémoire.",
                        "Votre système a provoqué une erreur !"}
-        << false;
+        << false << processor + "Thread 1 : erreur d'allocation mémoire.";
   }
   void timedRunEnd() {
     QFETCH(int, duration);
@@ -679,12 +695,15 @@ private slots:
     QFETCH(int, percent);
     QFETCH(QStringList, tail);
     QFETCH(bool, closes);
+    QFETCH(QString, message);
     store("Duration", duration);
     store("Shutdown", shutdown);
     RunFakeScope scope;
     std::vector<uint32_t> sleeps;
     scope.fake.onSleep = [&](uint32_t ms) { sleeps.push_back(ms); };
+    NoticeRecorder recorder;
     Vorsk w;
+    qstrcpy(m_SystemInfo.ProcessorName, ProcessorName);
     w.show();
     start(w);
     if (code == STILL_ACTIVE) {
@@ -698,6 +717,11 @@ private slots:
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
     const QStringList all = log(w);
     QCOMPARE(all.mid(all.size() - 2), tail);
+    QCOMPARE(int(recorder.notices.size()), 1);
+    QCOMPARE(recorder.notices[0].title, tail.last());
+    QVERIFY2(recorder.notices[0].message.startsWith(message),
+             qPrintable(recorder.notices[0].message));
+    QCOMPARE(recorder.notices[0].failure, code != STILL_ACTIVE);
     QCOMPARE(w.bShutdownPending, closes);
     QCOMPARE(w.isVisible(), !closes);
     QCOMPARE(scope.fake.shutdownRequests, closes ? 1 : 0);
@@ -718,7 +742,9 @@ private slots:
     store("Shutdown", true);
     RunFakeScope scope;
     scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({4500}, {130}));
+    NoticeRecorder recorder;
     Vorsk w;
+    qstrcpy(m_SystemInfo.ProcessorName, ProcessorName);
     QVERIFY(w.SensorTimer != 0 && w.SensorTimer != w.TestTimer);
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 20));
@@ -738,6 +764,10 @@ private slots:
     QCOMPARE(logColour(w), QColor("#FB2"));
     QCOMPARE(toolTip(w), QString("Echec du test !"));
     QCOMPARE(scope.fake.shutdownRequests, 1);
+    QCOMPARE(int(recorder.notices.size()), 1);
+    QCOMPARE(recorder.notices[0].title,
+             QString("Arrêt du test : température maximale atteinte !"));
+    QCOMPARE(recorder.notices[0].message, QString(ProcessorName));
   }
 
   // A worker may find an error in the unit it was running when the run was
