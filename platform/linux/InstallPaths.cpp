@@ -1,5 +1,7 @@
 #include "platform/linux/InstallPaths.h"
 
+#include <unistd.h>
+
 namespace {
 bool endsWith(const std::string &text, const std::string &end) {
   return text.size() > end.size() &&
@@ -14,6 +16,15 @@ std::string installPrefix(const std::string &executableDir) {
       return executableDir.substr(0, executableDir.size() - tail.size());
   }
   return std::string();
+}
+
+std::string privateProgramPath(const std::string &executableDir,
+                               const std::string &name) {
+  const std::string beside = executableDir + "/" + name;
+  const std::string prefix = installPrefix(executableDir);
+  if (prefix.empty() || access(beside.c_str(), X_OK) == 0)
+    return beside;
+  return prefix + "/" + VORSK_PKGLIBEXECDIR + "/" + name;
 }
 
 std::vector<std::string> libraryFolders(const std::string &executableDir) {

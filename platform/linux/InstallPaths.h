@@ -12,6 +12,11 @@
 // private program folder; empty for any other folder (a build tree).
 std::string installPrefix(const std::string &executableDir);
 
+// A private program's path: beside the executable when it is there (a build
+// tree), else in the private program folder of an installed copy.
+std::string privateProgramPath(const std::string &executableDir,
+                               const std::string &name);
+
 // The folders a library named without a folder is looked for in, in order:
 // beside the executable (a build tree), the private library folder when the
 // executable is installed, then the working folder.

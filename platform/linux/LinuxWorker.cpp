@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxWorker.h"
 
+#include "platform/linux/InstallPaths.h"
+
 #include "platform/Platform.h"
 #include "platform/linux/LinuxParse.h"
 
@@ -110,8 +112,9 @@ void setWorkerProgram(const std::string &path) {
 
 std::string workerProgram() {
   std::lock_guard<std::mutex> lock(programMutex);
-  return programOverride.empty() ? executableDir() + "/vorsk-worker"
-                                 : programOverride;
+  return programOverride.empty()
+             ? privateProgramPath(executableDir(), "vorsk-worker")
+             : programOverride;
 }
 
 WorkerProcess::~WorkerProcess() {

@@ -37,6 +37,27 @@ private slots:
     QCOMPARE(::libraryFolders(executableDir.toStdString()), folders);
   }
 
+  // The worker program beside the executable wins; an installed one is in
+  // the private program folder.
+  void workerProgram() {
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString bin = root.filePath("usr/bin");
+    const QString libexec =
+        root.filePath(QString("usr/") + VORSK_PKGLIBEXECDIR);
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(libexec));
+    const std::string installed = (libexec + "/vorsk-worker").toStdString();
+    QCOMPARE(privateProgramPath(bin.toStdString(), "vorsk-worker"), installed);
+    QFile beside(bin + "/vorsk-worker");
+    QVERIFY(beside.open(QIODevice::WriteOnly));
+    beside.setPermissions(beside.permissions() | QFile::ExeOwner);
+    beside.close();
+    QCOMPARE(privateProgramPath(bin.toStdString(), "vorsk-worker"),
+             beside.fileName().toStdString());
+    QCOMPARE(privateProgramPath("/home/u/build/tests", "vorsk-worker"),
+             std::string("/home/u/build/tests/vorsk-worker"));
+  }
+
   void dataFolder_data() {
     QTest::addColumn<bool>("holdsSettings");
     QTest::addColumn<bool>("writable");
