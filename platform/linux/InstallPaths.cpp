@@ -35,3 +35,12 @@ std::vector<std::string> libraryFolders(const std::string &executableDir) {
   folders.push_back(".");
   return folders;
 }
+
+std::string executableDir() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0)
+    return ".";
+  std::string exe(path, size_t(n));
+  return exe.substr(0, exe.rfind('/'));
+}

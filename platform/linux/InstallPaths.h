@@ -8,6 +8,9 @@
 // exact folders). They are found from the running executable's folder, so
 // an installed tree may be moved whole.
 
+// The folder of the running executable; "." when it cannot be read.
+std::string executableDir();
+
 // The install prefix of an executable in the installed program folder or the
 // private program folder; empty for any other folder (a build tree).
 std::string installPrefix(const std::string &executableDir);

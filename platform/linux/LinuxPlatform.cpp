@@ -624,15 +624,6 @@ private:
     return all;
   }
 
-  static std::string executableDir() {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-      return ".";
-    std::string exe(path, size_t(n));
-    return exe.substr(0, exe.rfind('/'));
-  }
-
   CpuSet processMask_;
   CpuSet systemMask_;
   int baseNice_ = 0;

@@ -27,15 +27,6 @@ namespace {
 std::mutex programMutex;
 std::string programOverride;
 
-std::string executableDir() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0)
-    return ".";
-  std::string exe(path, size_t(n));
-  return exe.substr(0, exe.rfind('/'));
-}
-
 uint64_t to100ns(const timeval &t) {
   return uint64_t(t.tv_sec) * 10'000'000 + uint64_t(t.tv_usec) * 10;
 }
