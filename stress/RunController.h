@@ -1,0 +1,176 @@
+#pragma once
+
+#include "sensors/SensorMonitor.h"
+#include "stress/ErrorWatch.h"
+#include "stress/RunJournal.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include <cstdint>
+
+// How a run ended, from the user's point of view.
+enum class RunVerdict {
+  Stable,      // "Votre PC est stable !"
+  Unstable,    // calculation error, processor crash, hardware error counters
+  Usage,       // processor usage outside 90-100 %: the run proves nothing
+  Temperature, // stopped at the temperature limit
+  Stopped,     // stopped by the user before a verdict, or a worker stopped
+               // or was killed from outside
+  Failed,      // the tester failed (a worker's error, a worker unreadable)
+};
+
+// One supervision tick of a running test.
+struct RunTick {
+  QTime testTime;     // processor time credited to the test so far
+  double usage;       // average processor usage of this tick, per cent
+  double temperature; // the last reading, NO_READING when there is none
+  double vcore;       // the last reading, NO_READING when there is none
+};
+
+// A test run with no window: starting the workers, the one-second
+// supervision (usage, test time, worker ends, hardware error counters), the
+// sensor tick (readings, temperature limit, the run's sensor summary), the
+// verdict and every log line. It goes through platform() only, so the same
+// logic runs on the fake platform and in a program with no widgets.
+//
+// Before Start the caller has identified the machine
+// (sysinfo::InitialiseSystem fills m_SystemInfo) and set RunTestArgument.
+// Lines, colours and tool tips are the window's texts; a program with no
+// window may ignore the signals it has no use for. Every signal is emitted
+// synchronously, in the order the window shows them.
+class RunController : public QObject, public SensorMonitor {
+  Q_OBJECT
+
+public:
+  explicit RunController(QObject *parent = nullptr);
+
+  // The test time after which a run ends on its own; 0 runs until stopped
+  // (in practice 23:59:00 of test time).
+  void SetDuration(int seconds);
+  // The sensor source and limit (a negative MaxTemp is no limit). With a
+  // source, one reading per second, run or not; without one, none.
+  void SetSensors(const SensorChoice &choice, int maxTemp);
+  // No reading until the next SetSensors (a dialog probes the sources).
+  void SuspendSensors();
+  const SensorChoice &Sensors() const { return Choice; }
+  int MaxTemperature() const { return MaxTemp; }
+
+  // Starts one worker per processor the process may run on. Emits
+  // runStarted; the first tick follows one second later.
+  void Start();
+  // The user's stop: the end lines, "Test stoppé par l'utilisateur." and
+  // the verdict. The workers are gone and runClosed emitted a second later.
+  void StopByUser();
+  // A test is running (the stop flag is down).
+  bool Running() const;
+  // No test is running and the last one is cleaned up: Start may be called.
+  bool Idle() const;
+  QTime CurrentTestTime() const { return TestTime; }
+  RunVerdict Verdict() const { return LastVerdict; }
+
+  // The program closes: timers stopped, workers asked to stop and killed
+  // after a short grace, late calculation errors of a judged run reported,
+  // handles closed. No verdict for a run cut off here.
+  void Close();
+  // The run's log is kept elsewhere now (Event.log): the journal goes.
+  void EndJournal();
+
+  // Appends a log line: to the journal of the run in progress, then
+  // logLine. The window's own lines go through here too.
+  void Log(const QString &line);
+
+signals:
+  void logLine(const QString &line);
+  // The log's background: a verdict colour ("#6D2", "#FB2", "#F43"), or
+  // nullptr for the window's own (a new run).
+  void logColour(const char *colour);
+  void toolTip(const QString &text);
+  // The processor clock to show, "4412.5 MHz".
+  void frequency(const QString &text);
+  // A sensor reading that reached its source, as shown ("55.0 °C", "-").
+  void sensorText(const QString &temperature, const QString &vcore);
+
+  void runStarted();
+  // The first tick: the workers run and the test may be stopped.
+  void stopAllowed();
+  void tick(const RunTick &tick);
+  // The stop flag is up; the end lines and the verdict follow.
+  void runStopped();
+  // The verdict is given (after its lines). A calculation error that a
+  // worker returns after a verdict emits it again with Unstable.
+  void runEnded(RunVerdict verdict);
+  // The workers are gone and their handles closed: a new run may start.
+  void runClosed();
+
+  // What the window adds to a verdict, in this order where they come
+  // together: a desktop notice (the lines; failure or not), the window
+  // brought back, the verdict sound, then the shutdown rule of a run that
+  // ended on its own (a timed end or a failure, not a user stop).
+  void endNotice(const QStringList &lines, bool failure);
+  void restoreWindow();
+  void verdictSound(bool success);
+  void endedUnattended();
+
+protected:
+  void timerEvent(QTimerEvent *event) override;
+
+private:
+  friend class VorskTest;
+  friend class VorskSensorsTest;
+  friend class HwmonTest;
+  friend class RunControlTest;
+  friend class RealRunTest;
+  friend class OptionsTest;
+
+  void SetColour(const char *colour);
+  void SetVerdict(RunVerdict verdict);
+  // True when the run's average usage was plausible.
+  bool StopTest();
+  void ReportHardwareErrors();
+  void EndRunOnFailure(const QStringList &lines, const char *colour,
+                       const QString &toolTip, RunVerdict verdict);
+  void ReportFailure(const QStringList &lines, const char *colour,
+                     const QString &toolTip, RunVerdict verdict);
+  void CleanUpTick();
+  void ReportLateCalculationErrors();
+  void CloseWorkerHandles();
+  void StopWorkers();
+  void RunTick();
+  void WorkerEnded(int worker, uint32_t code);
+  int WorkerSignal(int worker);
+  void ScheduledEnd();
+
+  // One sensor reading, shown and, during a run, counted.
+  int GetSensorsValue();
+  // True when a running test must end because the temperature reached
+  // MaxTemp.
+  bool SensorTick();
+  // The sensor part of ending a run: summary lines, the monitoring log's
+  // last samples, and the reset.
+  void SensorRunEnded();
+
+  SensorChoice Choice;
+  int MaxTemp = -1;
+  QTime EndTime{23, 59, 0};
+  QTime TestTime;
+  // Worker milliseconds of the run not yet whole in TestTime, in units of
+  // 1/LogicalCount ms: dropping them every tick would shorten the test time
+  // and push a fully loaded run above 100 per cent.
+  int64_t TestTimeCarry = 0;
+  // The worker whose exit ended the run and was reported then, -1 if none.
+  int ReportedWorker = -1;
+  // The kernel's hardware error counters over the run, and whether one rose.
+  ErrorWatch HardwareErrors;
+  bool HardwareErrorsFound = false;
+  const char *Colour = nullptr;
+  RunVerdict LastVerdict = RunVerdict::Stopped;
+  int TestTimer = 0;
+  int SensorTimer = 0;
+  RunJournal Journal;
+};
+
+Q_DECLARE_METATYPE(RunTick)
+Q_DECLARE_METATYPE(RunVerdict)
