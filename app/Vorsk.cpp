@@ -62,13 +62,14 @@ Vorsk::Vorsk(QWidget *parent)
   Shutdown = readBool(*settings, "Shutdown", DEFAULT_SHUTDOWN);
   SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
   FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
-  Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
-  TempSensor = settings->value("TempSensor", QVariant());
-  VoltSensor = settings->value("VoltSensor", QVariant());
-  MaxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
-  ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
+  SensorChoice sensors;
+  sensors.Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
+  sensors.TempSensor = settings->value("TempSensor", QVariant());
+  sensors.VoltSensor = settings->value("VoltSensor", QVariant());
+  sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
+  const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
   if (!settings->contains("Monitoring"))
-    ChooseFirstSensor(*settings);
+    ChooseFirstSensor(*settings, &sensors);
 
   AppPalette = QGuiApplication::palette();
   ChangeStyle(settings->value("Style", DEFAULT_STYLE).toString(),
@@ -81,6 +82,7 @@ Vorsk::Vorsk(QWidget *parent)
 
   CreateActions();
   CreateTrayIcon();
+  ConnectRun();
 
   resize(settings->value("Size").toSize());
   placeWindow(this, settings->value("Position", QPoint(-1, -1)).toPoint());
@@ -88,10 +90,6 @@ Vorsk::Vorsk(QWidget *parent)
   setWindowTitle(sysinfo::windowTitle());
 
   ProcessAffinityMask = CpuSet();
-  TestTimeCarry = 0;
-  ReportedWorker = -1;
-  TestTimer = 0;
-  SensorTimer = 0;
   bShutdownPending = false;
 
   InitialiseSystem();
@@ -116,10 +114,7 @@ Vorsk::Vorsk(QWidget *parent)
   ui.comboDuration->setCurrentIndex(Duration);
   on_comboDuration_activated(Duration);
 
-  if (unsigned(Monitoring) > SOURCE_LAST)
-    Monitoring = 0;
-  else if (Monitoring != 0)
-    SensorTimer = startTimer(1000);
+  Run.SetSensors(sensors, maxTemp);
 
   for (const QString &line : unkeptFileLines())
     ui.textLog->append(line);
@@ -151,14 +146,9 @@ void Vorsk::on_comboPriority_activated(int index) {
 
 void Vorsk::on_comboDuration_activated(int index) {
   Duration = index;
-  if (index == 0) {
-    ui.barTest->setMaximum(59);
-    EndTime = QTime(23, 59, 0);
-    return;
-  }
   const int seconds = ui.comboDuration->itemData(index).toInt();
-  EndTime = QTime(0, 0, 0).addSecs(seconds);
-  ui.barTest->setMaximum(seconds);
+  Run.SetDuration(seconds);
+  ui.barTest->setMaximum(index == 0 ? 59 : seconds);
 }
 
 void Vorsk::on_pushAbout_clicked() { ShowAbout(); }

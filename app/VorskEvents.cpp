@@ -20,10 +20,6 @@
 #include <QTimer>
 
 namespace {
-// How long closing waits, in all, for the workers to see the stop flag
-// before it kills the rest, and for a killed worker to be gone.
-const uint32_t CLOSE_GRACE_MS = 500;
-const uint32_t KILL_WAIT_MS = 200;
 const uint32_t SHUTDOWN_DELAY_MS = 5000;
 } // namespace
 
@@ -77,22 +73,6 @@ void Vorsk::resizeEvent(QResizeEvent *) {
   ui.widgetEnd->move(0, height() - 8);
 }
 
-// Raise the stop flag, give the workers a short grace to return on their
-// own, then kill those that did not: closing never waits on a deaf engine.
-void Vorsk::StopWorkers() {
-  Platform &os = platform();
-  setStopFlagLowByte(&bStopTest, 1);
-  const uint32_t deadline = os.timeGetTime() + CLOSE_GRACE_MS;
-  for (const ThreadHandle thread : m_SystemInfo.hThread) {
-    if (!thread)
-      continue;
-    const int32_t left = int32_t(deadline - os.timeGetTime());
-    if (os.waitForThread(thread, left > 0 ? uint32_t(left) : 0) !=
-        WaitResult::Ended)
-      os.terminateThread(thread, KILL_WAIT_MS);
-  }
-}
-
 // Replaced every time; an empty log leaves the last one in place. False
 // when it could not be written.
 bool Vorsk::WriteEventLog() {
@@ -105,17 +85,7 @@ bool Vorsk::WriteEventLog() {
 }
 
 void Vorsk::closeEvent(QCloseEvent *event) {
-  if (SensorTimer != 0)
-    killTimer(SensorTimer);
-  if (TestTimer != 0)
-    killTimer(TestTimer);
-  // A run that already has its verdict (a timed end closing the window for
-  // the shutdown) still hears from its last units; one cut off here gets none.
-  const bool judged = stopFlagLowByte(&bStopTest) == 1;
-  StopWorkers();
-  if (judged)
-    ReportLateCalculationErrors();
-  CloseWorkerHandles();
+  Run.Close();
 
   bool settingsLost;
   {
@@ -130,7 +100,7 @@ void Vorsk::closeEvent(QCloseEvent *event) {
 
   const bool logLost = !WriteEventLog();
   // After Event.log: a crash in between still shows the run next time.
-  Journal.end();
+  Run.EndJournal();
   const QStringList lost = lostFileLines(logLost, settingsLost);
   if (!lost.isEmpty()) {
     QMessageBox box(QMessageBox::Warning, "Vorsk 1.0.4", lost.join('\n'),

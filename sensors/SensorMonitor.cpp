@@ -4,8 +4,6 @@
 #include "sensors/SensorReaders.h"
 #include "sensors/ThermalSensors.h"
 
-#include <QLabel>
-
 void updateStatistics(double x, int n, double *minimum, double *mean,
                       double *maximum) {
   // The first value of a quantity starts all three: its mean instead of
@@ -51,21 +49,20 @@ int SensorMonitor::ReadSensors(const SensorChoice &choice, bool testRunning,
   if (!readSource(choice, display.appendLog))
     return 0;
   int n = SampleCount;
+  QString temperature = "-";
   if (Temperature != NO_READING) {
     if (testRunning)
       updateStatistics(Temperature, n, &TemperatureMin, &TemperatureAvg,
                        &TemperatureMax);
-    display.labelTemperature->setText(formatTemperature(Temperature));
-  } else {
-    display.labelTemperature->setText("-");
+    temperature = formatTemperature(Temperature);
   }
+  QString vcore = "-";
   if (Vcore != NO_READING) {
     if (testRunning)
       updateStatistics(Vcore, n, &VcoreMin, &VcoreAvg, &VcoreMax);
-    display.labelVcore->setText(formatVoltage(Vcore));
-  } else {
-    display.labelVcore->setText("-");
+    vcore = formatVoltage(Vcore);
   }
+  display.show(temperature, vcore);
   if (testRunning && (Temperature != NO_READING || Vcore != NO_READING)) {
     SampleCount = n + 1;
     if (choice.ExportTXT)

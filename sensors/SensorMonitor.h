@@ -6,9 +6,9 @@
 #include <QString>
 #include <QVariant>
 
-class QLabel;
+#include <functional>
 
-// The main window's settings that one reading depends on.
+// The settings that one reading depends on.
 struct SensorChoice {
   int Monitoring = SOURCE_NONE;
   QVariant TempSensor;
@@ -16,17 +16,16 @@ struct SensorChoice {
   bool ExportTXT = false;
 };
 
-// Where a reading is shown: the two value labels and the log pane.
+// Where a reading is shown: the texts of the two values ("55.0 °C", "-"),
+// and the log pane.
 struct SensorDisplay {
-  QLabel *labelTemperature = nullptr;
-  QLabel *labelVcore = nullptr;
+  std::function<void(const QString &temperature, const QString &vcore)> show;
   AppendLog appendLog;
 };
 
-// The sensor members of the main window and the steps that use them: the
-// reading of each sensor tick, the statistics of a run, the temperature limit
-// and the end-of-run summary. The main window derives from it, so these are
-// its members.
+// The sensor readings of a run and the steps that use them: the reading of
+// each sensor tick, the statistics of a run, the temperature limit and the
+// end-of-run summary. The run controller derives from it.
 class SensorMonitor {
 public:
   int SampleCount = 0;

@@ -148,23 +148,17 @@ void Options::applyStyle(const QString &style, bool palette) {
 
 void Vorsk::ShowOptions() {
   // The dialog probes the sources itself; no reading may overlap it.
-  if (Monitoring != 0) {
-    killTimer(SensorTimer);
-    // Qt gives freed identifiers to later timers: a stale one would take
-    // the run timer's ticks for sensor ticks.
-    SensorTimer = 0;
-  }
+  Run.SuspendSensors();
+  SensorChoice sensors = Run.Sensors();
+  int maxTemp = Run.MaxTemperature();
   Options options(this);
   if (options.exec() == 1) {
     Shutdown = options.Shutdown;
     SuccesSound = options.SuccesSound;
     FailedSound = options.FailedSound;
-    Monitoring = options.Monitoring;
-    TempSensor = options.TempSensor;
-    VoltSensor = options.VoltSensor;
-    MaxTemp = options.MaxTemp;
-    ExportTXT = options.ExportTXT;
+    sensors = {options.Monitoring, options.TempSensor, options.VoltSensor,
+               options.ExportTXT};
+    maxTemp = options.MaxTemp;
   }
-  if (Monitoring != 0)
-    SensorTimer = startTimer(1000);
+  Run.SetSensors(sensors, maxTemp);
 }

@@ -66,8 +66,6 @@ public:
   void StopByUser();
   // A test is running (the stop flag is down).
   bool Running() const;
-  // No test is running and the last one is cleaned up: Start may be called.
-  bool Idle() const;
   QTime CurrentTestTime() const { return TestTime; }
   RunVerdict Verdict() const { return LastVerdict; }
 
@@ -138,7 +136,7 @@ private:
   void ReportLateCalculationErrors();
   void CloseWorkerHandles();
   void StopWorkers();
-  void RunTick();
+  void SupervisionTick();
   void WorkerEnded(int worker, uint32_t code);
   int WorkerSignal(int worker);
   void ScheduledEnd();

@@ -29,13 +29,3 @@ int Vorsk::InitialiseSystem() {
       }};
   return sysinfo::InitialiseSystem(&ProcessAffinityMask, report);
 }
-
-int Vorsk::BeginFrequency(unsigned long timeoutMs) {
-  return sysinfo::BeginFrequency(
-      timeoutMs, [this](const QString &line) { AppendLog(line); });
-}
-
-int Vorsk::EndFrequency(unsigned long timeoutMs) {
-  return sysinfo::EndFrequency(
-      timeoutMs, [this](const QString &line) { AppendLog(line); });
-}

@@ -89,22 +89,22 @@ class RunControlTest : public QObject {
   // obtained `percent` of it; the first tick's own 500 ms wait counts too.
   static void tick(FakePlatform &fake, Vorsk &w, uint64_t ms,
                    int percent = 100) {
-    const uint64_t wall = ms + (w.TestTime == QTime(0, 0) ? 500 : 0);
+    const uint64_t wall = ms + (w.Run.TestTime == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
     for (int i = 0; i < m_SystemInfo.LogicalCount; ++i)
       if (FakePlatform::Thread *t = worker(fake, i))
         if (!t->suspended)
           t->userTime += wall * MS * uint64_t(percent) / 100;
-    QTimerEvent event(w.TestTimer);
-    w.timerEvent(&event);
+    QTimerEvent event(w.Run.TestTimer);
+    w.Run.timerEvent(&event);
   }
 
   // Ticks of at most 8 s at full usage until the test time reaches `target`.
   static void runTo(FakePlatform &fake, Vorsk &w, const QTime &target) {
-    while (w.TestTime < target && stopFlagLowByte(&bStopTest) == 0) {
-      uint64_t left = uint64_t(w.TestTime.msecsTo(target));
+    while (w.Run.TestTime < target && stopFlagLowByte(&bStopTest) == 0) {
+      uint64_t left = uint64_t(w.Run.TestTime.msecsTo(target));
       uint64_t step = std::min<uint64_t>(8000, left);
-      if (w.TestTime == QTime(0, 0))
+      if (w.Run.TestTime == QTime(0, 0))
         step = step > 500 ? step - 500 : 0;
       tick(fake, w, step);
     }
@@ -126,7 +126,7 @@ private slots:
     Vorsk w;
     start(w, 4);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
-    QVERIFY(w.TestTimer != 0);
+    QVERIFY(w.Run.TestTimer != 0);
     for (int i = 0; i < 4; ++i) {
       FakePlatform::Thread *t = worker(scope.fake, i);
       QVERIFY(t);
@@ -148,7 +148,7 @@ private slots:
     QCOMPARE(ui(w).pushTest->text(), QString("Arrêter"));
     QVERIFY(ui(w).pushTest->isEnabled());
     QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
-    QCOMPARE(w.TestTime, QTime(0, 0, 1, 500));
+    QCOMPARE(w.Run.TestTime, QTime(0, 0, 1, 500));
     QCOMPARE(toolTip(w), QString("1 seconde"));
     // On the disk at every tick, in case the machine freezes.
     QCOMPARE(scope.fake.diskFiles["Journal.log"],
@@ -210,7 +210,7 @@ private slots:
     Vorsk w;
     QVERIFY(!w.isVisible());
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
-    QVERIFY(w.TestTimer != 0);
+    QVERIFY(w.Run.TestTimer != 0);
     QVERIFY(!ui(w).pushTest->isEnabled());
   }
 
@@ -257,7 +257,7 @@ private slots:
     // The worker that never started drags the usage down, nothing else.
     QVERIFY(worker(scope.fake, 0)->suspended);
     QCOMPARE(ui(w).labelBar->text(), QString("50.0 %"));
-    QCOMPARE(w.TestTime, QTime(0, 0, 1, 500));
+    QCOMPARE(w.Run.TestTime, QTime(0, 0, 1, 500));
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
   }
 
@@ -368,7 +368,7 @@ private slots:
     Vorsk w;
     start(w);
     runTo(scope.fake, w, testTime);
-    QCOMPARE(w.TestTime, testTime);
+    QCOMPARE(w.Run.TestTime, testTime);
 
     ui(w).pushTest->click();
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
@@ -386,7 +386,7 @@ private slots:
     QVERIFY(!w.isVisible());
 
     tick(scope.fake, w, 1000);
-    QCOMPARE(w.TestTimer, 0);
+    QCOMPARE(w.Run.TestTimer, 0);
     QVERIFY(ui(w).pushTest->isEnabled());
     QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
     QVERIFY(ui(w).pushOptions->isEnabled());
@@ -439,7 +439,7 @@ private slots:
     Vorsk w;
     start(w);
     tick(scope.fake, w, 1000);
-    w.TestTime = QTime(1, 0);
+    w.Run.TestTime = QTime(1, 0);
     m_SystemInfo.ThreadTime[0] = userTime / 2;
     m_SystemInfo.ThreadTime[1] = userTime - userTime / 2;
     w.on_pushTest_clicked();
@@ -460,7 +460,7 @@ private slots:
     scope.fake.processMask = scope.fake.systemMask = 0xFFFFFFFF;
     Vorsk w;
     start(w, workers);
-    while (w.TestTime < QTime(1, 0))
+    while (w.Run.TestTime < QTime(1, 0))
       tick(scope.fake, w, 7001);
     w.on_pushTest_clicked();
     QCOMPARE(log(w).mid(log(w).size() - 3),
@@ -598,7 +598,7 @@ private slots:
     tick(scope.fake, w, 1000);
     QVERIFY(ui(w).pushTest->isEnabled());
     QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
-    QCOMPARE(w.TestTimer, 0);
+    QCOMPARE(w.Run.TestTimer, 0);
   }
 
   void unreadableWorker_data() {
@@ -636,18 +636,18 @@ private slots:
     runTo(scope.fake, w, QTime(0, 0, 58));
     tick(scope.fake, w, 2000, 50);
     QCOMPARE(ui(w).labelBar->text(), QString("50.0 %"));
-    QCOMPARE(w.TestTime, QTime(0, 1));
+    QCOMPARE(w.Run.TestTime, QTime(0, 1));
     QCOMPARE(ui(w).barTest->format(), QString("1 minute 0 seconde"));
 
     // A minute asleep: one second of processor time in 61 s of wall time.
     scope.fake.advance(61000);
     for (int i = 0; i < 2; ++i)
       worker(scope.fake, i)->userTime += 1000 * MS;
-    QTimerEvent event(w.TestTimer);
-    w.timerEvent(&event);
+    QTimerEvent event(w.Run.TestTimer);
+    w.Run.timerEvent(&event);
     QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
     QCOMPARE(ui(w).barCPU->value(), 100);
-    QCOMPARE(w.TestTime, QTime(0, 1, 1));
+    QCOMPARE(w.Run.TestTime, QTime(0, 1, 1));
     QCOMPARE(ui(w).barTest->format(), QString("1 minute 1 seconde"));
     // "  Manuelle" fills the bar once a minute.
     QCOMPARE(ui(w).barTest->value(), 1);
@@ -745,15 +745,15 @@ private slots:
     NoticeRecorder recorder;
     Vorsk w;
     qstrcpy(m_SystemInfo.ProcessorName, ProcessorName);
-    QVERIFY(w.SensorTimer != 0 && w.SensorTimer != w.TestTimer);
+    QVERIFY(w.Run.SensorTimer != 0 && w.Run.SensorTimer != w.Run.TestTimer);
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 20));
-    QTimerEvent sensorTick(w.SensorTimer);
-    w.timerEvent(&sensorTick);
+    QTimerEvent sensorTick(w.Run.SensorTimer);
+    w.Run.timerEvent(&sensorTick);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
 
     scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({5000}, {130}));
-    w.timerEvent(&sensorTick);
+    w.Run.timerEvent(&sensorTick);
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
     QCOMPARE(log(w), (QStringList{"Fréquence", "Vcore : 1.30 V (1.30 à 1.30)",
                                   "T° CPU : 47.5 °C (45.0 à 50.0)",

@@ -41,13 +41,14 @@ private slots:
     QCOMPARE(ui(w).comboPriority->currentText(), QString(" Normale"));
     QCOMPARE(ui(w).comboDuration->currentText(), QString("  Manuelle"));
     QCOMPARE(scope.fake.priorityClass, uint32_t(NORMAL_PRIORITY_CLASS));
-    QCOMPARE(w.SensorTimer, 0);
-    QCOMPARE(w.TestTimer, 0);
-    QCOMPARE(w.MaxTemp, -70);
+    QCOMPARE(w.Run.SensorTimer, 0);
+    QCOMPARE(w.Run.TestTimer, 0);
+    QCOMPARE(w.Run.MaxTemp, -70);
     QCOMPARE(w.SuccesSound, QString("Aucun"));
     QCOMPARE(w.FailedSound, QString("Aucun"));
-    QVERIFY(!w.AutoStart && !w.Shutdown && !w.ExportTXT);
-    QVERIFY(!w.TempSensor.isValid() && !w.VoltSensor.isValid());
+    QVERIFY(!w.AutoStart && !w.Shutdown && !w.Run.Choice.ExportTXT);
+    QVERIFY(!w.Run.Choice.TempSensor.isValid() &&
+            !w.Run.Choice.VoltSensor.isValid());
     QCOMPARE(ui(w).labelBar->text(), QString("0.0%"));
     QCOMPARE(ui(w).barCPU->value(), 80);
     QCOMPARE(ui(w).textLog->toPlainText(), QString());
@@ -98,8 +99,8 @@ private slots:
     QCOMPARE(ui(w).comboPriority->currentIndex(), expectedPriority);
     QCOMPARE(w.Duration, expectedDuration);
     QCOMPARE(ui(w).comboDuration->currentIndex(), expectedDuration);
-    QCOMPARE(w.Monitoring, expectedMonitoring);
-    QCOMPARE(w.SensorTimer, 0);
+    QCOMPARE(w.Run.Choice.Monitoring, expectedMonitoring);
+    QCOMPARE(w.Run.SensorTimer, 0);
   }
 
   void sizeAndPosition_data() {
@@ -152,13 +153,13 @@ private slots:
     Vorsk w;
     w.on_comboDuration_activated(0);
     QCOMPARE(ui(w).barTest->maximum(), 59);
-    QCOMPARE(w.EndTime, QTime(23, 59, 0));
+    QCOMPARE(w.Run.EndTime, QTime(23, 59, 0));
     w.on_comboDuration_activated(9);
     QCOMPARE(w.Duration, 9);
     QCOMPARE(ui(w).barTest->maximum(), 72000);
-    QCOMPARE(w.EndTime, QTime(20, 0, 0));
+    QCOMPARE(w.Run.EndTime, QTime(20, 0, 0));
     w.on_comboDuration_activated(1);
-    QCOMPARE(w.EndTime, QTime(1, 0, 0));
+    QCOMPARE(w.Run.EndTime, QTime(1, 0, 0));
   }
 
   // A refused change leaves the box, Priority and the saved value on the

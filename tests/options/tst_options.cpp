@@ -53,19 +53,19 @@ class OptionsTest : public QObject {
     });
     w.ShowOptions();
   }
-  // The window's one-second timers: the sensor timer, when no test runs.
+  // The run's one-second timers: the sensor timer, when no test runs.
   static int secondTimers(Vorsk &w) {
     int count = 0;
     for (const auto &timer :
-         QAbstractEventDispatcher::instance()->registeredTimers(&w))
+         QAbstractEventDispatcher::instance()->registeredTimers(&w.Run))
       if (timer.interval == 1000)
         ++count;
     return count;
   }
   static bool sensorTimerRuns(Vorsk &w) {
     for (const auto &timer :
-         QAbstractEventDispatcher::instance()->registeredTimers(&w))
-      if (timer.timerId == w.SensorTimer && timer.interval == 1000)
+         QAbstractEventDispatcher::instance()->registeredTimers(&w.Run))
+      if (timer.timerId == w.Run.SensorTimer && timer.interval == 1000)
         return secondTimers(w) == 1;
     return false;
   }
@@ -133,7 +133,7 @@ private slots:
       ui(o).pushOk->click();
     });
     QCOMPARE(stored("MaxTemp").toInt(), saved);
-    QCOMPARE(w.MaxTemp, saved);
+    QCOMPARE(w.Run.MaxTemp, saved);
     Options reopened(&w);
     QCOMPARE(ui(reopened).checkMaxTemp->isChecked(), reopenTicked);
     QCOMPARE(ui(reopened).spinMaxTemp->value(), reopenSpin);
@@ -166,10 +166,10 @@ private slots:
     file.close();
     FakePlatformScope scope;
     Vorsk w;
-    QCOMPARE(w.TestTimer, 0);
+    QCOMPARE(w.Run.TestTimer, 0);
     QCOMPARE(w.Shutdown, yes);
-    QCOMPARE(w.ExportTXT, yes);
-    QCOMPARE(w.MaxTemp, maxTemp);
+    QCOMPARE(w.Run.Choice.ExportTXT, yes);
+    QCOMPARE(w.Run.MaxTemp, maxTemp);
     QCOMPARE(w.SuccesSound, sound);
     Options o(&w);
     QCOMPARE(ui(o).checkShutdown->isChecked(), yes);
@@ -198,9 +198,9 @@ private slots:
     QCOMPARE(stored("Monitoring").toInt(), 2);
     QCOMPARE(stored("TempSensor").toInt(), 3);
     QCOMPARE(stored("VoltSensor").toInt(), 1);
-    QCOMPARE(w.Monitoring, 2);
-    QCOMPARE(w.TempSensor.toInt(), 3);
-    QCOMPARE(w.VoltSensor.toInt(), 1);
+    QCOMPARE(w.Run.Choice.Monitoring, 2);
+    QCOMPARE(w.Run.Choice.TempSensor.toInt(), 3);
+    QCOMPARE(w.Run.Choice.VoltSensor.toInt(), 1);
   }
 
   void noSourceDisablesTheLimitAndExport() {
@@ -433,13 +433,13 @@ private slots:
       // of them may be taken for the sensor tick.
       QList<int> later;
       for (int i = 0; i < 8; ++i)
-        later << w.startTimer(1000);
-      QVERIFY(!later.contains(w.SensorTimer));
+        later << w.Run.startTimer(1000);
+      QVERIFY(!later.contains(w.Run.SensorTimer));
       for (int id : later)
-        w.killTimer(id);
+        w.Run.killTimer(id);
     }
-    QCOMPARE(w.Monitoring, accept ? chosenSource : storedSource);
-    QCOMPARE(w.MaxTemp, accept ? -85 : 85);
+    QCOMPARE(w.Run.Choice.Monitoring, accept ? chosenSource : storedSource);
+    QCOMPARE(w.Run.MaxTemp, accept ? -85 : 85);
     QCOMPARE(w.SuccesSound, sound);
   }
 };

@@ -179,9 +179,10 @@ private slots:
     // The first start chooses the processor's sensor, and only then.
     {
       Vorsk w;
-      QCOMPARE(w.Monitoring, firstSensor.isEmpty() ? 0 : int(SOURCE_LMSENSORS));
-      QCOMPARE(w.TempSensor.toString(), firstSensor);
-      QCOMPARE(w.SensorTimer != 0, !firstSensor.isEmpty());
+      QCOMPARE(w.Run.Choice.Monitoring,
+               firstSensor.isEmpty() ? 0 : int(SOURCE_LMSENSORS));
+      QCOMPARE(w.Run.Choice.TempSensor.toString(), firstSensor);
+      QCOMPARE(w.Run.SensorTimer != 0, !firstSensor.isEmpty());
       QSettings stored("Vorsk.ini", QSettings::IniFormat);
       QCOMPARE(stored.contains("Monitoring"), !firstSensor.isEmpty());
       QCOMPARE(stored.value("TempSensor").toString(), firstSensor);
@@ -189,31 +190,31 @@ private slots:
       stored.setValue("Monitoring", 0);
       stored.sync();
       Vorsk again;
-      QCOMPARE(again.Monitoring, 0);
+      QCOMPARE(again.Run.Choice.Monitoring, 0);
     }
 
     // A run watched through the sensor tick, ended by the limit.
     Vorsk w;
-    w.Monitoring = SOURCE_LMSENSORS;
-    w.TempSensor = watched;
-    w.VoltSensor = vcore;
-    w.MaxTemp = 90;
+    w.Run.Choice.Monitoring = SOURCE_LMSENSORS;
+    w.Run.Choice.TempSensor = watched;
+    w.Run.Choice.VoltSensor = vcore;
+    w.Run.MaxTemp = 90;
     setStopFlagLowByte(&bStopTest, 0);
     if (watched.isEmpty()) {
       const QString shown = w.ui.labelTemperature->text();
-      QCOMPARE(w.GetSensorsValue(), 0);
+      QCOMPARE(w.Run.GetSensorsValue(), 0);
       QCOMPARE(w.ui.labelTemperature->text(), shown);
     } else {
-      QVERIFY(!w.SensorTick());
+      QVERIFY(!w.Run.SensorTick());
       const QStringList hot = hotInput.split(' ');
       umockdev_testbed_set_attribute(testbed, hot[0].toUtf8(), hot[1].toUtf8(),
                                      "90000\n");
-      QVERIFY(w.SensorTick());
+      QVERIFY(w.Run.SensorTick());
       QCOMPARE(w.ui.labelTemperature->text(), QString("90.0 °C"));
     }
     setStopFlagLowByte(&bStopTest, 1);
     w.ui.textLog->clear();
-    w.SensorRunEnded();
+    w.Run.SensorRunEnded();
     QCOMPARE(w.ui.textLog->toPlainText(), summary.join('\n'));
   }
 

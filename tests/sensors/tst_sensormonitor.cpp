@@ -26,9 +26,12 @@ struct Window {
   SensorMonitor monitor;
 
   int tick(bool running) {
-    return monitor.ReadSensors(
-        choice, running,
-        {&temperature, &vcore, [this](const QString &l) { log << l; }});
+    return monitor.ReadSensors(choice, running,
+                               {[this](const QString &t, const QString &v) {
+                                  temperature.setText(t);
+                                  vcore.setText(v);
+                                },
+                                [this](const QString &l) { log << l; }});
   }
   QStringList endOfRun() {
     QStringList lines;

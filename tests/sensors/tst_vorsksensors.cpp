@@ -32,41 +32,41 @@ private slots:
     store("ExportTXT", true);
     FakePlatformScope scope;
     Vorsk w;
-    QVERIFY(w.SensorTimer != 0);
+    QVERIFY(w.Run.SensorTimer != 0);
 
     // Idle: shown, not counted, the limit not tested.
     scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({5500}, {130}));
-    QVERIFY(!w.SensorTick());
+    QVERIFY(!w.Run.SensorTick());
     QCOMPARE(w.ui.labelTemperature->text(), QString("55.0 °C"));
     QCOMPARE(w.ui.labelVcore->text(), QString("1.30 V"));
-    QCOMPARE(w.SampleCount, 0);
+    QCOMPARE(w.Run.SampleCount, 0);
 
     setStopFlagLowByte(&bStopTest, 0);
     scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({4500}, {130}));
-    QVERIFY(!w.SensorTick());
+    QVERIFY(!w.Run.SensorTick());
     scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({5000}, {130}));
-    QVERIFY(w.SensorTick());
-    QCOMPARE(w.SampleCount, 2);
+    QVERIFY(w.Run.SensorTick());
+    QCOMPARE(w.Run.SampleCount, 2);
 
     setStopFlagLowByte(&bStopTest, 1);
     w.ui.textLog->clear();
-    w.SensorRunEnded();
+    w.Run.SensorRunEnded();
     QCOMPARE(w.ui.textLog->toPlainText(),
              QString("Vcore : 1.30 V (1.30 à 1.30)\n"
                      "T° CPU : 47.5 °C (45.0 à 50.0)"));
     QFile log("Monitoring.txt");
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll(), QByteArray("1\t45.00\t1.300\n2\t50.00\t1.300\n"));
-    QCOMPARE(w.SampleCount, 0);
-    QCOMPARE(w.Temperature, NO_READING);
+    QCOMPARE(w.Run.SampleCount, 0);
+    QCOMPARE(w.Run.Temperature, NO_READING);
   }
 
   void noSourceStartsNoTimer() {
     FakePlatformScope scope;
     Vorsk w;
-    QCOMPARE(w.SensorTimer, 0);
-    QCOMPARE(w.GetSensorsValue(), 0);
-    w.SensorRunEnded();
+    QCOMPARE(w.Run.SensorTimer, 0);
+    QCOMPARE(w.Run.GetSensorsValue(), 0);
+    w.Run.SensorRunEnded();
     QCOMPARE(w.ui.textLog->toPlainText(), QString());
   }
 };

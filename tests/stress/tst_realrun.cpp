@@ -22,8 +22,8 @@ class RealRunTest : public QObject {
   QTemporaryDir install;
 
   static void tick(Vorsk &w) {
-    QTimerEvent event(w.TestTimer);
-    w.timerEvent(&event);
+    QTimerEvent event(w.Run.TestTimer);
+    w.Run.timerEvent(&event);
   }
   // Whether hardware errors can be watched depends on this machine's kernel:
   // that line is left out.
@@ -72,7 +72,7 @@ private slots:
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
     for (int i = 0; i < 2; ++i)
       QVERIFY2(m_SystemInfo.ThreadTime[i] > 0, "a worker got no processor");
-    QVERIFY(w.TestTime > QTime(0, 0));
+    QVERIFY(w.Run.TestTime > QTime(0, 0));
 
     const ThreadHandle threads[] = {m_SystemInfo.hThread[0],
                                     m_SystemInfo.hThread[1]};

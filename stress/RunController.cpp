@@ -1,0 +1,176 @@
+// Starting and stopping a test run, its log and its verdict.
+
+#include "stress/RunController.h"
+
+#include "platform/Platform.h"
+#include "stress/EngineContract.h"
+#include "stress/RunMeasure.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
+#include "sysinfo/SystemInfo.h"
+
+int &bStopTest = workerStopFlag();
+
+namespace {
+// Starts worker i bound to `mask`; the failure line of the step that
+// failed, or nullptr once the worker runs.
+const char *startWorker(int i, const CpuSet &mask) {
+  Platform &os = platform();
+  SystemInfo &info = m_SystemInfo;
+  // Reset before anything can fail: a worker left suspended must measure
+  // from zero, not from the previous run's time.
+  info.ThreadTime[i] = 0;
+  info.ThreadClock[i] = os.timeGetTime();
+  ThreadHandle &thread = info.hThread[i];
+  thread = os.createWorkerSuspended(RunTestArgument);
+  if (!thread)
+    return "CreateThread failed.";
+  if (!os.setThreadAffinityMask(thread, mask))
+    return "SetThreadAffinityMask failed.";
+  if (!os.setThreadPriority(thread, ThreadPriority::Normal))
+    return "SetThreadPriority failed.";
+  if (!os.setThreadPriorityBoost(thread, true))
+    return "SetThreadPriorityBoost failed.";
+  if (os.resumeThread(thread) == RESUME_FAILED)
+    return "ResumeThread failed.";
+  return nullptr;
+}
+} // namespace
+
+RunController::RunController(QObject *parent) : QObject(parent) {
+  qRegisterMetaType<RunTick>();
+  qRegisterMetaType<RunVerdict>();
+}
+
+void RunController::SetDuration(int seconds) {
+  EndTime = seconds == 0 ? QTime(23, 59, 0) : QTime(0, 0, 0).addSecs(seconds);
+}
+
+bool RunController::Running() const { return stopFlagLowByte(&bStopTest) == 0; }
+
+void RunController::Log(const QString &line) {
+  Journal.add(line);
+  emit logLine(line);
+}
+
+void RunController::EndJournal() { Journal.end(); }
+
+void RunController::SetColour(const char *colour) {
+  Colour = colour;
+  emit logColour(colour);
+}
+
+void RunController::SetVerdict(RunVerdict verdict) {
+  LastVerdict = verdict;
+  emit runEnded(verdict);
+}
+
+// Calculations may all have been right: the verdict is still a failure.
+void RunController::ReportHardwareErrors() {
+  Log("Votre PC n'est pas stable !");
+  SetColour(COLOUR_UNSTABLE);
+  emit verdictSound(false);
+  SetVerdict(RunVerdict::Unstable);
+}
+
+void RunController::Start() {
+  Colour = nullptr;
+  Journal.begin();
+  TestTime = QTime(0, 0, 0, 0);
+  TestTimeCarry = 0;
+  ReportedWorker = -1;
+  HardwareErrors.Start();
+  HardwareErrorsFound = false;
+  setStopFlagLowByte(&bStopTest, 0);
+
+  SystemInfo &info = m_SystemInfo;
+  if (info.LogicalCount < info.OnlineCount)
+    Log(info.LogicalCount == 1
+            ? QString::asprintf("Test limité à 1 processeur logique sur "
+                                "%d (restriction d'affinité).",
+                                int(info.OnlineCount))
+            : QString::asprintf("Test limité à %d processeurs logiques "
+                                "sur %d (restriction d'affinité).",
+                                int(info.LogicalCount), int(info.OnlineCount)));
+  info.hThread.assign(info.LogicalCount, 0);
+  info.ThreadClock.assign(info.LogicalCount, 0);
+  info.ThreadTime.assign(info.LogicalCount, 0);
+  info.ClockSumKHz.assign(info.Processor.size(), 0);
+  info.ClockSamples.assign(info.Processor.size(), 0);
+  // One worker per processor the process may run on; a worker that could
+  // not be started leaves its processor to the next (the last ones then get
+  // none, and fail).
+  size_t next = 0;
+  for (int i = 0; i < info.LogicalCount; ++i) {
+    CpuSet mask;
+    if (next < info.Processor.size())
+      mask = CpuSet::single(info.Processor[next]);
+    if (const char *failure = startWorker(i, mask))
+      Log(failure);
+    else
+      ++next;
+  }
+  TestTimer = startTimer(1000);
+  emit runStarted();
+}
+
+bool RunController::StopTest() {
+  setStopFlagLowByte(&bStopTest, 1);
+  const sysinfo::LogLine log = [this](const QString &line) { Log(line); };
+  // Shown whatever the final sample gave: the last frequency known. Where
+  // the kernel published the worker processors' clocks during the run, they
+  // are the clock under load, turbo and throttling included.
+  sysinfo::EndFrequency(800, log);
+  double mhz = 0;
+  const QString clocks = sysinfo::processorClocksLine(&mhz);
+  if (!clocks.isEmpty())
+    m_SystemInfo.Frequency = mhz;
+  const QString shown = sysinfo::frequencyText(m_SystemInfo.Frequency);
+  emit frequency(shown);
+  Log(clocks.isEmpty() ? "Fréquence : " + shown : clocks);
+  SensorRunEnded();
+  Log(TestTime.toString("'Durée du test' : hh:mm:ss"));
+
+  uint64_t userTime = 0;
+  for (uint64_t workerTime : m_SystemInfo.ThreadTime)
+    userTime += workerTime;
+  const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
+                                    m_SystemInfo.LogicalCount);
+  Log(QString::asprintf("Utilisation CPU : %.1f %%", usage));
+  emit runStopped();
+
+  bool plausible = true;
+  if (usage < 90.0) {
+    Log("Celle-ci doit être supérieur à 90% !");
+    plausible = false;
+  } else if (usage > 100.0) {
+    Log("Pourcentage d'utilisation CPU incorrect !");
+    plausible = false;
+  }
+  for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
+    Log(line);
+  return plausible;
+}
+
+void RunController::StopByUser() {
+  if (!Running())
+    return;
+  const bool plausible = StopTest();
+  Log("Test stoppé par l'utilisateur.");
+  emit toolTip(TOOLTIP_IDLE);
+  if (HardwareErrorsFound) {
+    ReportHardwareErrors();
+    return;
+  }
+  if (plausible && TestTime.hour() >= 1) {
+    Log("Votre PC est stable !");
+    SetColour(COLOUR_STABLE);
+    emit verdictSound(true);
+    SetVerdict(RunVerdict::Stable);
+    return;
+  }
+  if (plausible)
+    Log("Le test doit durer 1h minimum !");
+  SetColour(COLOUR_STOPPED);
+  SetVerdict(plausible ? RunVerdict::Stopped : RunVerdict::Usage);
+}
