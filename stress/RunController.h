@@ -120,6 +120,7 @@ private:
   friend class VorskSensorsTest;
   friend class HwmonTest;
   friend class RunControlTest;
+  friend class RunControllerTest;
   friend class RealRunTest;
   friend class OptionsTest;
 

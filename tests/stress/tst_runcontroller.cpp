@@ -1,0 +1,151 @@
+#include "sensors/Publisher.h"
+
+#include "platform/fake/FakePlatform.h"
+#include "stress/EngineContract.h"
+#include "stress/RunController.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
+#include "sysinfo/SystemInfo.h"
+
+#include <QtTest>
+
+namespace {
+const uint64_t MS = 10000; // 100-ns units in a millisecond
+
+// Frequency samples end at once; workers never run. One memory controller's
+// error counters are watched.
+class RunFake : public FakePlatform {
+public:
+  RunFake() { errorCounters = {{"EDAC mc0", 0, 0}}; }
+  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
+    Thread *t = thread(h);
+    if (t && t->proc != ThreadStress && !t->suspended &&
+        t->exitCode == STILL_ACTIVE)
+      t->exitCode = t->proc(t->param);
+    return FakePlatform::waitForThread(h, ms);
+  }
+};
+
+enum class End { Timed, LateError, UserStop, Worker, HardwareError, HotSensor };
+} // namespace
+
+Q_DECLARE_METATYPE(End)
+
+// The controller alone, in a program with no widgets: how each way a run
+// can end is judged, and that the end of a run is always announced.
+class RunControllerTest : public QObject {
+  Q_OBJECT
+
+  // One supervision tick after `ms` in which both workers got `percent`.
+  static void tick(RunFake &fake, RunController &run, uint64_t ms,
+                   int percent) {
+    fake.advance(ms);
+    for (ThreadHandle h : m_SystemInfo.hThread)
+      if (FakePlatform::Thread *t = fake.thread(h))
+        t->userTime += ms * MS * uint64_t(percent) / 100;
+    QTimerEvent event(run.TestTimer);
+    run.timerEvent(&event);
+  }
+
+private slots:
+  void init() {
+    m_SystemInfo = SystemInfo{};
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 2;
+    m_SystemInfo.Processor = {0, 1};
+  }
+  void cleanup() {
+    setStopFlagLowByte(&bStopTest, 1);
+    for (const char *file : {"Journal.log", "Monitoring.txt"})
+      QFile::remove(file);
+  }
+
+  void verdicts_data() {
+    QTest::addColumn<End>("end");
+    QTest::addColumn<int>("detail"); // usage, worker code or temperature
+    QTest::addColumn<QVector<RunVerdict>>("verdicts");
+    using V = QVector<RunVerdict>;
+    QTest::newRow("timed end, full usage")
+        << End::Timed << 100 << V{RunVerdict::Stable};
+    QTest::newRow("timed end, poor usage")
+        << End::Timed << 80 << V{RunVerdict::Usage};
+    QTest::newRow("calculation error returned after a stable verdict")
+        << End::LateError << 2 << V{RunVerdict::Stable, RunVerdict::Unstable};
+    QTest::newRow("user stop before an hour")
+        << End::UserStop << 100 << V{RunVerdict::Stopped};
+    QTest::newRow("calculation error")
+        << End::Worker << 3 << V{RunVerdict::Unstable};
+    QTest::newRow("allocation error")
+        << End::Worker << 5 << V{RunVerdict::Failed};
+    QTest::newRow("worker stopped, nothing to report")
+        << End::Worker << 0 << V{RunVerdict::Stopped};
+    QTest::newRow("hardware error counter rose")
+        << End::HardwareError << 0 << V{RunVerdict::Unstable};
+    QTest::newRow("temperature limit")
+        << End::HotSensor << 60 << V{RunVerdict::Temperature};
+    QTest::newRow("temperature below the limit, then a timed end")
+        << End::HotSensor << 40 << V{RunVerdict::Stable};
+  }
+  void verdicts() {
+    QFETCH(End, end);
+    QFETCH(int, detail);
+    QFETCH(QVector<RunVerdict>, verdicts);
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    RunController run;
+    run.SetDuration(3600);
+    if (end == End::HotSensor) {
+      fake.publish("SFSharedMemory_ALM", speedFanBytes({detail * 100}, {}));
+      run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
+    }
+    QVector<RunVerdict> ended;
+    int closed = 0;
+    connect(&run, &RunController::runEnded, [&](RunVerdict v) { ended << v; });
+    connect(&run, &RunController::runClosed, [&] { ++closed; });
+
+    run.Start();
+    QVERIFY(run.Running());
+    tick(fake, run, 10000, 100);
+    switch (end) {
+    case End::UserStop:
+      run.StopByUser();
+      break;
+    case End::Worker:
+      fake.thread(m_SystemInfo.hThread[1])->exitCode = uint32_t(detail);
+      tick(fake, run, 1000, 100);
+      break;
+    case End::HardwareError:
+      fake.errorCounters = {{"EDAC mc0", 1, 0}};
+      tick(fake, run, 1000, 100);
+      break;
+    case End::HotSensor: {
+      QTimerEvent event(run.SensorTimer);
+      run.timerEvent(&event);
+      if (detail < 50)
+        while (run.Running())
+          tick(fake, run, 60000, 100);
+      break;
+    }
+    case End::Timed:
+      // Ticks short enough not to be taken for the machine asleep.
+      while (run.Running())
+        tick(fake, run, 8000, detail);
+      break;
+    case End::LateError:
+      while (run.Running())
+        tick(fake, run, 8000, 100);
+      fake.thread(m_SystemInfo.hThread[1])->exitCode = uint32_t(detail);
+      break;
+    }
+    QVERIFY(!run.Running());
+    QCOMPARE(ended, verdicts.mid(0, 1));
+    QCOMPARE(closed, 0);
+    tick(fake, run, 1000, 100);
+    QCOMPARE(ended, verdicts);
+    QCOMPARE(run.Verdict(), verdicts.last());
+    QCOMPARE(closed, 1);
+    setPlatform(previous);
+  }
+};
+
+QTEST_GUILESS_MAIN(RunControllerTest)
+#include "tst_runcontroller.moc"
