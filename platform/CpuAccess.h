@@ -2,11 +2,11 @@
 
 #include <cstdint>
 
-// The processor itself: identification and counter instructions, model-
-// specific registers and 32-bit I/O ports. The program uses the real
-// processor; tests install a recorded one, so that identification logic and
-// register readers run unchanged on any processor the tests describe, and so
-// that no test ever touches a real register or port.
+// The processor itself: identification and counter instructions and model-
+// specific registers. The program uses the real processor; tests install a
+// recorded one, so that identification logic and register readers run
+// unchanged on any processor the tests describe, and so that no test ever
+// touches a real register.
 
 struct CpuidResult {
   uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -26,13 +26,14 @@ public:
   virtual void spin(int ms) = 0;
 
   // Raw register access needs a right the process may lack. Enabling fails
-  // when the named right is unknown or cannot be had; every MSR or port
-  // access is bracketed by enabling and disabling it.
+  // when the named right is unknown or cannot be had; every MSR access is
+  // bracketed by enabling and disabling it.
   virtual bool setPrivilege(const char *name, bool enable) = 0;
   // Reads an MSR of the processor the calling thread runs on.
   virtual bool readMsr(uint32_t msr, uint64_t *value) = 0;
-  virtual bool writePort(uint16_t port, uint32_t value) = 0;
-  virtual bool readPort(uint16_t port, uint32_t *value) = 0;
+  // Reads an MSR of processor cpu from whichever processor the caller runs
+  // on; needs no right of its own.
+  virtual bool readMsrOf(int cpu, uint32_t msr, uint64_t *value) = 0;
 };
 
 // The processor every caller uses. The real one unless a test installed

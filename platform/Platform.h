@@ -70,6 +70,13 @@ struct ErrorCounter {
   uint64_t uncorrected = 0;
 };
 
+// How a PCI configuration register read through the kernel went.
+enum class PciConfigRead {
+  Read,
+  Missing, // no such device, or its configuration cannot be opened
+  Refused, // past the first 64 bytes, which only root may read
+};
+
 enum class SharedMemoryRefusal {
   None,
   Missing,        // no such object, or it cannot be opened
@@ -173,6 +180,15 @@ public:
   // interrupts (corrected: threshold; uncorrected: exceptions and deferred
   // errors). Empty when the kernel offers none.
   virtual std::vector<ErrorCounter> hardwareErrorCounters() = 0;
+
+  // PCI configuration space through the kernel (the device's sysfs config
+  // file), so that an access takes the kernel's lock instead of racing its
+  // own use of ports 0xCF8/0xCFC. device is "0000:00:18.3"; a register is 32
+  // bits at a multiple of 4. A write changes one byte and needs root.
+  virtual PciConfigRead readPciConfig(const std::string &device,
+                                      uint32_t offset, uint32_t *value) = 0;
+  virtual bool writePciConfigByte(const std::string &device, uint32_t offset,
+                                  uint8_t value) = 0;
 
   // Dynamic libraries, looked up beside the executable, then in the working
   // directory.

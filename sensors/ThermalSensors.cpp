@@ -89,9 +89,20 @@ QString K8SensorAbsence() {
   uint32_t edx = i_edx;
   if (!(edx & 8))
     return QString::fromUtf8("Ce processeur n'a pas de capteur thermique K8.");
-  if (TestZwSystemDebugControl() != 1)
-    return QString::fromUtf8(NoRegisterAccess);
-  return {};
+  // The first package's northbridge stands for all of them.
+  const uint32_t address = K8ConfigAddress(0);
+  switch (pciRegisterAccess(address)) {
+  case PciConfigRead::Read:
+    return {};
+  case PciConfigRead::Missing:
+    return QString::fromUtf8("Pont nord K8 introuvable (périphérique PCI "
+                             "%1 absent).")
+        .arg(QString::fromStdString(pciDeviceName(address)));
+  case PciConfigRead::Refused:
+    break;
+  }
+  return QString::fromUtf8("Registre thermique K8 illisible : droits "
+                           "d'administrateur nécessaires.");
 }
 
 bool IntelSensorAvailable() { return IntelSensorAbsence().isEmpty(); }

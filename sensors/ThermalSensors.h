@@ -8,14 +8,16 @@
 
 // The two thermal sensors inside the processor: the Intel digital thermal
 // sensor (MSR 0x19C, one per core) and the AMD K8 thermal-trip register (PCI
-// configuration space, one per core of a package). Both need the processor
-// access primitives and the identification done at start-up.
+// configuration space of the package's northbridge, read through the kernel;
+// one per core of a package). Both need the identification done at start-up.
 
 constexpr uint32_t MSR_THERM_STATUS = 0x19C;
 constexpr uint32_t INTEL_READING_WAIT_MS = 600;
 
-// Availability of sources 5 and 6: the processor has the sensor and the
-// register access works. The absence is why not, empty when available.
+// Availability of sources 5 and 6: the processor has the sensor and its
+// register can be read (the MSR device, or the first package's PCI
+// configuration past its first 64 bytes, both root only). The absence is why
+// not, empty when available.
 QString IntelSensorAbsence();
 QString K8SensorAbsence();
 bool IntelSensorAvailable();

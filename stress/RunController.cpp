@@ -95,8 +95,7 @@ void RunController::Start() {
   info.hThread.assign(info.LogicalCount, 0);
   info.ThreadClock.assign(info.LogicalCount, 0);
   info.ThreadTime.assign(info.LogicalCount, 0);
-  info.ClockSumKHz.assign(info.Processor.size(), 0);
-  info.ClockSamples.assign(info.Processor.size(), 0);
+  info.LoadClocks.assign(info.Processor.size(), LoadClock{});
   // One worker per processor the process may run on; a worker that could
   // not be started leaves its processor to the next (the last ones then get
   // none, and fail).
@@ -118,8 +117,8 @@ bool RunController::StopTest() {
   setStopFlagLowByte(&bStopTest, 1);
   const sysinfo::LogLine log = [this](const QString &line) { Log(line); };
   // Shown whatever the final sample gave: the last frequency known. Where
-  // the kernel published the worker processors' clocks during the run, they
-  // are the clock under load, turbo and throttling included.
+  // the worker processors' clocks were measured during the run, they are the
+  // clock under load, turbo and throttling included.
   sysinfo::EndFrequency(800, log);
   double mhz = 0;
   const QString clocks = sysinfo::processorClocksLine(&mhz);

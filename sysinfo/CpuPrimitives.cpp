@@ -2,14 +2,14 @@
 
 #include "platform/CpuAccess.h"
 
+#include <cstdio>
+
 std::atomic<uint32_t> i_eax{0}, i_ebx{0}, i_ecx{0}, i_edx{0};
 
 namespace {
 const char DEBUG_PRIVILEGE[] = "SeDebugPrivilege";
-const uint32_t PCI_ADDRESS_PORT = 0xCF8;
-const uint32_t PCI_DATA_PORT = 0xCFC;
 
-bool validPort(uint32_t port) { return port <= 0xFFFF; }
+uint32_t pciRegisterOffset(uint32_t address) { return address & 0xFC; }
 
 // MSR read into the register slots, as Rdmsr and TestZwSystemDebugControl
 // share it.
@@ -42,18 +42,6 @@ int bReadMSR_Win32(uint32_t msr, uint32_t *high, uint32_t *low) {
   return result;
 }
 
-int bReadIO_Win32(uint32_t port1, uint32_t value1, uint32_t port2,
-                  uint32_t value2, uint32_t *out) {
-  if (!bSetPrivilege(DEBUG_PRIVILEGE, 1))
-    return 0;
-  CpuAccess &cpu = cpuAccess();
-  bool first = validPort(port1) && cpu.writePort(uint16_t(port1), value1);
-  bool second = validPort(port2) && cpu.writePort(uint16_t(port2), value2);
-  bool read = validPort(port2) && cpu.readPort(uint16_t(port2), out);
-  bSetPrivilege(DEBUG_PRIVILEGE, 0);
-  return first && second && read ? 1 : 0;
-}
-
 void Wait(int ms) { cpuAccess().spin(ms); }
 
 void Cpuid(uint32_t leaf, uint32_t subleaf) {
@@ -77,8 +65,33 @@ uint64_t Rdmsr(uint32_t msr) {
   return value;
 }
 
+bool ReadProcessorMsr(int processor, uint32_t msr, uint64_t *value) {
+  return cpuAccess().readMsrOf(processor, msr, value);
+}
+
+std::string pciDeviceName(uint32_t address) {
+  char name[16];
+  std::snprintf(name, sizeof name, "0000:%02x:%02x.%x",
+                unsigned(address >> 16 & 0xFF), unsigned(address >> 11 & 0x1F),
+                unsigned(address >> 8 & 0x7));
+  return name;
+}
+
+PciConfigRead pciRegisterAccess(uint32_t address) {
+  uint32_t value = 0;
+  return platform().readPciConfig(pciDeviceName(address),
+                                  pciRegisterOffset(address), &value);
+}
+
 uint32_t ReadK8ThermTrip(uint32_t address, uint32_t select) {
+  Platform &os = platform();
+  const std::string device = pciDeviceName(address);
+  const uint32_t offset = pciRegisterOffset(address);
+  // A refused select still reads the core last selected: the result stands,
+  // as the success of the write is not examined.
+  os.writePciConfigByte(device, offset, uint8_t(select));
   uint32_t result = 0;
-  bReadIO_Win32(PCI_ADDRESS_PORT, address, PCI_DATA_PORT, select, &result);
+  if (os.readPciConfig(device, offset, &result) != PciConfigRead::Read)
+    return 0;
   return result;
 }

@@ -12,6 +12,7 @@ std::atomic<int64_t> Fwin{0}, Tcpu_avant{0}, Tcpu_apres{0}, Tcpu{0},
 
 namespace {
 
+const uint32_t MSR_MPERF = 0xE7;
 const uint32_t MSR_APERF = 0xE8;
 
 // Cycles counted by the sampling mode: the actual-performance counter where
@@ -109,6 +110,36 @@ int sample(ThreadProc proc, const char *name, bool reportTimeout,
   return 0;
 }
 
+// MPERF counts at the time-stamp counter's constant rate and APERF at the
+// actual clock, both only while the processor runs: their rises since the
+// previous tick give the clock it ran at. False until there is a previous
+// tick, and for good once they cannot be read or MPERF stands still.
+bool countedClock(LoadClock &clock, int processor, uint64_t *kHz) {
+  const SystemInfo &info = m_SystemInfo;
+  uint64_t aperf = 0, mperf = 0;
+  clock.Counters = clock.Counters && info.bConstantTsc &&
+                   info.TscFrequency > 0 &&
+                   ReadProcessorMsr(processor, MSR_APERF, &aperf) &&
+                   ReadProcessorMsr(processor, MSR_MPERF, &mperf);
+  if (!clock.Counters)
+    return false;
+  const bool counted = clock.Counted;
+  // Unsigned differences: a counter that wrapped still rose.
+  const uint64_t actual = aperf - clock.Aperf;
+  const uint64_t reference = mperf - clock.Mperf;
+  clock.Aperf = aperf;
+  clock.Mperf = mperf;
+  clock.Counted = true;
+  if (!counted)
+    return false;
+  clock.Counters = reference != 0;
+  if (!clock.Counters)
+    return false;
+  *kHz = uint64_t(std::llround(info.TscFrequency * 1000.0 * double(actual) /
+                               double(reference)));
+  return true;
+}
+
 } // namespace
 
 uint32_t ThreadBeginFrequency(void *) {
@@ -168,7 +199,7 @@ int MeasureFrequency() {
   double f1 = 0;
   bool first = performanceFrequency(&f1);
   if (first)
-    info.Frequency = f1;
+    info.Frequency = info.TscFrequency = f1;
   if (!info.bConstantTsc)
     return 1;
 
@@ -209,13 +240,17 @@ QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
 void SampleProcessorClocks(int workers) {
   SystemInfo &info = m_SystemInfo;
   size_t count = std::min(size_t(std::max(workers, 0)), info.Processor.size());
-  info.ClockSumKHz.resize(info.Processor.size(), 0);
-  info.ClockSamples.resize(info.Processor.size(), 0);
+  info.LoadClocks.resize(info.Processor.size());
   for (size_t i = 0; i < count; ++i) {
+    LoadClock &clock = info.LoadClocks[i];
+    const int processor = info.Processor[i];
     uint64_t kHz = 0;
-    if (platform().processorClockKHz(info.Processor[i], &kHz)) {
-      info.ClockSumKHz[i] += kHz;
-      ++info.ClockSamples[i];
+    const bool measured =
+        countedClock(clock, processor, &kHz) ||
+        (!clock.Counters && platform().processorClockKHz(processor, &kHz));
+    if (measured) {
+      clock.SumKHz += kHz;
+      ++clock.Samples;
     }
   }
 }
@@ -224,10 +259,10 @@ QString processorClocksLine(double *mhz) {
   const SystemInfo &info = m_SystemInfo;
   double sum = 0, lowest = 0, highest = 0;
   int processors = 0;
-  for (size_t i = 0; i < info.ClockSamples.size(); ++i) {
-    if (!info.ClockSamples[i])
+  for (const LoadClock &clock : info.LoadClocks) {
+    if (!clock.Samples)
       continue;
-    double average = double(info.ClockSumKHz[i]) / info.ClockSamples[i] / 1000;
+    double average = double(clock.SumKHz) / clock.Samples / 1000;
     lowest = processors ? std::min(lowest, average) : average;
     highest = processors ? std::max(highest, average) : average;
     sum += average;

@@ -41,8 +41,11 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log);
 // "%.1f MHz", as the frequency label shows it.
 QString frequencyText(double mhz);
 
-// Adds the kernel's current clock of each of the first `workers` processors
-// of the run to its samples (where the kernel publishes it).
+// Adds the clock of each of the first `workers` processors of the run since
+// the previous tick to its samples: the time-stamp counter's rate times the
+// rise of APERF over MPERF where those can be read (root and the msr module;
+// the first tick only starts the count), else the kernel's cpufreq clock,
+// else nothing.
 void SampleProcessorClocks(int workers);
 // The end-of-run line from those samples, each processor's average clock:
 // "Fréquence : <average> MHz (<lowest> à <highest>)", with the average in

@@ -52,6 +52,19 @@ struct L2Group {
   uint16_t SizeKb;
 };
 
+// The clock under load of one processor of a test run, sampled on the run's
+// ticks.
+struct LoadClock {
+  uint64_t SumKHz = 0;
+  uint32_t Samples = 0;
+  // APERF and MPERF at the previous tick, once Counted. Counters turns false
+  // for the rest of the run when they cannot be read or do not count.
+  uint64_t Aperf = 0;
+  uint64_t Mperf = 0;
+  bool Counted = false;
+  bool Counters = true;
+};
+
 // What the identification knows about the machine. Cleared as a whole
 // (m_SystemInfo = SystemInfo{}) before each identification.
 struct SystemInfo {
@@ -61,7 +74,8 @@ struct SystemInfo {
   uint8_t Model;  // base model, leaf 1 EAX bits 7..4
   uint8_t Stepping;
   uint32_t Instructions;
-  double Frequency; // MHz
+  double Frequency;    // MHz
+  double TscFrequency; // MHz, the time-stamp counter's rate at start-up
   uint8_t bConstantTsc;
   uint8_t bAperf;
   uint8_t TjMax; // °C, 0 when unknown
@@ -90,10 +104,9 @@ struct SystemInfo {
   std::vector<ThreadHandle> hThread;
   std::vector<uint32_t> ThreadClock; // timeGetTime() at the previous sample
   std::vector<uint64_t> ThreadTime;  // user time at the previous sample, 100 ns
-  // The kernel's clock of the processors of the run: sum and count of the
-  // samples taken on its ticks, by processor of Processor.
-  std::vector<uint64_t> ClockSumKHz;
-  std::vector<uint32_t> ClockSamples;
+  // The clock under load of the processors of the run, by processor of
+  // Processor.
+  std::vector<LoadClock> LoadClocks;
 };
 
 extern SystemInfo m_SystemInfo;

@@ -292,6 +292,36 @@ std::vector<ErrorCounter> FakePlatform::hardwareErrorCounters() {
   return errorCounters;
 }
 
+namespace {
+const uint32_t UNREFUSED_CONFIG_BYTES = 64;
+}
+
+PciConfigRead FakePlatform::readPciConfig(const std::string &device,
+                                          uint32_t offset, uint32_t *value) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto known = pciRegisters.lower_bound({device, 0, 0});
+  if (known == pciRegisters.end() || std::get<0>(known->first) != device)
+    return PciConfigRead::Missing;
+  if (offset >= UNREFUSED_CONFIG_BYTES && pciRefused.count(device))
+    return PciConfigRead::Refused;
+  auto written = pciWritten_.find({device, offset});
+  const uint8_t select = written == pciWritten_.end() ? 0 : written->second;
+  auto it = pciRegisters.find({device, offset, select});
+  *value = it == pciRegisters.end() ? 0xFFFFFFFFu : it->second;
+  return PciConfigRead::Read;
+}
+
+bool FakePlatform::writePciConfigByte(const std::string &device,
+                                      uint32_t offset, uint8_t value) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto known = pciRegisters.lower_bound({device, 0, 0});
+  if (known == pciRegisters.end() || std::get<0>(known->first) != device ||
+      pciRefused.count(device))
+    return false;
+  pciWritten_[{device, offset}] = value;
+  return true;
+}
+
 void FakePlatform::addLibrary(const std::string &fileName,
                               std::map<std::string, void *> symbols) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);

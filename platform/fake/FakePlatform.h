@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // A scriptable platform for tests. Threads do not run unless runOnResume is
@@ -83,6 +84,15 @@ public:
   // The hardware error counters the fake plays.
   std::vector<ErrorCounter> errorCounters;
 
+  // PCI configuration registers by device, offset and the byte last
+  // written at that offset (a register may select what it reads back, as
+  // the K8 thermal register selects its core). Unrecorded registers of a
+  // recorded device read all ones; an unrecorded device is missing.
+  std::map<std::tuple<std::string, uint32_t, uint8_t>, uint32_t> pciRegisters;
+  // Devices whose registers past the first 64 bytes are refused, as the
+  // kernel refuses them to an ordinary user.
+  std::set<std::string> pciRefused;
+
   // A library the fake "loads": exported symbol name -> address.
   void addLibrary(const std::string &fileName,
                   std::map<std::string, void *> symbols);
@@ -120,6 +130,10 @@ public:
   bool readSensorInput(const std::string &chip, const std::string &label,
                        SensorKind kind, double *value) override;
   std::vector<ErrorCounter> hardwareErrorCounters() override;
+  PciConfigRead readPciConfig(const std::string &device, uint32_t offset,
+                              uint32_t *value) override;
+  bool writePciConfigByte(const std::string &device, uint32_t offset,
+                          uint8_t value) override;
   LibraryHandle loadLibrary(const std::string &fileName) override;
   void *getProcAddress(LibraryHandle library, const char *name) override;
   void freeLibrary(LibraryHandle library) override;
@@ -139,6 +153,7 @@ private:
   std::map<std::string, std::vector<unsigned char>> shared_;
   std::map<std::string, SharedMemoryRefusal> refused_;
   std::map<std::string, std::map<std::string, void *>> libraries_;
+  std::map<std::pair<std::string, uint32_t>, uint8_t> pciWritten_;
 };
 
 // Installs a fake for the lifetime of a test scope.

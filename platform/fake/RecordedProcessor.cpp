@@ -6,8 +6,6 @@
 #include <cstring>
 
 namespace {
-const uint16_t PCI_ADDRESS_PORT = 0xCF8;
-const uint16_t PCI_DATA_PORT = 0xCFC;
 const uint32_t MSR_APERF = 0xE8;
 
 uint32_t word(const char *bytes) {
@@ -123,6 +121,14 @@ bool RecordedProcessor::setPrivilege(const char *name, bool enable) {
 }
 
 bool RecordedProcessor::readMsr(uint32_t msr, uint64_t *value) {
+  return msrOf(currentProcessor(), msr, value);
+}
+
+bool RecordedProcessor::readMsrOf(int cpu, uint32_t msr, uint64_t *value) {
+  return msrOf(cpu, msr, value);
+}
+
+bool RecordedProcessor::msrOf(int cpu, uint32_t msr, uint64_t *value) {
   msrReads.push_back(msr);
   if (failingMsrs.count(msr))
     return false;
@@ -130,7 +136,7 @@ bool RecordedProcessor::readMsr(uint32_t msr, uint64_t *value) {
     *value = cyclesAt(aperfMHz);
     return true;
   }
-  for (int owner : {currentProcessor(), ALL}) {
+  for (int owner : {cpu, ALL}) {
     auto table = msrs_.find(owner);
     if (table == msrs_.end())
       continue;
@@ -141,35 +147,4 @@ bool RecordedProcessor::readMsr(uint32_t msr, uint64_t *value) {
     }
   }
   return false;
-}
-
-bool RecordedProcessor::portOpFails() {
-  return failingPortOps.count(int(portLog.size()) - 1) != 0;
-}
-
-bool RecordedProcessor::writePort(uint16_t port, uint32_t value) {
-  portLog.push_back({true, port, value});
-  if (portOpFails())
-    return false;
-  if (port == PCI_ADDRESS_PORT)
-    latchedAddress_ = value;
-  else if (port == PCI_DATA_PORT)
-    lastData_ = value;
-  else
-    ports[port] = value;
-  return true;
-}
-
-bool RecordedProcessor::readPort(uint16_t port, uint32_t *value) {
-  portLog.push_back({false, port, 0});
-  if (portOpFails())
-    return false;
-  if (port == PCI_DATA_PORT) {
-    auto it = pciRegisters.find({latchedAddress_, lastData_});
-    *value = it == pciRegisters.end() ? 0xFFFFFFFFu : it->second;
-  } else {
-    auto it = ports.find(port);
-    *value = it == ports.end() ? 0xFFFFFFFFu : it->second;
-  }
-  return true;
 }

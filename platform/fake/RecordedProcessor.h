@@ -48,7 +48,7 @@ public:
   std::set<uint32_t> failingMsrs;
   std::vector<uint32_t> msrReads; // every attempted read, in order
 
-  // The right needed for MSRs and ports.
+  // The right needed for MSRs.
   bool privilegeAvailable = true;
   int privilegeHeld = 0; // enables minus disables
   int privilegeEnables = 0;
@@ -60,19 +60,6 @@ public:
   // When not empty, rdtsc returns these first, in order.
   std::deque<uint64_t> tscReadings;
 
-  // Ports. A read of 0xCFC answers the PCI register latched through 0xCF8,
-  // looked up with the value last written to 0xCFC (some registers select
-  // what reads back); unknown registers and ports read all ones.
-  struct PortOp {
-    bool write;
-    uint16_t port;
-    uint32_t value;
-  };
-  std::vector<PortOp> portLog;
-  std::set<int> failingPortOps; // 0-based over all port operations
-  std::map<std::pair<uint32_t, uint32_t>, uint32_t> pciRegisters;
-  std::map<uint16_t, uint32_t> ports;
-
   int currentProcessor() const;
 
   CpuidResult cpuid(uint32_t leaf, uint32_t subleaf) override;
@@ -81,20 +68,17 @@ public:
   void spin(int ms) override;
   bool setPrivilege(const char *name, bool enable) override;
   bool readMsr(uint32_t msr, uint64_t *value) override;
-  bool writePort(uint16_t port, uint32_t value) override;
-  bool readPort(uint16_t port, uint32_t *value) override;
+  bool readMsrOf(int cpu, uint32_t msr, uint64_t *value) override;
 
 private:
   using LeafKey = std::pair<uint32_t, uint32_t>;
   uint64_t cyclesAt(uint64_t mhz) const;
-  bool portOpFails();
+  bool msrOf(int cpu, uint32_t msr, uint64_t *value);
 
   FakePlatform &fake_;
   std::map<int, std::map<LeafKey, CpuidResult>> leaves_;
   std::map<int, std::map<uint32_t, uint64_t>> msrs_;
   std::map<int, uint8_t> apicIds_;
-  uint32_t latchedAddress_ = 0;
-  uint32_t lastData_ = 0;
 };
 
 // Installs a recorded processor for the lifetime of a test scope.

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/io.h>
 #include <unistd.h>
 #include <x86intrin.h>
 
@@ -14,14 +13,27 @@ namespace {
 
 const char DEBUG_PRIVILEGE[] = "SeDebugPrivilege";
 
-// The MSR device of the processor the calling thread runs on, or -1.
-int openMsrDevice() {
-  int cpu = sched_getcpu();
+int openMsrDevice(int cpu) {
   if (cpu < 0)
     return -1;
   char path[40];
   std::snprintf(path, sizeof path, "/dev/cpu/%d/msr", cpu);
   return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
+// The MSR device of the processor the calling thread runs on, or -1.
+int openMsrDevice() { return openMsrDevice(sched_getcpu()); }
+
+// The kernel runs the read on the device's processor.
+bool readMsrDevice(int fd, uint32_t msr, uint64_t *value) {
+  if (fd < 0)
+    return false;
+  uint64_t v = 0;
+  bool ok = ::pread(fd, &v, sizeof v, msr) == sizeof v;
+  ::close(fd);
+  if (ok)
+    *value = v;
+  return ok;
 }
 
 class LinuxCpuAccess : public CpuAccess {
@@ -62,31 +74,11 @@ public:
   }
 
   bool readMsr(uint32_t msr, uint64_t *value) override {
-    int fd = openMsrDevice();
-    if (fd < 0)
-      return false;
-    uint64_t v = 0;
-    bool ok = ::pread(fd, &v, sizeof v, msr) == sizeof v;
-    ::close(fd);
-    if (ok)
-      *value = v;
-    return ok;
+    return readMsrDevice(openMsrDevice(), msr, value);
   }
 
-  bool writePort(uint16_t port, uint32_t value) override {
-    if (ioperm(port, 4, 1) != 0)
-      return false;
-    outl(value, port);
-    ioperm(port, 4, 0);
-    return true;
-  }
-
-  bool readPort(uint16_t port, uint32_t *value) override {
-    if (ioperm(port, 4, 1) != 0)
-      return false;
-    *value = inl(port);
-    ioperm(port, 4, 0);
-    return true;
+  bool readMsrOf(int cpu, uint32_t msr, uint64_t *value) override {
+    return readMsrDevice(openMsrDevice(cpu), msr, value);
   }
 };
 

@@ -1,10 +1,11 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include "platform/linux/HardwareErrors.h"
-#include "platform/linux/LibSensors.h"
 #include "platform/linux/InstallPaths.h"
+#include "platform/linux/LibSensors.h"
 #include "platform/linux/LinuxParse.h"
 #include "platform/linux/LinuxWorker.h"
+#include "platform/linux/PciConfig.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -554,6 +555,16 @@ public:
 
   std::vector<ErrorCounter> hardwareErrorCounters() override {
     return readHardwareErrorCounters();
+  }
+
+  PciConfigRead readPciConfig(const std::string &device, uint32_t offset,
+                              uint32_t *value) override {
+    return readPciConfigRegister(device, offset, value);
+  }
+
+  bool writePciConfigByte(const std::string &device, uint32_t offset,
+                          uint8_t value) override {
+    return writePciConfigRegisterByte(device, offset, value);
   }
 
   LibraryHandle loadLibrary(const std::string &fileName) override {

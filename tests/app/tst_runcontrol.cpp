@@ -3,6 +3,7 @@
 #include "app/DesktopNotice.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/fake/RecordedProcessor.h"
 #include "settings/SoundPlayer.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
@@ -194,6 +195,8 @@ private slots:
     scope.fake.processMask = scope.fake.systemMask = 0x1F;
     Vorsk w;
     start(w, 5);
+    // This host's MSRs stay out of it.
+    RecordedProcessorScope recorded(scope.fake);
     scope.fake.processorClocksKHz = {
         {0, 4370000}, {1, 4410000}, {2, 4410000}, {3, 4450000}};
     tick(scope.fake, w, 1000);

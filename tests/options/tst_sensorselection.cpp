@@ -241,43 +241,54 @@ private slots:
     QCOMPARE(stored("VoltSensor").toString(), QString("nct6775 Vcore"));
   }
 
+  // registers: 0 none (no msr device, no northbridge), 1 readable, 2 the
+  // northbridge's registers past 64 bytes refused (an ordinary user).
   void absentSourcesSayWhy_data() {
     QTest::addColumn<int>("source");
     QTest::addColumn<uint32_t>("sensorBits"); // leaf 6 EAX, or 0x80000007 EDX
-    QTest::addColumn<bool>("registers");
+    QTest::addColumn<int>("registers");
     QTest::addColumn<QString>("why");
     const QString noRegisters =
         "Registres du processeur inaccessibles : droits d'administrateur et "
         "module msr nécessaires.";
     QTest::newRow("monitoring program not running")
-        << 1 << 0u << true
+        << 1 << 0u << 1
         << "Le programme qui publie ces valeurs n'est pas lancé.";
     QTest::newRow("Intel processor without the sensor")
-        << 5 << 0u << true
+        << 5 << 0u << 1
         << "Ce processeur n'a pas de capteur thermique numérique.";
     QTest::newRow("Intel sensor, no register access")
-        << 5 << 1u << false << noRegisters;
+        << 5 << 1u << 0 << noRegisters;
     QTest::newRow("processor without the K8 sensor")
-        << 6 << 0u << true << "Ce processeur n'a pas de capteur thermique K8.";
-    QTest::newRow("K8 sensor, no register access")
-        << 6 << 8u << false << noRegisters;
+        << 6 << 0u << 1 << "Ce processeur n'a pas de capteur thermique K8.";
+    QTest::newRow("K8 sensor, no northbridge device")
+        << 6 << 8u << 0
+        << "Pont nord K8 introuvable (périphérique PCI 0000:00:18.3 absent).";
+    QTest::newRow("K8 sensor, register refused to an ordinary user")
+        << 6 << 8u << 2
+        << "Registre thermique K8 illisible : droits d'administrateur "
+           "nécessaires.";
     QTest::newRow("no hwmon chip")
-        << 7 << 0u << true
+        << 7 << 0u << 1
         << "Aucun capteur hwmon sur cette machine (cas de la plupart des "
            "machines virtuelles).";
   }
   void absentSourcesSayWhy() {
     QFETCH(int, source);
     QFETCH(uint32_t, sensorBits);
-    QFETCH(bool, registers);
+    QFETCH(int, registers);
     QFETCH(QString, why);
     FakePlatformScope scope;
     Vorsk w;
     RecordedProcessorScope recorded(scope.fake);
     recorded.cpu.setLeaf(6, 0, {sensorBits, 1, 0, 0});
     recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, sensorBits});
-    if (registers)
+    if (registers == 1)
       recorded.cpu.setMsr(0, 0);
+    if (registers != 0)
+      scope.fake.pciRegisters[{"0000:00:18.3", 0xE4, 0}] = 0;
+    if (registers == 2)
+      scope.fake.pciRefused.insert("0000:00:18.3");
     Options o(&w);
     ui(o).comboMonitoring->setCurrentIndex(source);
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));

@@ -3,12 +3,16 @@
 
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/fake/RecordedProcessor.h"
 #include "platform/linux/LibSensors.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "sensors/SensorListing.h"
+#include "sensors/ThermalSensors.h"
 #include "stress/EngineContract.h"
 #include "stress/ErrorWatch.h"
 #include "stress/ThreadStress.h"
+#include "sysinfo/Frequency.h"
+#include "sysinfo/SystemInfo.h"
 
 #include <QSettings>
 #include <QtTest>
@@ -29,6 +33,17 @@ public:
   bool readSensorInput(const std::string &chip, const std::string &label,
                        SensorKind kind, double *value) override {
     return linuxPlatform().readSensorInput(chip, label, kind, value);
+  }
+  PciConfigRead readPciConfig(const std::string &device, uint32_t offset,
+                              uint32_t *value) override {
+    return linuxPlatform().readPciConfig(device, offset, value);
+  }
+  bool writePciConfigByte(const std::string &device, uint32_t offset,
+                          uint8_t value) override {
+    return linuxPlatform().writePciConfigByte(device, offset, value);
+  }
+  bool processorClockKHz(int cpu, uint64_t *kHz) override {
+    return linuxPlatform().processorClockKHz(cpu, kHz);
   }
 };
 
@@ -216,6 +231,74 @@ private slots:
     w.ui.textLog->clear();
     w.Run.SensorRunEnded();
     QCOMPARE(w.ui.textLog->toPlainText(), summary.join('\n'));
+  }
+
+  // A dual-core K8 package whose northbridge's thermal register reads 44 °C,
+  // through its configuration file; the kernel shows an ordinary user only
+  // the first 64 bytes of it.
+  void k8NorthbridgeThroughSysfs() {
+    const char device[] = "/sys/devices/pci0000:00/0000:00:18.3";
+    GError *error = nullptr;
+    QVERIFY(umockdev_testbed_add_from_file(testbed, MACHINES_DIR "/k8.umockdev",
+                                           &error));
+    RecordedScope scope;
+    RecordedProcessorScope recorded(scope.recorded);
+    recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, 8});
+    m_SystemInfo = SystemInfo{};
+    m_SystemInfo.LogicalCount = 2;
+    m_SystemInfo.CoresPerPackage = 2;
+    m_SystemInfo.Apic = {{0, 0, 0, 0}, {1, 0, 1, 1}};
+
+    const SensorList list = listSource(SOURCE_K8);
+    QCOMPARE(listed(list.temperatures),
+             (QStringList{"Température Core 0 = 44.0 °C",
+                          "Température Core 1 = 44.0 °C"}));
+    double temperature = 0, vcore = 0;
+    QCOMPARE(ReadK8Source(0, &temperature, &vcore), 1);
+    QCOMPARE(temperature, 44.0);
+    // Core 0's select went into the register's low byte only.
+    QFile config("/sys/bus/pci/devices/0000:00:18.3/config");
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll().mid(0xE4, 4), QByteArray("\x04\x00\x5D\x00", 4));
+
+    QByteArray header = QByteArray(64, '\0');
+    umockdev_testbed_set_attribute_binary(
+        testbed, device, "config", reinterpret_cast<guint8 *>(header.data()),
+        header.size());
+    QCOMPARE(listSource(SOURCE_K8).whyAbsent,
+             QString("Registre thermique K8 illisible : droits "
+                     "d'administrateur nécessaires."));
+    temperature = 1;
+    QCOMPARE(ReadK8Source(0, &temperature, &vcore), 0);
+    QCOMPARE(temperature, 1.0);
+
+    umockdev_testbed_remove_device(testbed, device);
+    QCOMPARE(listSource(SOURCE_K8).whyAbsent,
+             QString("Pont nord K8 introuvable (périphérique PCI 0000:00:18.3 "
+                     "absent)."));
+    m_SystemInfo = SystemInfo{};
+  }
+
+  // The kernel's clock of four processors: two publish one, one has no
+  // cpufreq and one says 0. The recorded processor's MSRs cannot be read.
+  void cpufreqClocksUnderLoad() {
+    GError *error = nullptr;
+    QVERIFY(umockdev_testbed_add_from_file(
+        testbed, MACHINES_DIR "/cpufreq.umockdev", &error));
+    RecordedScope scope;
+    RecordedProcessorScope recorded(scope.recorded);
+    m_SystemInfo = SystemInfo{};
+    m_SystemInfo.bConstantTsc = 1;
+    m_SystemInfo.TscFrequency = 3000;
+    m_SystemInfo.Processor = {0, 1, 2, 3};
+    sysinfo::SampleProcessorClocks(4);
+    umockdev_testbed_set_attribute(testbed, "/sys/devices/system/cpu/cpu0",
+                                   "cpufreq/scaling_cur_freq", "4390000\n");
+    sysinfo::SampleProcessorClocks(4);
+    double mhz = 0;
+    QCOMPARE(sysinfo::processorClocksLine(&mhz),
+             QString("Fréquence : 4417.5 MHz (4385.0 à 4450.0)"));
+    m_SystemInfo = SystemInfo{};
   }
 
   // A memory controller whose rows count two corrected errors during a run.

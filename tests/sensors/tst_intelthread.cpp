@@ -30,8 +30,7 @@ public:
     *value = uint64_t(30) << 16;
     return true;
   }
-  bool writePort(uint16_t, uint32_t) override { return false; }
-  bool readPort(uint16_t, uint32_t *) override { return false; }
+  bool readMsrOf(int, uint32_t, uint64_t *) override { return false; }
 
 private:
   int delayMs_;

@@ -15,7 +15,7 @@
 
 namespace {
 
-const uint32_t K8_PACKAGE0 = 0x800003E4u | (0x18u << 11);
+const char K8_PACKAGE0[] = "0000:00:18.3";
 
 // The main window's part in a reading: its labels, log pane and settings.
 struct Window {
@@ -58,14 +58,13 @@ void intelProcessor(RecordedProcessor &cpu, uint64_t thermStatus) {
 }
 
 // A dual-core K8 package: core 0 reads 40 °C (select 4), core 1 45 °C.
-void k8Processor(RecordedProcessor &cpu) {
+void k8Processor(FakePlatform &fake, RecordedProcessor &cpu) {
   cpu.setLeaf(0x80000007, 0, {0, 0, 0, 8});
-  cpu.setMsr(0, 0);
   m_SystemInfo.LogicalCount = 2;
   m_SystemInfo.CoresPerPackage = 2;
   m_SystemInfo.Apic = {{0, 0, 0, 0}, {1, 0, 1, 1}};
-  cpu.pciRegisters[{K8_PACKAGE0, 4}] = (49 + 40) << 16;
-  cpu.pciRegisters[{K8_PACKAGE0, 0}] = (49 + 45) << 16;
+  fake.pciRegisters[{K8_PACKAGE0, 0xE4, 4}] = (49 + 40) << 16;
+  fake.pciRegisters[{K8_PACKAGE0, 0xE4, 0}] = (49 + 45) << 16;
 }
 
 } // namespace
@@ -425,7 +424,7 @@ void TestSensorMonitor::k8Reading() {
   w.choice = {SOURCE_K8, 1, QVariant(), false};
   QCOMPARE(w.tick(true), 0); // no thermal-trip bit
 
-  k8Processor(recorded.cpu);
+  k8Processor(scope.fake, recorded.cpu);
   w.monitor.Vcore = 1.2;
   QCOMPARE(w.tick(true), 1);
   QCOMPARE(w.monitor.Temperature, 45.0);
@@ -441,11 +440,10 @@ void TestSensorMonitor::k8Reading() {
   }
   QCOMPARE(w.monitor.Temperature, 40.0);
 
-  // A port access that fails reads 0.
-  w.choice.TempSensor = 0;
-  recorded.cpu.failingPortOps = {int(recorded.cpu.portLog.size()) + 2};
-  QCOMPARE(w.tick(true), 1);
-  QCOMPARE(w.monitor.Temperature, -49.0);
+  // Refused to an ordinary user: unreachable, the last value stays.
+  scope.fake.pciRefused.insert(K8_PACKAGE0);
+  QCOMPARE(w.tick(true), 0);
+  QCOMPARE(w.monitor.Temperature, 40.0);
 }
 
 void TestSensorMonitor::listsProcessorSensors() {
@@ -468,7 +466,7 @@ void TestSensorMonitor::listsProcessorSensors() {
   QVERIFY(intel.voltages.isEmpty());
   QCOMPARE(scope.fake.affinityHistory, (std::vector<CpuSet>{1, 2, 4, 8, 0xF}));
 
-  k8Processor(recorded.cpu);
+  k8Processor(scope.fake, recorded.cpu);
   SensorList k8 = listSource(SOURCE_K8);
   QVERIFY(k8.present);
   QCOMPARE(k8.temperatures.size(), 2);

@@ -11,8 +11,8 @@ private slots:
   void msrReads_data();
   void msrReads();
   void failedMsrReadLeavesTheSlots();
-  void portSequence_data();
-  void portSequence();
+  void k8RegisterThroughTheKernel_data();
+  void k8RegisterThroughTheKernel();
   void waitMovesTheProcessorsClockOnly();
   void engineArgument_data();
   void engineArgument();
@@ -64,43 +64,43 @@ void TestCpuPrimitives::failedMsrReadLeavesTheSlots() {
   QCOMPARE(m.cpu.privilegeHeld, 0);
 }
 
-void TestCpuPrimitives::portSequence_data() {
-  QTest::addColumn<int>("failingOp");
-  QTest::addColumn<int>("expectedResult");
-  QTest::newRow("all three succeed") << -1 << 1;
-  QTest::newRow("first write fails") << 0 << 0;
-  QTest::newRow("read fails") << 2 << 0;
+// The recorded northbridge reads the core its select byte chose.
+void TestCpuPrimitives::k8RegisterThroughTheKernel_data() {
+  QTest::addColumn<uint32_t>("address");
+  QTest::addColumn<QString>("device");
+  QTest::addColumn<QString>("recorded");
+  QTest::addColumn<bool>("refused");
+  QTest::addColumn<uint32_t>("expected");
+  QTest::newRow("package 0") << 0x8000C3E4u << "0000:00:18.3"
+                             << "0000:00:18.3" << false << 0x00470004u;
+  QTest::newRow("package 1") << 0x8000CBE4u << "0000:00:19.3"
+                             << "0000:00:19.3" << false << 0x00470004u;
+  QTest::newRow("every field at its widest")
+      << 0x80FFFFE4u << "0000:ff:1f.7"
+      << "0000:ff:1f.7" << false << 0x00470004u;
+  QTest::newRow("register past 64 bytes refused")
+      << 0x8000C3E4u << "0000:00:18.3"
+      << "0000:00:18.3" << true << 0u;
+  QTest::newRow("no such device") << 0x8000D3E4u << "0000:00:1a.3"
+                                  << "0000:00:18.3" << false << 0u;
 }
 
-void TestCpuPrimitives::portSequence() {
-  QFETCH(int, failingOp);
-  QFETCH(int, expectedResult);
+void TestCpuPrimitives::k8RegisterThroughTheKernel() {
+  QFETCH(uint32_t, address);
+  QFETCH(QString, device);
+  QFETCH(QString, recorded);
+  QFETCH(bool, refused);
   RecordedMachine m;
-  m.cpu.failingPortOps.insert(failingOp);
-  const uint32_t address = 0x800003E4 | ((1 + 0x18) & 0x1F) << 11;
-  m.cpu.pciRegisters[{address, 4}] = 0x00470000;
-
-  uint32_t out = 0;
-  QCOMPARE(bReadIO_Win32(0xCF8, address, 0xCFC, 4, &out), expectedResult);
-  // Every operation is attempted even after a failure.
-  QCOMPARE(m.cpu.portLog.size(), size_t(3));
-  QVERIFY(m.cpu.portLog[0].write && m.cpu.portLog[0].port == 0xCF8 &&
-          m.cpu.portLog[0].value == address);
-  QVERIFY(m.cpu.portLog[1].write && m.cpu.portLog[1].port == 0xCFC &&
-          m.cpu.portLog[1].value == 4);
-  QVERIFY(!m.cpu.portLog[2].write && m.cpu.portLog[2].port == 0xCFC);
-  QCOMPARE(m.cpu.privilegeHeld, 0);
-
-  if (failingOp < 0)
-    QCOMPARE(ReadK8ThermTrip(address, 4), 0x00470000u);
+  m.fake.pciRegisters[{recorded.toStdString(), 0xE4, 0}] = 0x00510000;
+  m.fake.pciRegisters[{recorded.toStdString(), 0xE4, 4}] = 0x00470004;
+  if (refused)
+    m.fake.pciRefused.insert(recorded.toStdString());
+  QCOMPARE(QString::fromStdString(pciDeviceName(address)), device);
+  QTEST(ReadK8ThermTrip(address, 4), "expected");
 }
 
 void TestCpuPrimitives::waitMovesTheProcessorsClockOnly() {
   RecordedMachine m;
-  m.cpu.privilegeAvailable = false;
-  QCOMPARE(ReadK8ThermTrip(0x800003E4, 0), 0u);
-  QVERIFY(m.cpu.portLog.empty());
-
   uint32_t before = m.fake.timeGetTime();
   Wait(0);
   Wait(-5);

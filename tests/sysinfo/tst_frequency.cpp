@@ -29,6 +29,8 @@ private slots:
   void sampling();
   void averageSinceTheStartSample_data();
   void averageSinceTheStartSample();
+  void clockUnderLoad_data();
+  void clockUnderLoad();
 };
 
 void TestFrequency::constantTsc_data() {
@@ -221,6 +223,69 @@ void TestFrequency::averageSinceTheStartSample() {
   QCOMPARE(m_SystemInfo.Frequency, expected);
   QCOMPARE(sysinfo::frequencyText(m_SystemInfo.Frequency),
            QString::asprintf("%.1f MHz", expected));
+}
+
+// Three ticks of a run on processors 0 and 2 of a machine whose time-stamp
+// counter runs at 3000 MHz. Per processor: the rate APERF counts at (0: its
+// MSRs cannot be read) and the kernel's clock (0: none).
+void TestFrequency::clockUnderLoad_data() {
+  QTest::addColumn<QList<int>>("aperfMHz");
+  QTest::addColumn<QList<int>>("cpufreqMHz");
+  QTest::addColumn<int>("constant");
+  QTest::addColumn<int>("mperfMHz");
+  QTest::addColumn<quint64>("counterStart");
+  QTest::addColumn<QString>("line");
+  const QString both = "Fréquence : 4415.0 MHz (4380.0 à 4450.0)";
+  QTest::newRow("APERF/MPERF before the kernel's clock")
+      << QList<int>{4380, 4450} << QList<int>{2000, 2000} << 1 << 3000
+      << quint64(0) << both;
+  QTest::newRow("counters that wrap between ticks")
+      << QList<int>{4380, 4450} << QList<int>{0, 0} << 1 << 3000
+      << quint64(-5000000000LL) << both;
+  QTest::newRow("MSRs unreadable: the kernel's clock")
+      << QList<int>{0, 0} << QList<int>{4380, 4450} << 1 << 3000 << quint64(0)
+      << both;
+  QTest::newRow("one processor of each")
+      << QList<int>{4380, 0} << QList<int>{2000, 4450} << 1 << 3000
+      << quint64(0) << both;
+  QTest::newRow("MPERF standing still: the kernel's clock")
+      << QList<int>{4380, 4450} << QList<int>{4380, 4450} << 1 << 0
+      << quint64(0) << both;
+  QTest::newRow("time-stamp counter of varying rate: no scale for the counters")
+      << QList<int>{4380, 4450} << QList<int>{0, 0} << 0 << 3000 << quint64(0)
+      << "";
+  QTest::newRow("neither: no line")
+      << QList<int>{0, 0} << QList<int>{0, 0} << 1 << 3000 << quint64(0) << "";
+}
+
+void TestFrequency::clockUnderLoad() {
+  QFETCH(QList<int>, aperfMHz);
+  QFETCH(QList<int>, cpufreqMHz);
+  QFETCH(int, constant);
+  QFETCH(int, mperfMHz);
+  QFETCH(quint64, counterStart);
+  RecordedMachine m;
+  m_SystemInfo = SystemInfo{};
+  m_SystemInfo.bConstantTsc = uint8_t(constant);
+  m_SystemInfo.TscFrequency = 3000;
+  m_SystemInfo.Processor = {0, 2};
+  for (int i = 0; i < 2; ++i)
+    if (cpufreqMHz[i])
+      m.fake.processorClocksKHz[m_SystemInfo.Processor[i]] =
+          uint64_t(cpufreqMHz[i]) * 1000;
+  for (uint64_t second = 0; second < 3; ++second) {
+    for (int i = 0; i < 2; ++i) {
+      if (!aperfMHz[i])
+        continue;
+      const int processor = m_SystemInfo.Processor[i];
+      m.cpu.setMsr(0xE8, counterStart + second * aperfMHz[i] * 1000000,
+                   processor);
+      m.cpu.setMsr(0xE7, counterStart + second * mperfMHz * 1000000, processor);
+    }
+    sysinfo::SampleProcessorClocks(2);
+  }
+  double mhz = 0;
+  QTEST(sysinfo::processorClocksLine(&mhz), "line");
 }
 
 QTEST_GUILESS_MAIN(TestFrequency)
