@@ -7,14 +7,21 @@
 
 namespace {
 int *stopFlag = nullptr;
+unsigned long long *verifiedFlops = nullptr;
 EngineCounters counters;
 } // namespace
 
 ENGINE_EXPORT void SetStopTest(int *flag) { stopFlag = flag; }
 
+// The worker's counts in memory the program reads (stress/EngineContract.h).
+ENGINE_EXPORT void SetEngineCounters(unsigned long long *flops) {
+  verifiedFlops = flops;
+}
+
 ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
   EngineOptions options;
   options.l2Kb = l2KbPerLogical;
+  options.verifiedFlops = verifiedFlops;
   return runEngine(stopFlag, options, &counters);
 }
 

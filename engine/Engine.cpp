@@ -8,6 +8,14 @@
 #include "engine/Workspace.h"
 #include "stress/EngineContract.h"
 
+// The program reads the published counts in this order.
+static_assert(int(PATH_SSE2) == WORKER_PATH_SSE2 &&
+                  int(PATH_AVX) == WORKER_PATH_AVX &&
+                  int(PATH_AVX2_FMA) == WORKER_PATH_AVX2_FMA &&
+                  int(PATH_AVX512) == WORKER_PATH_AVX512F &&
+                  int(PATH_COUNT) == WORKER_PATH_COUNT,
+              "engine paths and worker counts disagree");
+
 namespace {
 
 constexpr int DEFAULT_L2_KB = 1024;
@@ -300,6 +308,9 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
       counters->flops[path] += uint64_t(flopsPerUnit);
       counters->nanoseconds[path] += elapsedNs(start);
     }
+    if (options.verifiedFlops)
+      __atomic_fetch_add(options.verifiedFlops + path,
+                         (unsigned long long)flopsPerUnit, __ATOMIC_RELAXED);
   }
   return ENGINE_STOPPED;
 }

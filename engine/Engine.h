@@ -58,6 +58,9 @@ struct EngineOptions {
   long renewEvery = -1;
   bool failAllocation = false;
   FaultInjection fault;
+  // Per path, the operations of each verified unit are added here at once,
+  // atomically, for a reader in another process; null for none.
+  unsigned long long *verifiedFlops = nullptr;
 };
 
 // Work done per path; written by the running engine thread, read by others

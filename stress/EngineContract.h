@@ -6,7 +6,12 @@
 // SetStopTest(&bStopTest) once with the shared flag, then
 // RunTest(l2KbPerLogical); RunTest returns when the flag's low byte turns 1
 // or an error occurs, and its result becomes the worker's exit status (its
-// low 8 bits).
+// low 8 bits). An engine may also export SetEngineCounters: the worker then
+// calls it before RunTest with an array of WORKER_PATH_COUNT counts (in
+// shared memory the program reads), to which the engine adds the
+// floating-point operations of each unit, atomically, once its check passed.
+
+#include "platform/WorkerCounters.h"
 
 #include <cstdint>
 
@@ -15,6 +20,7 @@
 extern "C" {
 typedef void (*SetStopTestFn)(int *stopFlag);
 typedef int (*RunTestFn)(int l2KbPerLogical);
+typedef void (*SetEngineCountersFn)(unsigned long long *verifiedFlops);
 }
 
 // Result codes of RunTest and of the worker procedure. Codes 1 to 4 are
