@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CpuSet.h"
+#include "platform/WorkerCounters.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -128,6 +129,11 @@ public:
   // The signal that killed an ended worker; 0 when it exited by itself or
   // still runs.
   virtual bool getWorkerSignal(ThreadHandle worker, int *signal) = 0;
+  // The arithmetic the worker's engine has verified so far (see
+  // WorkerCounters.h); readable while it runs and after it ended, until the
+  // handle is closed. False for a handle that is not an open worker.
+  virtual bool getWorkerCounters(ThreadHandle worker,
+                                 WorkerCounters *counters) = 0;
 
   // Process. The process mask is the set of processors the process may run
   // on (taskset, a cgroup cpuset, a container may narrow it); the system mask

@@ -14,6 +14,10 @@ int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
 }
 
 uint32_t ThreadStress(void *param) {
+  return RunWorkerEngine(static_cast<int *>(param), nullptr);
+}
+
+uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops) {
   Platform &os = platform();
   LibraryHandle library = os.loadLibrary(ENGINE_FILE);
   if (!library)
@@ -24,7 +28,12 @@ uint32_t ThreadStress(void *param) {
     os.freeLibrary(library);
     return WORKER_FILE_ACCESS;
   }
-  setStopTest(static_cast<int *>(param));
+  setStopTest(stopFlag);
+  // Optional: an engine without counts still runs.
+  if (verifiedFlops)
+    if (auto setCounters = reinterpret_cast<SetEngineCountersFn>(
+            os.getProcAddress(library, "SetEngineCounters")))
+      setCounters(verifiedFlops);
   auto runTest =
       reinterpret_cast<RunTestFn>(os.getProcAddress(library, "RunTest"));
   if (!runTest) {

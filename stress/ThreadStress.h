@@ -17,3 +17,6 @@ int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
 // Worker procedure, run by the worker program; param is the stop flag to
 // hand to the engine. Loads the engine, runs it and returns its result.
 uint32_t ThreadStress(void *param);
+// The same, handing an engine that exports SetEngineCounters the array of
+// WORKER_PATH_COUNT counts it adds its verified operations to (null: none).
+uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops);

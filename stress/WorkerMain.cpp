@@ -1,7 +1,8 @@
 // vorsk-worker <RunTest argument>: one worker of a run. Started by the
 // program with the stop flag and a gate inherited, it waits at the gate so
 // that its affinity and priority are set before the engine runs, then runs
-// the engine and exits with its result.
+// the engine, its verified operations counted in a page the program reads,
+// and exits with its result.
 
 #include "platform/linux/LinuxWorker.h"
 #include "stress/EngineContract.h"
@@ -13,11 +14,12 @@ int main(int argc, char *argv[]) {
   if (argc != 2)
     return WORKER_FILE_ACCESS;
   int *stopFlag = attachInheritedStopFlag();
+  unsigned long long *counters = attachInheritedCounters();
   // A gate closed without opening: the program gave up on this worker.
   if (!awaitWorkerGate())
     return ENGINE_STOPPED;
   if (!stopFlag)
     return ENGINE_INITIALISATION;
   RunTestArgument = std::atoi(argv[1]);
-  return int(ThreadStress(stopFlag));
+  return int(RunWorkerEngine(stopFlag, counters));
 }

@@ -177,6 +177,15 @@ bool FakePlatform::getWorkerSignal(ThreadHandle h, int *signal) {
   return true;
 }
 
+bool FakePlatform::getWorkerCounters(ThreadHandle h, WorkerCounters *counters) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (!t || !t->worker)
+    return false;
+  *counters = t->counters;
+  return true;
+}
+
 bool FakePlatform::getProcessAffinityMask(CpuSet *process, CpuSet *system) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (failing(Op::GetProcessAffinityMask))

@@ -44,7 +44,8 @@ public:
     uint64_t userTime = 0; // 100-ns units
     bool worker = false;
     int runTestArgument = 0;
-    int signal = 0; // the signal that killed a worker, set by the test
+    int signal = 0;          // the signal that killed a worker, set by the test
+    WorkerCounters counters; // a worker's verified work, set by the test
   };
 
   // Makes the nth call of op (0-based, counted from construction) fail.
@@ -113,6 +114,8 @@ public:
   // a CreateThread.
   ThreadHandle createWorkerSuspended(int runTestArgument) override;
   bool getWorkerSignal(ThreadHandle worker, int *signal) override;
+  bool getWorkerCounters(ThreadHandle worker,
+                         WorkerCounters *counters) override;
   bool getProcessAffinityMask(CpuSet *processMask, CpuSet *systemMask) override;
   bool setProcessAffinityMask(const CpuSet &mask) override;
   bool setPriorityClass(uint32_t priorityClass) override;

@@ -392,6 +392,14 @@ public:
     return true;
   }
 
+  bool getWorkerCounters(ThreadHandle h, WorkerCounters *counters) override {
+    auto w = findWorker(h);
+    if (!w)
+      return false;
+    *counters = w->process.verified();
+    return true;
+  }
+
   bool getProcessAffinityMask(CpuSet *processMask,
                               CpuSet *systemMask) override {
     *processMask = processMask_;

@@ -70,7 +70,8 @@ StopFlagPage &stopFlagPage() {
 // Between fork and exec only async-signal-safe calls: descriptors moved to
 // their places, everything else closed, default signal mask.
 [[noreturn]] void execWorker(const char *program, char *const argv[],
-                             pid_t parent, int stopFlagFd, int gateFd) {
+                             pid_t parent, int stopFlagFd, int gateFd,
+                             int countersFd) {
   // Killed with the program, even by SIGKILL; a program already gone by
   // now would never do it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -78,16 +79,37 @@ StopFlagPage &stopFlagPage() {
     _exit(127);
   const int flagCopy = fcntl(stopFlagFd, F_DUPFD, 10);
   const int gateCopy = fcntl(gateFd, F_DUPFD, 10);
-  if (flagCopy < 0 || gateCopy < 0 ||
+  const int countersCopy = fcntl(countersFd, F_DUPFD, 10);
+  if (flagCopy < 0 || gateCopy < 0 || countersCopy < 0 ||
       dup2(flagCopy, WorkerStopFlagDescriptor) < 0 ||
-      dup2(gateCopy, WorkerGateDescriptor) < 0)
+      dup2(gateCopy, WorkerGateDescriptor) < 0 ||
+      dup2(countersCopy, WorkerCountersDescriptor) < 0)
     _exit(127);
-  close_range(WorkerGateDescriptor + 1, ~0u, 0);
+  close_range(WorkerCountersDescriptor + 1, ~0u, 0);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   execv(program, argv);
   _exit(127);
+}
+
+constexpr size_t CountersBytes = sizeof(unsigned long long) * WORKER_PATH_COUNT;
+
+// A zeroed shared page for one worker's counts and its descriptor, or -1.
+int createCountersPage(unsigned long long **mapping) {
+  int fd = memfd_create("vorsk-worker-counters", MFD_CLOEXEC);
+  if (fd < 0)
+    return -1;
+  void *page = ftruncate(fd, CountersBytes) == 0
+                   ? mmap(nullptr, CountersBytes, PROT_READ | PROT_WRITE,
+                          MAP_SHARED, fd, 0)
+                   : MAP_FAILED;
+  if (page == MAP_FAILED) {
+    close(fd);
+    return -1;
+  }
+  *mapping = static_cast<unsigned long long *>(page);
+  return fd;
 }
 
 } // namespace
@@ -118,23 +140,31 @@ WorkerProcess::~WorkerProcess() {
     close(gate);
   if (pidfd >= 0)
     close(pidfd);
+  if (counters)
+    munmap(counters, CountersBytes);
 }
 
 bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
                           int runTestArgument) {
   if (stopFlagFd < 0 || access(program.c_str(), X_OK) != 0)
     return false;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0)
+  const int countersFd = createCountersPage(&counters);
+  if (countersFd < 0)
     return false;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    close(countersFd);
+    return false;
+  }
   std::string argument = std::to_string(runTestArgument);
   char *const argv[] = {const_cast<char *>(program.c_str()),
                         const_cast<char *>(argument.c_str()), nullptr};
   const pid_t parent = getpid();
   const pid_t child = fork();
   if (child == 0)
-    execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0]);
+    execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0], countersFd);
   close(fds[0]);
+  close(countersFd);
   if (child < 0) {
     close(fds[1]);
     return false;
@@ -220,6 +250,13 @@ bool WorkerProcess::userTime(uint64_t *time100ns) {
   return true;
 }
 
+WorkerCounters WorkerProcess::verified() const {
+  WorkerCounters result;
+  for (int p = 0; counters && p < WORKER_PATH_COUNT; ++p)
+    result.verifiedFlops[p] = __atomic_load_n(counters + p, __ATOMIC_RELAXED);
+  return result;
+}
+
 int *attachInheritedStopFlag() {
   void *page = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED,
                     WorkerStopFlagDescriptor, 0);
@@ -235,4 +272,11 @@ bool awaitWorkerGate() {
   while (n < 0 && errno == EINTR);
   close(WorkerGateDescriptor);
   return n == 1;
+}
+
+unsigned long long *attachInheritedCounters() {
+  void *page = mmap(nullptr, CountersBytes, PROT_READ | PROT_WRITE, MAP_SHARED,
+                    WorkerCountersDescriptor, 0);
+  close(WorkerCountersDescriptor);
+  return page == MAP_FAILED ? nullptr : static_cast<unsigned long long *>(page);
 }

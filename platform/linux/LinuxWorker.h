@@ -1,17 +1,20 @@
 #pragma once
 
+#include "platform/WorkerCounters.h"
+
 #include <cstdint>
 #include <string>
 
 #include <sys/types.h>
 
-// Worker processes: the program's side (spawn, gate, wait, kill, reap) and
-// the worker program's side (the inherited stop flag and gate). The worker
-// finds the stop flag on descriptor 3 and the read end of its gate on 4;
-// its only argument is RunTest's.
+// Worker processes: the program's side (spawn, gate, wait, kill, reap,
+// counts) and the worker program's side (the inherited stop flag, gate and
+// counts). The worker finds the stop flag on descriptor 3, the read end of
+// its gate on 4 and its page of counts on 5; its only argument is RunTest's.
 
 constexpr int WorkerStopFlagDescriptor = 3;
 constexpr int WorkerGateDescriptor = 4;
+constexpr int WorkerCountersDescriptor = 5;
 
 // The worker program the platform spawns: vorsk-worker beside the
 // executable, unless set (tests run from folders of their own).
@@ -27,6 +30,9 @@ struct WorkerProcess {
   bool ended = false;
   int status = 0; // wait status once ended
   uint64_t finalUserTime = 0;
+  // The worker's verified operations per path, shared with it: the program
+  // keeps the mapping, so they outlive the worker.
+  unsigned long long *counters = nullptr;
 
   WorkerProcess() = default;
   WorkerProcess(const WorkerProcess &) = delete;
@@ -46,6 +52,8 @@ struct WorkerProcess {
   void kill();
   // User-mode time in 100-ns units, the final one once ended.
   bool userTime(uint64_t *time100ns);
+  // The counts as the worker last wrote them; zero before it ran.
+  WorkerCounters verified() const;
 };
 
 // The descriptor of the shared page holding workerStopFlag(); -1 when it
@@ -57,3 +65,5 @@ int workerStopFlagDescriptor();
 // program closed it without doing so).
 int *attachInheritedStopFlag();
 bool awaitWorkerGate();
+// The worker program's page of WORKER_PATH_COUNT counts; nullptr on failure.
+unsigned long long *attachInheritedCounters();

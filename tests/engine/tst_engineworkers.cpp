@@ -58,6 +58,19 @@ private slots:
              qPrintable(QString("%1 workers reaped after %2 ms")
                             .arg(workers.size())
                             .arg(timer.elapsed())));
+    // Every worker's verified work reached the program, in whole units of
+    // 2 x M x N x K operations (M = 48 rows for 1 MB of L2).
+    const quint64 unitFlops = 2ull * 48 * 64 * 512;
+    for (ThreadHandle h : workers) {
+      WorkerCounters counters;
+      QVERIFY(os.getWorkerCounters(h, &counters));
+      quint64 total = 0;
+      for (uint64_t flops : counters.verifiedFlops) {
+        QCOMPARE(flops % unitFlops, 0ull);
+        total += flops;
+      }
+      QVERIFY(total > 0);
+    }
     for (ThreadHandle h : workers)
       QVERIFY(os.closeHandle(h));
     // Nothing written beside the engine: no copies, no scratch files.

@@ -25,6 +25,19 @@ QByteArray contents(const QString &file) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QList<quint64> countsOf(const WorkerCounters &c) {
+  return QList<quint64>(std::begin(c.verifiedFlops), std::end(c.verifiedFlops));
+}
+
+// What the counting engine publishes for `argument`, before (extra = 0) or
+// after (extra = 1) its stop.
+QList<quint64> counting(int argument, int extra) {
+  QList<quint64> counts;
+  for (int p = 0; p < WORKER_PATH_COUNT; ++p)
+    counts << quint64((p + 1) * argument + extra);
+  return counts;
+}
+
 int highestProcessor() {
   CpuSet processMask, systemMask;
   linuxPlatform().getProcessAffinityMask(&processMask, &systemMask);
@@ -89,6 +102,56 @@ private slots:
     QVERIFY(os.closeHandle(h));
     QVERIFY(!os.closeHandle(h));
     QVERIFY(!os.getWorkerSignal(h, &signal));
+  }
+
+  // Each worker's counts reach the program while it runs and stay readable
+  // after it ended, each worker its own, until its handle is closed.
+  void countsReadWhileRunningAndAfterTheEnd() {
+    QVERIFY(installWorker(install.path(), fixture("counting")));
+    Platform &os = linuxPlatform();
+    setStopFlagLowByte(&workerStopFlag(), 0);
+    const int arguments[] = {1000, 7000};
+    std::vector<ThreadHandle> workers;
+    // A failed check must not leave workers for the next test to count.
+    auto closeAll = qScopeGuard([&] {
+      for (ThreadHandle h : workers)
+        os.closeHandle(h);
+    });
+    for (int argument : arguments) {
+      workers.push_back(os.createWorkerSuspended(argument));
+      QVERIFY(workers.back());
+      QCOMPARE(os.resumeThread(workers.back()), 1u);
+    }
+    for (int i = 0; i < 2; ++i) {
+      WorkerCounters read;
+      for (int tries = 0;
+           tries < 1000 && countsOf(read) != counting(arguments[i], 0);
+           ++tries) {
+        os.sleep(10);
+        QVERIFY(os.getWorkerCounters(workers[i], &read));
+      }
+      QCOMPARE(countsOf(read), counting(arguments[i], 0));
+      uint32_t code = 0;
+      QVERIFY(os.getExitCodeThread(workers[i], &code));
+      QCOMPARE(code, STILL_ACTIVE);
+    }
+
+    setStopFlagLowByte(&workerStopFlag(), 1);
+    for (int i = 0; i < 2; ++i) {
+      QCOMPARE(os.waitForThread(workers[i], 10000), WaitResult::Ended);
+      uint32_t code = STILL_ACTIVE;
+      QVERIFY(os.getExitCodeThread(workers[i], &code));
+      QCOMPARE(code, uint32_t(ENGINE_STOPPED));
+      WorkerCounters read;
+      QVERIFY(os.getWorkerCounters(workers[i], &read));
+      QCOMPARE(countsOf(read), counting(arguments[i], 1));
+    }
+    closeAll.dismiss();
+    for (ThreadHandle h : workers) {
+      WorkerCounters read;
+      QVERIFY(os.closeHandle(h));
+      QVERIFY(!os.getWorkerCounters(h, &read));
+    }
   }
 
   // Killing is a real end, with the signal to tell; a handle closed on a
