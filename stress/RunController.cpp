@@ -6,6 +6,7 @@
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
+#include "stress/VerifiedArithmetic.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
@@ -146,6 +147,7 @@ bool RunController::StopTest() {
     Log("Pourcentage d'utilisation CPU incorrect !");
     plausible = false;
   }
+  Log(VerifiedArithmeticLine(TotalVerified(m_SystemInfo.hThread)));
   for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
     Log(line);
   return plausible;

@@ -137,6 +137,7 @@ private slots:
         << 0
         << QStringList{"Utilisation CPU : 0.0 %",
                        "Celle-ci doit être supérieur à 90% !",
+                       "Calculs vérifiés : 0.0 Gflop",
                        "Le processus de test du processeur 0 a été arrêté de "
                        "l'extérieur (SIGKILL)."}
         << "#FB2";
