@@ -1,4 +1,3 @@
-#include "platform/fake/FakePlatform.h"
 #include "stress/RunMeasure.h"
 #include "stress/VerifiedArithmetic.h"
 
@@ -107,9 +106,6 @@ private slots:
     QTest::newRow("rounds up into the next unit, a trace share")
         << QList<double>{0.46e9, 0, 999.5e9, 0}
         << "Calculs vérifiés : 1.0 Tflop (AVX2+FMA 100 %, SSE2 < 1 %)";
-    QTest::newRow("under a gigaflop")
-        << QList<double>{0.36e9, 0, 0, 0}
-        << "Calculs vérifiés : 0.4 Gflop (SSE2 100 %)";
     QTest::newRow("petaflops have no larger unit")
         << QList<double>{0, 0, 0, 2.5e18}
         << "Calculs vérifiés : 2500.0 Pflop (AVX-512F 100 %)";
@@ -121,23 +117,6 @@ private slots:
     for (int p = 0; p < WORKER_PATH_COUNT; ++p)
       total.verifiedFlops[p] = uint64_t(flops[p]);
     QCOMPARE(VerifiedArithmeticLine(total), line);
-  }
-
-  // Workers' counts add up path by path; handles that are no worker, or
-  // none, add nothing.
-  void totalOfTheWorkers() {
-    FakePlatformScope scope;
-    FakePlatform &os = scope.fake;
-    const ThreadHandle a = os.createWorkerSuspended(0);
-    const ThreadHandle b = os.createWorkerSuspended(0);
-    const ThreadHandle plain = os.createThreadSuspended(nullptr, nullptr);
-    os.thread(a)->counters.verifiedFlops[WORKER_PATH_AVX2_FMA] = 5;
-    os.thread(b)->counters.verifiedFlops[WORKER_PATH_AVX2_FMA] = 7;
-    os.thread(b)->counters.verifiedFlops[WORKER_PATH_SSE2] = 1;
-    const WorkerCounters total = TotalVerified({a, 0, plain, b});
-    QCOMPARE(QList<quint64>(std::begin(total.verifiedFlops),
-                            std::end(total.verifiedFlops)),
-             (QList<quint64>{1, 0, 12, 0}));
   }
 };
 
