@@ -1,6 +1,7 @@
 #include "app/Vorsk.h"
 
 #include "app/KeptFiles.h"
+#include "app/RunGraph.h"
 #include "app/TextRoom.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
@@ -156,3 +157,11 @@ void Vorsk::on_pushAbout_clicked() { ShowAbout(); }
 void Vorsk::on_pushOptions_clicked() { ShowOptions(); }
 
 void Vorsk::on_pushQuit_clicked() { close(); }
+
+void Vorsk::on_pushGraph_clicked() {
+  if (!Graph)
+    Graph = new RunGraph(GraphSamples, this);
+  Graph->showNormal();
+  Graph->raise();
+  Graph->activateWindow();
+}

@@ -4,6 +4,7 @@
 
 #include "platform/CpuSet.h"
 #include "stress/RunController.h"
+#include "stress/SampleStore.h"
 
 #include <QPalette>
 #include <QPoint>
@@ -19,6 +20,7 @@ class QSettings;
 
 class QAction;
 class QMenu;
+class RunGraph;
 
 // The window over a run controller: it shows the run's lines, colours,
 // tool tips and ticks, and adds the tray, the sounds, the desktop notices
@@ -42,6 +44,7 @@ private slots:
   void on_comboPriority_activated(int index);
   void on_pushTest_clicked();
   void on_pushQuit_clicked();
+  void on_pushGraph_clicked();
   void ShowAbout();
   void ShowOptions();
   void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -109,4 +112,7 @@ private:
   QSystemTrayIcon *trayIcon;
   QPoint SavedPos;
   RunController Run;
+  // What the graph window draws; the window is made when first asked for.
+  SampleStore GraphSamples;
+  RunGraph *Graph = nullptr;
 };

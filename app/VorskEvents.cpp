@@ -69,6 +69,7 @@ void Vorsk::resizeEvent(QResizeEvent *) {
   const int extra = height() - minimumHeight();
   ui.textLog->resize(ui.textLog->width(), ui.textLog->minimumHeight() + extra);
   ui.pushAbout->move(10, height() - 31);
+  ui.pushGraph->move(155, height() - 31);
   ui.pushQuit->move(300, height() - 31);
   ui.widgetEnd->move(0, height() - 8);
 }

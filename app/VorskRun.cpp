@@ -4,6 +4,7 @@
 #include "app/Vorsk.h"
 
 #include "app/DesktopNotice.h"
+#include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
 #include "settings/Sounds.h"
@@ -25,12 +26,19 @@ void Vorsk::ConnectRun() {
           [this](const QString &temperature, const QString &vcore) {
             ui.labelTemperature->setText(temperature);
             ui.labelVcore->setText(vcore);
+            // Every reading of the run, the one that reaches the limit too.
+            if (Run.Running())
+              GraphSamples.add(SampleStore::Temperature,
+                               platform().timeGetTime(), Run.Temperature);
           });
   connect(&Run, &RunController::stopAllowed, this, [this] {
     ui.pushTest->setText("Arrêter");
     ui.pushTest->setEnabled(true);
   });
   connect(&Run, &RunController::tick, this, &Vorsk::ShowTick);
+  connect(&Run, &RunController::runStarted, this, [this] {
+    GraphSamples.begin(platform().timeGetTime(), Run.MaxTemperature());
+  });
   connect(&Run, &RunController::runStopped, this, [this] {
     ui.labelBar->setText("0.0%");
     ui.barCPU->setValue(80);
@@ -123,6 +131,10 @@ void Vorsk::ShowTick(const RunTick &tick) {
   ui.barTest->setFormat(elapsed);
   const int seconds = QTime(0, 0).secsTo(tick.testTime);
   ui.barTest->setValue(seconds % (ui.barTest->maximum() + 1));
+  // Kept for the graph, which draws them on its own time.
+  const uint32_t now = platform().timeGetTime();
+  GraphSamples.add(SampleStore::Clock, now, tick.clockMHz);
+  GraphSamples.add(SampleStore::Usage, now, tick.usage);
 }
 
 void Vorsk::on_pushTest_clicked() {

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools qtmultimedia5-dev
+  libqt5charts5-dev
   libqt5multimedia5-plugins
   qt5-style-plugins fonts-wine fonts-dejavu-core
   libopenblas-dev

@@ -28,6 +28,10 @@ struct RunTick {
   double usage;       // average processor usage of this tick, per cent
   double temperature; // the last reading, NO_READING when there is none
   double vcore;       // the last reading, NO_READING when there is none
+  // The worker processors' mean clock in MHz: the kernel's of this tick,
+  // else the load frequency sampled on this tick of the first minute; NaN
+  // when there is neither.
+  double clockMHz;
 };
 
 // A test run with no window: starting the workers, the one-second

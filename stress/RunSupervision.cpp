@@ -12,6 +12,8 @@
 
 #include <QTimerEvent>
 
+#include <cmath>
+
 namespace {
 // How long closing waits, in all, for the workers to see the stop flag
 // before it kills the rest, and for a killed worker to be gone.
@@ -88,6 +90,7 @@ void RunController::SupervisionTick() {
   const sysinfo::LogLine log = [this](const QString &line) { Log(line); };
   // Frequency under load: a start sample on the first tick, then the
   // average since then on every tick of the first minute.
+  bool loadFrequency = false;
   if (TestTime <= QTime(0, 1, 0, 0)) {
     if (TestTime == QTime(0, 0, 0, 0)) {
       os.sleep(500);
@@ -95,11 +98,12 @@ void RunController::SupervisionTick() {
       sysinfo::BeginFrequency(800, log);
     } else if (sysinfo::EndFrequency(400, log)) {
       emit frequency(sysinfo::frequencyText(m_SystemInfo.Frequency));
+      loadFrequency = true;
     }
   }
 
   const int count = int(m_SystemInfo.hThread.size());
-  sysinfo::SampleProcessorClocks(count);
+  double clock = sysinfo::SampleProcessorClocks(count);
   double usage = 0.0;
   for (int i = 0; i < count; ++i) {
     const ThreadHandle thread = m_SystemInfo.hThread[i];
@@ -131,7 +135,10 @@ void RunController::SupervisionTick() {
     usage += worker.percent / count;
   }
 
-  emit tick({TestTime, usage, Temperature, Vcore});
+  // The clock of the tick: the kernel's, else the first minute's samples.
+  if (std::isnan(clock) && loadFrequency)
+    clock = m_SystemInfo.Frequency;
+  emit tick({TestTime, usage, Temperature, Vcore, clock});
   Journal.tick(TestTime);
 
   if (HardwareErrors.Rose()) {

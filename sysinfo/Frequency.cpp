@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 std::atomic<int64_t> Fwin{0}, Tcpu_avant{0}, Tcpu_apres{0}, Tcpu{0},
     Twin_avant{0}, Twin_apres{0}, Twin{0};
@@ -237,10 +238,12 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log) {
 
 QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
 
-void SampleProcessorClocks(int workers) {
+double SampleProcessorClocks(int workers) {
   SystemInfo &info = m_SystemInfo;
   size_t count = std::min(size_t(std::max(workers, 0)), info.Processor.size());
   info.LoadClocks.resize(info.Processor.size());
+  uint64_t sumKHz = 0;
+  int processors = 0;
   for (size_t i = 0; i < count; ++i) {
     LoadClock &clock = info.LoadClocks[i];
     const int processor = info.Processor[i];
@@ -251,8 +254,12 @@ void SampleProcessorClocks(int workers) {
     if (measured) {
       clock.SumKHz += kHz;
       ++clock.Samples;
+      sumKHz += kHz;
+      ++processors;
     }
   }
+  return processors ? double(sumKHz) / processors / 1000
+                    : std::numeric_limits<double>::quiet_NaN();
 }
 
 QString processorClocksLine(double *mhz) {

@@ -45,8 +45,9 @@ QString frequencyText(double mhz);
 // the previous tick to its samples: the time-stamp counter's rate times the
 // rise of APERF over MPERF where those can be read (root and the msr module;
 // the first tick only starts the count), else the kernel's cpufreq clock,
-// else nothing.
-void SampleProcessorClocks(int workers);
+// else nothing. Returns the mean of this tick's samples in MHz, NaN when no
+// processor gave one.
+double SampleProcessorClocks(int workers);
 // The end-of-run line from those samples, each processor's average clock:
 // "Fréquence : <average> MHz (<lowest> à <highest>)", with the average in
 // *mhz; empty when no processor gave a sample.

@@ -206,6 +206,11 @@ private slots:
     tick(scope.fake, w, 1000);
     w.on_pushTest_clicked();
     QVERIFY(log(w).contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
+    // The graph has each tick's mean.
+    const auto &clock = w.GraphSamples.points(SampleStore::Clock);
+    QCOMPARE(int(clock.size()), 2);
+    QCOMPARE(clock[0].y(), 4410.0);
+    QCOMPARE(clock[1].y(), 4415.0);
     QCOMPARE(ui(w).labelFrequency->text(), QString("4412.5 MHz"));
   }
 
@@ -288,6 +293,9 @@ private slots:
     tick(scope.fake, w, 1000);
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute);
     QCOMPARE(samples(ThreadBeginFrequency), 1);
+    // Without the kernel's clocks the graph has the first minute's samples.
+    QCOMPARE(int(w.GraphSamples.points(SampleStore::Clock).size()),
+             inFirstMinute);
 
     w.on_pushTest_clicked();
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
@@ -776,6 +784,12 @@ private slots:
     QCOMPARE(logColour(w), QColor("#FB2"));
     QCOMPARE(toolTip(w), QString("Echec du test !"));
     QCOMPARE(scope.fake.shutdownRequests, 1);
+    // The graph keeps the run's readings, under its limit line.
+    const auto &temperature = w.GraphSamples.points(SampleStore::Temperature);
+    QCOMPARE(int(temperature.size()), 2);
+    QCOMPARE(temperature[0].y(), 45.0);
+    QCOMPARE(temperature[1].y(), 50.0);
+    QCOMPARE(w.GraphSamples.limit(), 50.0);
     QCOMPARE(int(recorder.notices.size()), 1);
     QCOMPARE(recorder.notices[0].title,
              QString("Arrêt du test : température maximale atteinte !"));

@@ -102,6 +102,7 @@ private slots:
     QTRY_COMPARE(w.ui.textLog->height(), 113 + extra);
     QCOMPARE(w.ui.textLog->width(), 391);
     QCOMPARE(w.ui.pushAbout->pos(), QPoint(10, 392 + extra));
+    QCOMPARE(w.ui.pushGraph->pos(), QPoint(155, 392 + extra));
     QCOMPARE(w.ui.pushQuit->pos(), QPoint(300, 392 + extra));
     QCOMPARE(w.ui.widgetEnd->pos(), QPoint(0, 415 + extra));
   }

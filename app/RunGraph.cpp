@@ -1,0 +1,180 @@
+#include "app/RunGraph.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace QtCharts;
+
+namespace {
+struct ChartLook {
+  const char *title;
+  QColor colour;
+};
+
+const ChartLook Looks[SampleStore::QuantityCount] = {
+    {"Température CPU (°C)", QColor(0xE0, 0x30, 0x20)},
+    {"Fréquence (MHz)", QColor(0x20, 0x60, 0xD0)},
+    {"Utilisation CPU (%)", QColor(0x40, 0xA0, 0x20)},
+};
+
+// Minutes read better than seconds on a run of hours.
+QPointF inMinutes(const QPointF &point) { return {point.x() / 60, point.y()}; }
+
+QList<QPointF> inMinutes(const std::vector<QPointF> &points, size_t from) {
+  QList<QPointF> list;
+  list.reserve(int(points.size() - from));
+  for (size_t i = from; i < points.size(); ++i)
+    list.append(inMinutes(points[i]));
+  return list;
+}
+
+// Whole tens around the values, so the lines never touch the frame.
+void fitValues(QValueAxis *axis, double low, double high, double margin) {
+  axis->setRange(std::floor((low - margin) / 10) * 10,
+                 std::ceil((high + margin) / 10) * 10);
+}
+} // namespace
+
+RunGraph::RunGraph(const SampleStore &samples, QWidget *parent)
+    : QWidget(parent, Qt::Window), Samples(samples) {
+  ui.setupUi(this);
+  QChartView *views[] = {ui.chartTemperature, ui.chartClock, ui.chartUsage};
+  for (int q = 0; q < SampleStore::QuantityCount; ++q) {
+    QChart *chart = new QChart;
+    chart->setTitle(QString::fromUtf8(Looks[q].title));
+    chart->legend()->hide();
+    Series[q] = new QLineSeries;
+    Series[q]->setPen(QPen(Looks[q].colour, 2));
+    chart->addSeries(Series[q]);
+    TimeAxis[q] = new QValueAxis;
+    TimeAxis[q]->setLabelFormat("%.0f");
+    ValueAxis[q] = new QValueAxis;
+    ValueAxis[q]->setLabelFormat("%.0f");
+    chart->addAxis(TimeAxis[q], Qt::AlignBottom);
+    chart->addAxis(ValueAxis[q], Qt::AlignLeft);
+    Series[q]->attachAxis(TimeAxis[q]);
+    Series[q]->attachAxis(ValueAxis[q]);
+    views[q]->setChart(chart);
+    views[q]->setRenderHint(QPainter::Antialiasing);
+  }
+  TimeAxis[SampleStore::Usage]->setTitleText("Temps (min)");
+  LimitLine = new QLineSeries;
+  LimitLine->setPen(QPen(Looks[SampleStore::Temperature].colour.darker(150),
+                         1.5, Qt::DashLine));
+  QChart *temperature = ui.chartTemperature->chart();
+  temperature->addSeries(LimitLine);
+  LimitLine->attachAxis(TimeAxis[SampleStore::Temperature]);
+  LimitLine->attachAxis(ValueAxis[SampleStore::Temperature]);
+
+  connect(&Samples, &SampleStore::changed, this, &RunGraph::ScheduleRefresh);
+  Refresh();
+}
+
+void RunGraph::showEvent(QShowEvent *) { Refresh(); }
+
+// Called inside the supervision tick: only posts the drawing for later, and
+// only while the window is shown.
+void RunGraph::ScheduleRefresh() {
+  if (RefreshPending || !isVisible())
+    return;
+  RefreshPending = true;
+  QMetaObject::invokeMethod(this, &RunGraph::Refresh, Qt::QueuedConnection);
+}
+
+void RunGraph::Refresh() {
+  RefreshPending = false;
+  const bool redraw = Samples.generation() != DrawnGeneration;
+  for (int q = 0; q < SampleStore::QuantityCount; ++q) {
+    const auto &points = Samples.points(SampleStore::Quantity(q));
+    if (redraw) {
+      Series[q]->replace(inMinutes(points, 0));
+    } else if (Drawn[q] < points.size()) {
+      Series[q]->append(inMinutes(points, Drawn[q]));
+    }
+    Drawn[q] = points.size();
+  }
+  DrawnGeneration = Samples.generation();
+  if (Samples.started().isValid())
+    ui.labelRun->setText(Samples.started().toString(
+        "'Test commencé le' dd/MM/yyyy 'à' hh:mm:ss"));
+  UpdateAxes();
+}
+
+void RunGraph::UpdateAxes() {
+  double minutes = 1;
+  for (int q = 0; q < SampleStore::QuantityCount; ++q) {
+    const auto &points = Samples.points(SampleStore::Quantity(q));
+    if (!points.empty())
+      minutes = std::max(minutes, std::ceil(points.back().x() / 60));
+  }
+  for (QValueAxis *axis : TimeAxis)
+    axis->setRange(0, minutes);
+
+  double low[SampleStore::QuantityCount], high[SampleStore::QuantityCount];
+  for (int q = 0; q < SampleStore::QuantityCount; ++q) {
+    const auto &points = Samples.points(SampleStore::Quantity(q));
+    low[q] = points.empty() ? 0 : points.front().y();
+    high[q] = low[q];
+    for (const QPointF &point : points) {
+      low[q] = std::min(low[q], point.y());
+      high[q] = std::max(high[q], point.y());
+    }
+  }
+
+  const double limit = Samples.limit();
+  QString title = QString::fromUtf8(Looks[SampleStore::Temperature].title);
+  if (std::isnan(limit)) {
+    LimitLine->clear();
+  } else {
+    LimitLine->replace(QList<QPointF>{{0, limit}, {minutes, limit}});
+    title += QString::fromUtf8(", limite : %1 °C").arg(limit);
+    if (Samples.points(SampleStore::Temperature).empty())
+      low[SampleStore::Temperature] = high[SampleStore::Temperature] = limit;
+    low[SampleStore::Temperature] =
+        std::min(low[SampleStore::Temperature], limit);
+    high[SampleStore::Temperature] =
+        std::max(high[SampleStore::Temperature], limit);
+  }
+  ui.chartTemperature->chart()->setTitle(title);
+  fitValues(ValueAxis[SampleStore::Temperature], low[SampleStore::Temperature],
+            high[SampleStore::Temperature], 5);
+  fitValues(ValueAxis[SampleStore::Clock], low[SampleStore::Clock],
+            high[SampleStore::Clock], 100);
+  fitValues(ValueAxis[SampleStore::Usage], 0,
+            std::max(100.0, high[SampleStore::Usage]), 0);
+}
+
+bool RunGraph::SaveImage(QString path) {
+  if (QFileInfo(path).suffix().isEmpty())
+    path += ".png";
+  return ui.widgetCharts->grab().save(path, "PNG");
+}
+
+void RunGraph::on_pushSave_clicked() {
+  QString folder =
+      QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (folder.isEmpty() || !QDir(folder).exists())
+    folder = QDir::homePath();
+  const QString path = QFileDialog::getSaveFileName(
+      this, QString::fromUtf8("Enregistrer le graphique"),
+      QDir(folder).filePath("Vorsk-graphique.png"),
+      QString::fromUtf8("Images PNG (*.png)"));
+  if (path.isEmpty())
+    return;
+  if (!SaveImage(path))
+    QMessageBox::warning(
+        this, "Vorsk 1.0.4",
+        QString::fromUtf8("L'image n'a pas pu être enregistrée : %1")
+            .arg(QDir::toNativeSeparators(path)));
+}
+
+void RunGraph::on_pushClose_clicked() { close(); }
