@@ -15,6 +15,9 @@
 using namespace QtCharts;
 
 namespace {
+// Half the supervision's period: a new sample shows within half a second.
+const int REFRESH_MS = 500;
+
 struct ChartLook {
   const char *title;
   QColor colour;
@@ -74,25 +77,28 @@ RunGraph::RunGraph(const SampleStore &samples, QWidget *parent)
   temperature->addSeries(LimitLine);
   LimitLine->attachAxis(TimeAxis[SampleStore::Temperature]);
   LimitLine->attachAxis(ValueAxis[SampleStore::Temperature]);
+}
 
-  connect(&Samples, &SampleStore::changed, this, &RunGraph::ScheduleRefresh);
+void RunGraph::showEvent(QShowEvent *) {
   Refresh();
+  if (!RefreshTimer)
+    RefreshTimer = startTimer(REFRESH_MS);
 }
 
-void RunGraph::showEvent(QShowEvent *) { Refresh(); }
-
-// Called inside the supervision tick: only posts the drawing for later, and
-// only while the window is shown.
-void RunGraph::ScheduleRefresh() {
-  if (RefreshPending || !isVisible())
-    return;
-  RefreshPending = true;
-  QMetaObject::invokeMethod(this, &RunGraph::Refresh, Qt::QueuedConnection);
+void RunGraph::hideEvent(QHideEvent *) {
+  killTimer(RefreshTimer);
+  RefreshTimer = 0;
 }
+
+void RunGraph::timerEvent(QTimerEvent *) { Refresh(); }
 
 void RunGraph::Refresh() {
-  RefreshPending = false;
   const bool redraw = Samples.generation() != DrawnGeneration;
+  bool grown = false;
+  for (int q = 0; q < SampleStore::QuantityCount; ++q)
+    grown |= Drawn[q] != Samples.points(SampleStore::Quantity(q)).size();
+  if (!redraw && !grown)
+    return;
   for (int q = 0; q < SampleStore::QuantityCount; ++q) {
     const auto &points = Samples.points(SampleStore::Quantity(q));
     if (redraw) {

@@ -64,6 +64,7 @@ private:
   friend class WindowEventsTest;
   friend class OptionsTest;
   friend class StylesTest;
+  friend class GraphBench;
 
   // The first start (no Monitoring key): the processor's lm-sensors
   // temperature when the machine has one, stored, so that the temperature

@@ -16,8 +16,8 @@ double combine(SampleStore::Quantity quantity, double a, double b, int n) {
 }
 } // namespace
 
-SampleStore::SampleStore(int capacity, QObject *parent)
-    : QObject(parent), Capacity(std::max(capacity, 2) / 2 * 2), Limit(NONE) {}
+SampleStore::SampleStore(int capacity)
+    : Capacity(std::max(capacity, 2) / 2 * 2), Limit(NONE) {}
 
 void SampleStore::begin(uint32_t nowMs, int maxTemp) {
   StartMs = nowMs;
@@ -26,7 +26,6 @@ void SampleStore::begin(uint32_t nowMs, int maxTemp) {
   for (Series &series : Quantities)
     series = Series();
   ++Generation;
-  emit changed();
 }
 
 void SampleStore::add(Quantity quantity, uint32_t nowMs, double value) {
@@ -43,7 +42,6 @@ void SampleStore::add(Quantity quantity, uint32_t nowMs, double value) {
   series.pendingTicks = 0;
   if (int(series.points.size()) >= Capacity)
     merge(quantity);
-  emit changed();
 }
 
 void SampleStore::merge(Quantity quantity) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QObject>
 #include <QPointF>
 
 #include <cstdint>
@@ -10,20 +9,19 @@
 // The samples of the current or last run that the graph draws: the
 // temperature of each sensor tick, the clock and the usage of each run tick,
 // as points (seconds since the run started, value). The supervision adds
-// what it has already read; adding costs no reading and no drawing.
+// what it has already read; adding costs no reading and no drawing: the
+// graph looks at the store on its own time.
 //
 // A run can last a day, so each quantity keeps at most `capacity` points:
 // when full, neighbouring points merge in pairs and later ones are made of
 // as many ticks as a merged point. Merged temperatures keep the highest, so
 // a peak is never hidden below the limit line; the clock and the usage keep
 // the mean.
-class SampleStore : public QObject {
-  Q_OBJECT
-
+class SampleStore {
 public:
   enum Quantity { Temperature, Clock, Usage, QuantityCount };
 
-  explicit SampleStore(int capacity = 1800, QObject *parent = nullptr);
+  explicit SampleStore(int capacity = 1800);
 
   // A new run starts at nowMs (the platform's millisecond timer) with the
   // temperature limit maxTemp (negative: none). The last run's points go.
@@ -41,9 +39,6 @@ public:
   // merge): a reader that drew up to here must draw everything again.
   // Otherwise points are only appended.
   int generation() const { return Generation; }
-
-signals:
-  void changed();
 
 private:
   struct Series {
