@@ -100,10 +100,10 @@ public:
         fake.processorClocksKHz[s % 2] = 4300000 + 1000 * (s % 200);
         const int temperature = 6000 + int(1500 * std::sin(s / 60.0));
         fake.publish("SFSharedMemory_ALM", speedFanBytes({temperature}, {130}));
-        QTimerEvent runTick(w.TestTimer), sensorTick(w.SensorTimer);
+        QTimerEvent runTick(w.Run.TestTimer), sensorTick(w.Run.SensorTimer);
         const int64_t t0 = threadNs();
-        w.timerEvent(&sensorTick);
-        w.timerEvent(&runTick);
+        w.Run.timerEvent(&sensorTick);
+        w.Run.timerEvent(&runTick);
         const int64_t t1 = threadNs();
         // What the graph's own timer does between ticks, then the painting.
         if (graph == OpenDrawing)

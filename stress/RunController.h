@@ -127,6 +127,7 @@ private:
   friend class RunControllerTest;
   friend class RealRunTest;
   friend class OptionsTest;
+  friend class GraphBench;
 
   void SetColour(const char *colour);
   void SetVerdict(RunVerdict verdict);
