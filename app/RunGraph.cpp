@@ -40,10 +40,25 @@ QList<QPointF> inMinutes(const std::vector<QPointF> &points, size_t from) {
   return list;
 }
 
-// Whole tens around the values, so the lines never touch the frame.
+// At most six steps of a round number of minutes (a quarter of a minute to
+// four hours), up to the end of the run.
+void fitMinutes(QValueAxis *axis, double minutes) {
+  static const double Steps[] = {0.25, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 240};
+  double step = Steps[0];
+  for (double candidate : Steps) {
+    step = candidate;
+    if (minutes <= 6 * step)
+      break;
+  }
+  const int count = std::max(1, int(std::ceil(minutes / step - 1e-9)));
+  axis->setRange(0, count * step);
+  axis->setTickCount(count + 1);
+}
+
+// Round steps around the values, so the lines never touch the frame.
 void fitValues(QValueAxis *axis, double low, double high, double margin) {
-  axis->setRange(std::floor((low - margin) / 10) * 10,
-                 std::ceil((high + margin) / 10) * 10);
+  axis->setRange(low - margin, high + margin);
+  axis->applyNiceNumbers();
 }
 } // namespace
 
@@ -59,9 +74,9 @@ RunGraph::RunGraph(const SampleStore &samples, QWidget *parent)
     Series[q]->setPen(QPen(Looks[q].colour, 2));
     chart->addSeries(Series[q]);
     TimeAxis[q] = new QValueAxis;
-    TimeAxis[q]->setLabelFormat("%.0f");
+    TimeAxis[q]->setLabelFormat("%g");
     ValueAxis[q] = new QValueAxis;
-    ValueAxis[q]->setLabelFormat("%.0f");
+    ValueAxis[q]->setLabelFormat("%g");
     chart->addAxis(TimeAxis[q], Qt::AlignBottom);
     chart->addAxis(ValueAxis[q], Qt::AlignLeft);
     Series[q]->attachAxis(TimeAxis[q]);
@@ -120,10 +135,12 @@ void RunGraph::UpdateAxes() {
   for (int q = 0; q < SampleStore::QuantityCount; ++q) {
     const auto &points = Samples.points(SampleStore::Quantity(q));
     if (!points.empty())
-      minutes = std::max(minutes, std::ceil(points.back().x() / 60));
+      minutes = std::max(minutes, points.back().x() / 60);
   }
   for (QValueAxis *axis : TimeAxis)
-    axis->setRange(0, minutes);
+    fitMinutes(axis, minutes);
+  // The limit line crosses the whole chart.
+  minutes = TimeAxis[SampleStore::Temperature]->max();
 
   double low[SampleStore::QuantityCount], high[SampleStore::QuantityCount];
   for (int q = 0; q < SampleStore::QuantityCount; ++q) {
@@ -155,8 +172,10 @@ void RunGraph::UpdateAxes() {
             high[SampleStore::Temperature], 5);
   fitValues(ValueAxis[SampleStore::Clock], low[SampleStore::Clock],
             high[SampleStore::Clock], 100);
-  fitValues(ValueAxis[SampleStore::Usage], 0,
-            std::max(100.0, high[SampleStore::Usage]), 0);
+  // Per cent reads best on a fixed scale, in halves.
+  ValueAxis[SampleStore::Usage]->setTickCount(3);
+  ValueAxis[SampleStore::Usage]->setRange(
+      0, std::max(100.0, std::ceil(high[SampleStore::Usage] / 50) * 50));
 }
 
 bool RunGraph::SaveImage(QString path) {
