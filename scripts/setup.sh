@@ -13,6 +13,7 @@ packages=(
   python3-aiosmtpd
   libsensors-dev umockdev libumockdev-dev
   librsvg2-bin desktop-file-utils appstream xvfb xauth trayer
+  xdotool imagemagick
 )
 
 missing=()
