@@ -1,6 +1,6 @@
 #include "app/Termination.h"
 
-#include "platform/linux/LinuxTermination.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -15,7 +15,7 @@ void closeOnTerminationRequest(QApplication &app, QWidget &window) {
   };
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                    closeAndQuit);
-  const int requests = terminationRequests();
+  const int requests = platform().terminationRequests();
   if (requests < 0)
     return;
   auto *notifier =

@@ -208,6 +208,12 @@ public:
   // The clock the kernel last saw on processor cpu (cpufreq), in kHz; false
   // where it publishes none.
   virtual bool processorClockKHz(int cpu, uint64_t *kHz) = 0;
+
+  // A descriptor that turns readable once the program is asked to end: by
+  // SIGTERM (logout, shutdown, kill, a scheduler's time limit), SIGHUP (the
+  // session went away) or SIGINT (Ctrl+C). The same descriptor on every
+  // call; -1 when the requests cannot be watched.
+  virtual int terminationRequests() = 0;
 };
 
 // The run's stop flag, in memory shared with every worker process. It lives

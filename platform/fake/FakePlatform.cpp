@@ -3,6 +3,8 @@
 #include "stress/ThreadStress.h"
 
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 struct FakeLibrary {
@@ -378,4 +380,26 @@ bool FakePlatform::processorClockKHz(int cpu, uint64_t *kHz) {
 void FakePlatform::runShutdownCommand() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   ++shutdownRequests;
+}
+
+FakePlatform::~FakePlatform() {
+  for (int end : terminationPipe_)
+    if (end >= 0)
+      close(end);
+}
+
+int FakePlatform::terminationRequests() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (terminationPipe_[0] < 0 &&
+      pipe2(terminationPipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+    return -1;
+  return terminationPipe_[0];
+}
+
+void FakePlatform::requestTermination() {
+  const char request = 1;
+  if (terminationRequests() < 0 ||
+      write(terminationPipe_[1], &request, 1) < 0) {
+    // Full pipe: a request is already pending.
+  }
 }

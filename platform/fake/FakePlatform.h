@@ -142,6 +142,11 @@ public:
   void freeLibrary(LibraryHandle library) override;
   void runShutdownCommand() override;
   bool processorClockKHz(int cpu, uint64_t *kHz) override;
+  // A pipe of the fake's own; requestTermination() makes it readable as the
+  // signals make the real one.
+  int terminationRequests() override;
+  void requestTermination();
+  ~FakePlatform() override;
 
 private:
   bool failing(Op op);
@@ -157,6 +162,7 @@ private:
   std::map<std::string, SharedMemoryRefusal> refused_;
   std::map<std::string, std::map<std::string, void *>> libraries_;
   std::map<std::pair<std::string, uint32_t>, uint8_t> pciWritten_;
+  int terminationPipe_[2] = {-1, -1};
 };
 
 // Installs a fake for the lifetime of a test scope.

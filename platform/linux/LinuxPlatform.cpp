@@ -4,6 +4,7 @@
 #include "platform/linux/InstallPaths.h"
 #include "platform/linux/LibSensors.h"
 #include "platform/linux/LinuxParse.h"
+#include "platform/linux/LinuxTermination.h"
 #include "platform/linux/LinuxWorker.h"
 #include "platform/linux/PciConfig.h"
 
@@ -611,6 +612,8 @@ public:
                                    "/cpufreq/scaling_cur_freq"),
                           kHz);
   }
+
+  int terminationRequests() override { return ::terminationRequests(); }
 
 private:
   // Above normal is one step above the base where the OS allows it; a
