@@ -14,6 +14,7 @@ packages=(
   libsensors-dev umockdev libumockdev-dev
   librsvg2-bin desktop-file-utils appstream xvfb xauth trayer
   xdotool imagemagick
+  yamllint shellcheck python3-yaml
 )
 
 missing=()

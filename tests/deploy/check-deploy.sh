@@ -1,0 +1,73 @@
+#!/bin/bash
+# check-deploy.sh DEPLOY_FOLDER: lints the examples and runs the Slurm node
+# check against stand-ins that play each exit code of vorsk.
+set -u
+deploy=$1
+here=$(dirname "$(readlink -f "$0")")
+failed=0
+fail() {
+  echo "FAIL: $*"
+  failed=1
+}
+
+yamllint -d '{extends: default, rules: {document-start: disable}}' \
+  "$deploy/kubernetes/vorsk-job.yaml" || fail yamllint
+python3 "$here/check_manifest.py" "$deploy/kubernetes/vorsk-job.yaml" ||
+  fail "manifest"
+for script in "$deploy"/slurm/*; do
+  bash -n "$script" || fail "bash -n $script"
+done
+shellcheck "$deploy"/slurm/* "$0" || fail shellcheck
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/bin"
+# vorsk writes a report and exits with $FAKE_EXIT; scontrol and sbatch note
+# their arguments; sinfo lists two nodes, one twice as sinfo does for a node
+# in two partitions.
+cat >"$scratch/bin/vorsk" <<'FAKE'
+#!/bin/bash
+while [ $# -gt 0 ]; do
+  [ "$1" = --report ] && echo '{}' >"$2"
+  shift
+done
+exit "$FAKE_EXIT"
+FAKE
+cat >"$scratch/bin/scontrol" <<'FAKE'
+#!/bin/bash
+echo "$*" >>"$FAKE_CALLS"
+FAKE
+cp "$scratch/bin/scontrol" "$scratch/bin/sbatch"
+printf '#!/bin/bash\nprintf "n1\\nn2\\nn1\\n"\n' >"$scratch/bin/sinfo"
+chmod +x "$scratch/bin"/*
+
+# exit code of vorsk | node drained | exit code of the job
+while read -r code drained job; do
+  calls=$scratch/calls.$code
+  : >"$calls"
+  (cd "$scratch" && PATH=$scratch/bin:$PATH FAKE_EXIT=$code \
+    FAKE_CALLS=$calls SLURMD_NODENAME=n1 VORSK_REPORTS=$scratch/reports \
+    bash "$deploy/slurm/vorsk-node-check.sbatch" 2>/dev/null)
+  got=$?
+  [ "$got" = "$job" ] || fail "vorsk $code: job exit $got, not $job"
+  if grep -q "NodeName=n1 State=DRAIN" "$calls"; then was=yes; else was=no; fi
+  [ "$was" = "$drained" ] || fail "vorsk $code: drained $was, not $drained"
+  [ -s "$scratch/reports/n1.json" ] || fail "vorsk $code: no report kept"
+done <<'TABLE'
+0 no 0
+1 yes 1
+2 yes 2
+3 no 3
+130 no 130
+TABLE
+
+: >"$scratch/calls.submit"
+PATH=$scratch/bin:$PATH FAKE_CALLS=$scratch/calls.submit \
+  bash "$deploy/slurm/submit-node-checks.sh" batch 600 ||
+  fail "submit-node-checks.sh"
+for node in n1 n2; do
+  [ "$(grep -c -- "--nodelist=$node " "$scratch/calls.submit")" = 1 ] ||
+    fail "not one check submitted for $node"
+done
+
+exit "$failed"

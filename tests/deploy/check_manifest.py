@@ -1,0 +1,38 @@
+"""The Job runs one pod on each node it asks for, to its end, once."""
+import sys
+
+import yaml
+
+with open(sys.argv[1], encoding="utf-8") as f:
+    job = yaml.safe_load(f)
+spec = job["spec"]
+pod = spec["template"]["spec"]
+labels = spec["template"]["metadata"]["labels"]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+check(job["kind"] == "Job", "not a Job")
+check(spec["completions"] == spec["parallelism"],
+      "completions and parallelism differ: not one pod per node at once")
+check(spec.get("completionMode") == "Indexed"
+      and spec.get("backoffLimitPerIndex") == 0,
+      "a failed node would be retried or would stop the others")
+check(pod["restartPolicy"] == "Never", "a finished test would restart")
+terms = pod["affinity"]["podAntiAffinity"][
+    "requiredDuringSchedulingIgnoredDuringExecution"]
+check(any(t["topologyKey"] == "kubernetes.io/hostname"
+          and t["labelSelector"]["matchLabels"].items() <= labels.items()
+          for t in terms), "two pods may share a node")
+for container in pod["containers"]:
+    limits = container.get("resources", {}).get("limits", {})
+    check("cpu" not in limits, "a CPU limit would throttle the workers")
+    check("--headless" in " ".join(container["command"] + container["args"]),
+          "the container does not run the headless test")
+for failure in failures:
+    print("vorsk-job.yaml:", failure)
+sys.exit(1 if failures else 0)
