@@ -1,0 +1,168 @@
+#include "stress/RunReport.h"
+
+#include "platform/CpuAccess.h"
+#include "sysinfo/SystemInfo.h"
+#include "sysinfo/SystemSummary.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSaveFile>
+
+const char *outcomeWord(RunOutcome outcome) {
+  switch (outcome) {
+  case RunOutcome::Stable:
+    return "stable";
+  case RunOutcome::Unstable:
+    return "unstable";
+  case RunOutcome::Usage:
+    return "usage";
+  case RunOutcome::Interrupted:
+    return "interrupted";
+  case RunOutcome::Error:
+    break;
+  }
+  return "error";
+}
+
+int outcomeExitCode(RunOutcome outcome) {
+  switch (outcome) {
+  case RunOutcome::Stable:
+    return 0;
+  case RunOutcome::Unstable:
+    return 1;
+  case RunOutcome::Usage:
+    return 2;
+  case RunOutcome::Interrupted:
+    return 130;
+  case RunOutcome::Error:
+    break;
+  }
+  return 3;
+}
+
+RunReport::Machine describeMachine(const SystemInfo &info) {
+  RunReport::Machine machine;
+  machine.processor = sysinfo::processorNameText(info);
+  machine.signature =
+      QString::asprintf("0x%08X", unsigned(cpuAccess().cpuid(1, 0).eax));
+  machine.instructionSets =
+      sysinfo::instructionsText(info.Instructions).split(", ");
+  machine.packages = info.PackageCount;
+  machine.coresPerPackage = info.CoresPerPackage;
+  machine.logicalPerPackage = info.LogicalPerPackage;
+  machine.onlineProcessors = info.OnlineCount;
+  machine.testedProcessors = info.Processor;
+  machine.configuration = sysinfo::configurationText(info);
+  machine.l2 = sysinfo::cacheL2Text(info);
+  machine.l2TotalKb = int(info.L2TotalKb);
+  machine.frequencyAtRestMHz = info.Frequency;
+  return machine;
+}
+
+RunReport::Worker describeWorker(const SystemInfo &info, int worker) {
+  RunReport::Worker w;
+  // Workers are placed in processor order; one the run could not start
+  // has no processor of its own.
+  if (size_t(worker) >= info.Processor.size()) {
+    w.logicalProcessor = w.core = w.package = -1;
+    return w;
+  }
+  w.logicalProcessor = info.Processor[worker];
+  if (size_t(worker) < info.Apic.size()) {
+    w.core = int(info.Apic[worker].CoreId);
+    w.package = int(info.Apic[worker].PackageId);
+  }
+  return w;
+}
+
+namespace {
+QJsonArray numbers(const std::vector<int> &values) {
+  QJsonArray array;
+  for (int v : values)
+    array.append(v);
+  return array;
+}
+
+QJsonValue isoTime(const QDateTime &time) {
+  if (!time.isValid())
+    return QJsonValue::Null;
+  return time.toUTC().toString(Qt::ISODate);
+}
+
+QJsonObject machineJson(const RunReport::Machine &m) {
+  return {
+      {"processor", m.processor},
+      {"signature", m.signature},
+      {"instructionSets", QJsonArray::fromStringList(m.instructionSets)},
+      {"topology",
+       QJsonObject{{"packages", m.packages},
+                   {"coresPerPackage", m.coresPerPackage},
+                   {"logicalPerPackage", m.logicalPerPackage},
+                   {"onlineProcessors", m.onlineProcessors},
+                   {"testedProcessors", numbers(m.testedProcessors)},
+                   {"text", m.configuration}}},
+      {"l2", QJsonObject{{"text", m.l2}, {"totalKb", m.l2TotalKb}}},
+      {"frequencyAtRestMHz", m.frequencyAtRestMHz},
+  };
+}
+
+QJsonObject runJson(const RunReport::Run &r) {
+  return {{"mode", r.mode},
+          {"priority", r.priority},
+          {"requestedSeconds", double(r.requestedSeconds)},
+          {"actualSeconds", r.actualSeconds},
+          {"start", isoTime(r.start)},
+          {"end", isoTime(r.end)}};
+}
+
+QJsonObject workerJson(const RunReport::Worker &w) {
+  QJsonObject arithmetic;
+  for (const RunReport::PathArithmetic &path : w.arithmetic)
+    arithmetic.insert(path.path, path.verifiedFlop);
+  return {{"logicalProcessor", w.logicalProcessor},
+          {"core", w.core},
+          {"package", w.package},
+          {"resultCode",
+           w.resultCode < 0 ? QJsonValue(QJsonValue::Null) : w.resultCode},
+          {"signal", w.signal ? QJsonValue(w.signal) : QJsonValue::Null},
+          {"verifiedFlop", arithmetic}};
+}
+} // namespace
+
+QJsonDocument runReportJson(const RunReport &report) {
+  QJsonArray workers;
+  for (const RunReport::Worker &w : report.workers)
+    workers.append(workerJson(w));
+  QJsonArray sensors;
+  for (const RunReport::Sensor &s : report.sensors)
+    sensors.append(QJsonObject{{"source", s.source},
+                               {"quantity", s.quantity},
+                               {"minimum", s.minimum},
+                               {"mean", s.mean},
+                               {"maximum", s.maximum}});
+  QJsonArray counters;
+  for (const RunReport::ErrorCounts &c : report.hardwareErrors)
+    counters.append(QJsonObject{{"source", c.source},
+                                {"corrected", double(c.corrected)},
+                                {"uncorrected", double(c.uncorrected)}});
+  return QJsonDocument(QJsonObject{
+      {"version", report.version},
+      {"machine", machineJson(report.machine)},
+      {"run", runJson(report.run)},
+      {"workers", workers},
+      {"sensors", sensors},
+      {"hardwareErrors", QJsonObject{{"watched", report.hardwareErrorsWatched},
+                                     {"rises", counters}}},
+      {"verdict", outcomeWord(report.outcome)},
+      {"exitCode", outcomeExitCode(report.outcome)},
+      {"log", QJsonArray::fromStringList(report.log)},
+  });
+}
+
+bool writeRunReport(const QString &path, const RunReport &report) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    return false;
+  file.write(runReportJson(report).toJson(QJsonDocument::Indented));
+  return file.commit();
+}
