@@ -1,0 +1,109 @@
+#include "app/HeadlessOptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstring>
+
+const char *const HeadlessModes[3] = {"all", "per-core", "alternating"};
+
+bool wantsCommandLine(int argc, char *argv[]) {
+  static const char *const names[] = {
+      "--headless", "--duration", "--mode",     "--report",  "--log", "--help",
+      "-h",         "-?",         "--help-all", "--version", "-v"};
+  for (int i = 1; i < argc; ++i)
+    for (const char *name : names) {
+      const size_t length = std::strlen(name);
+      // "--duration=60" names the option too.
+      if (std::strncmp(argv[i], name, length) == 0 &&
+          (argv[i][length] == '\0' || argv[i][length] == '='))
+        return true;
+    }
+  return false;
+}
+
+namespace {
+void addOptions(QCommandLineParser &parser) {
+  parser.setApplicationDescription(
+      "Processor stability test. Without --headless, opens the window.\n"
+      "\n"
+      "Exit codes: 0 stable, 1 unstable (calculation error, crashed worker,\n"
+      "hardware error, temperature limit), 2 processor usage implausible,\n"
+      "3 could not test (no engine, no processor, bad option), 130\n"
+      "interrupted (SIGINT, SIGTERM or SIGHUP before the end).");
+  parser.addOptions({
+      {"headless", "Runs one test with no window, printing the log to "
+                   "standard output, then exits with its verdict."},
+      {"duration",
+       "Test time in seconds; 0 runs until interrupted. Default: the "
+       "duration stored in Vorsk.ini.",
+       "SECONDS"},
+      {"mode",
+       "all (every processor at once), per-core (one core at a time) or "
+       "alternating (load that comes and goes). Default: the mode stored in "
+       "Vorsk.ini.",
+       "MODE"},
+      {"report", "Writes the run's report to FILE, as JSON.", "FILE"},
+      {"log", "Appends the run's log lines to FILE as they come.", "FILE"},
+  });
+}
+} // namespace
+
+HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
+  QCommandLineParser parser;
+  addOptions(parser);
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
+  HeadlessOptions options;
+  options.helpText = parser.helpText();
+  options.versionText = QCoreApplication::applicationName() + " " +
+                        QCoreApplication::applicationVersion() + "\n";
+  if (!parser.parse(arguments)) {
+    options.error = parser.errorText();
+    return options;
+  }
+  if (parser.isSet(help) || parser.isSet("help-all")) {
+    options.request = HeadlessOptions::Request::Help;
+    return options;
+  }
+  if (parser.isSet(version)) {
+    options.request = HeadlessOptions::Request::Version;
+    return options;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    options.error = "Unexpected argument: " + parser.positionalArguments()[0];
+    return options;
+  }
+  if (!parser.isSet("headless")) {
+    options.error = "The options apply to --headless only.";
+    return options;
+  }
+  if (parser.isSet("duration")) {
+    bool number = false;
+    const QString text = parser.value("duration");
+    options.durationSeconds = text.toLongLong(&number);
+    // A test time has to fit the supervision's day-long clock.
+    if (!number || options.durationSeconds < 0 ||
+        options.durationSeconds > 86399) {
+      options.error = "--duration takes a number of seconds from 0 to "
+                      "86399, not \"" +
+                      text + "\".";
+      return options;
+    }
+    options.durationGiven = true;
+  }
+  if (parser.isSet("mode")) {
+    options.mode = parser.value("mode");
+    options.modeGiven = true;
+    if (!QStringList{HeadlessModes[0], HeadlessModes[1], HeadlessModes[2]}
+             .contains(options.mode)) {
+      options.error = "--mode takes all, per-core or alternating, not \"" +
+                      options.mode + "\".";
+      return options;
+    }
+  }
+  options.reportPath = parser.value("report");
+  options.logPath = parser.value("log");
+  options.request = HeadlessOptions::Request::Run;
+  return options;
+}

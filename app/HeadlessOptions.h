@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// The command line of a run without a window: vorsk --headless [--duration
+// SECONDS] [--mode all|per-core|alternating] [--report FILE] [--log FILE],
+// and --help and --version.
+
+// True when the arguments ask for the command-line program rather than the
+// window: --headless, or any of its options, --help or --version. Looked at
+// before any application object exists, to choose which one to create.
+bool wantsCommandLine(int argc, char *argv[]);
+
+struct HeadlessOptions {
+  // What the user asked for; Help and Version are answered and the program
+  // exits 0 without testing.
+  enum class Request { Run, Help, Version, Invalid } request = Request::Invalid;
+  QString error; // for Invalid: what is wrong, one line
+  bool durationGiven = false;
+  int64_t durationSeconds = 0; // 0: until interrupted
+  bool modeGiven = false;
+  QString mode;
+  QString reportPath;
+  QString logPath;
+  QString helpText;
+  QString versionText;
+};
+
+// Parses arguments (the program name first).
+HeadlessOptions parseHeadlessOptions(const QStringList &arguments);
+
+// The modes by their command-line names, in the order of the settings'
+// values.
+extern const char *const HeadlessModes[3];
