@@ -104,6 +104,10 @@ signals:
   // The verdict is given (after its lines). A calculation error that a
   // worker returns after a verdict emits it again with Unstable.
   void runEnded(RunVerdict verdict);
+  // The workers had their second to end after the stop; their handles,
+  // in m_SystemInfo.hThread, are still open for their exit codes, signals
+  // and counters. runClosed follows.
+  void workersEnded();
   // The workers are gone and their handles closed: a new run may start.
   void runClosed();
 

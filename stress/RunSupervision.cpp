@@ -45,6 +45,7 @@ void RunController::CleanUpTick() {
   platform().sleep(1000);
   ReportLateCalculationErrors();
   Journal.end();
+  emit workersEnded();
   CloseWorkerHandles();
   emit runClosed();
 }
