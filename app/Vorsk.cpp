@@ -4,6 +4,7 @@
 #include "app/RunGraph.h"
 #include "app/TextRoom.h"
 #include "platform/Platform.h"
+#include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "stress/ThreadStress.h"
@@ -14,23 +15,11 @@
 #include <QScreen>
 
 namespace {
-struct Choice {
-  const char *text;
-  unsigned data;
-};
-
-const Choice PriorityChoices[] = {
-    {" Haute", ABOVE_NORMAL_PRIORITY_CLASS},
-    {" Normale", NORMAL_PRIORITY_CLASS},
-    {" Basse", BELOW_NORMAL_PRIORITY_CLASS},
-};
-
-const Choice DurationChoices[] = {
-    {"  Manuelle", 0},     {"  1 heure", 3600},   {"  2 heures", 7200},
-    {"  3 heures", 10800}, {"  4 heures", 14400}, {"  6 heures", 21600},
-    {"  8 heures", 28800}, {" 12 heures", 43200}, {" 16 heures", 57600},
-    {" 20 heures", 72000},
-};
+// The texts of the choices of PriorityClasses and DurationSeconds.
+const char *const PriorityTexts[] = {" Haute", " Normale", " Basse"};
+const char *const DurationTexts[] = {
+    "  Manuelle", "  1 heure",  "  2 heures", "  3 heures", "  4 heures",
+    "  6 heures", "  8 heures", " 12 heures", " 16 heures", " 20 heures"};
 
 // The stored position, or the centre of the primary screen's available area
 // when none is stored or the window's frame there would meet no screen's
@@ -101,15 +90,15 @@ Vorsk::Vorsk(QWidget *parent)
                             ui.labelFrequency, ui.labelCacheL2,
                             ui.labelConfiguration);
 
-  for (const Choice &choice : PriorityChoices)
-    ui.comboPriority->addItem(choice.text, choice.data);
+  for (int i = 0; i < 3; ++i)
+    ui.comboPriority->addItem(PriorityTexts[i], PriorityClasses[i]);
   if (unsigned(Priority) > 2)
     Priority = 1;
   ui.comboPriority->setCurrentIndex(Priority);
   on_comboPriority_activated(Priority);
 
-  for (const Choice &choice : DurationChoices)
-    ui.comboDuration->addItem(choice.text, choice.data);
+  for (int i = 0; i < 10; ++i)
+    ui.comboDuration->addItem(DurationTexts[i], DurationSeconds[i]);
   if (unsigned(Duration) > 9)
     Duration = 0;
   ui.comboDuration->setCurrentIndex(Duration);
