@@ -1,5 +1,7 @@
 #include "app/Display.h"
 #include "app/Fonts.h"
+#include "app/Headless.h"
+#include "app/HeadlessOptions.h"
 #include "app/SingleInstance.h"
 #include "app/Termination.h"
 #include "app/Vorsk.h"
@@ -12,6 +14,9 @@
 #include <QTextStream>
 
 int main(int argc, char *argv[]) {
+  // Before any QApplication: the command line needs no display.
+  if (wantsCommandLine(argc, argv))
+    return runCommandLine(argc, argv);
   // The images live in the static core library; keep them linked in.
   Q_INIT_RESOURCE(resources);
   enableHighDpiScaling();

@@ -1,0 +1,187 @@
+#include "app/HeadlessRun.h"
+
+#include "platform/Platform.h"
+#include "settings/RunChoices.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsKeys.h"
+#include "stress/ThreadStress.h"
+#include "sysinfo/SystemInfo.h"
+#include "sysinfo/SystemSummary.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+RunOutcome headlessOutcome(RunVerdict verdict, bool interrupted) {
+  switch (verdict) {
+  case RunVerdict::Unstable:
+  case RunVerdict::Temperature:
+    return RunOutcome::Unstable;
+  case RunVerdict::Stable:
+    return interrupted ? RunOutcome::Interrupted : RunOutcome::Stable;
+  case RunVerdict::Usage:
+    return interrupted ? RunOutcome::Interrupted : RunOutcome::Usage;
+  case RunVerdict::Stopped:
+    return interrupted ? RunOutcome::Interrupted : RunOutcome::Error;
+  case RunVerdict::Failed:
+    break;
+  }
+  return RunOutcome::Error;
+}
+
+namespace {
+const char *const PriorityWords[3] = {"high", "normal", "low"};
+// The report's names of the sensor sources, by settings code.
+const char *const SourceWords[SOURCE_LAST + 1] = {
+    "none", "SysTool", "SpeedFan", "Everest",
+    "MBM5", "Intel",   "K8",       "lm-sensors"};
+
+int storedIndex(const QSettings &settings, const char *key, int fallback,
+                int count) {
+  const int index = readInt(settings, key, fallback);
+  return index >= 0 && index < count ? index : fallback;
+}
+} // namespace
+
+void HeadlessRun::Statistics::add(double value) {
+  if (value == NO_READING)
+    return;
+  minimum = count ? qMin(minimum, value) : value;
+  maximum = count ? qMax(maximum, value) : value;
+  sum += value;
+  ++count;
+}
+
+HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
+                         QTextStream &err)
+    : Options(options), Out(out), Err(err) {
+  Report.version = QCoreApplication::applicationVersion();
+  connect(&Controller, &RunController::logLine, this, &HeadlessRun::Print);
+  connect(&Controller, &RunController::tick, this, &HeadlessRun::Sample);
+  connect(&Controller, &RunController::runEnded, this,
+          [this](RunVerdict verdict) {
+            Report.outcome = headlessOutcome(verdict, Interrupted);
+          });
+  connect(&Controller, &RunController::workersEnded, this, [this] {
+    for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i) {
+      RunReport::Worker worker = describeWorker(m_SystemInfo, int(i));
+      const ThreadHandle handle = m_SystemInfo.hThread[i];
+      uint32_t code = STILL_ACTIVE;
+      if (platform().getExitCodeThread(handle, &code) && code != STILL_ACTIVE)
+        platform().getWorkerSignal(handle, &worker.signal);
+      if (code != STILL_ACTIVE && worker.signal == 0)
+        worker.resultCode = int(code);
+      Report.workers.push_back(worker);
+    }
+  });
+  connect(&Controller, &RunController::runClosed, this,
+          [this] { Finish(Report.outcome); });
+}
+
+void HeadlessRun::Print(const QString &line) {
+  Out << line << '\n';
+  Out.flush();
+  if (LogFile.isOpen()) {
+    LogFile.write(line.toUtf8() + '\n');
+    LogFile.flush();
+  }
+  Report.log << line;
+}
+
+void HeadlessRun::Complain(const QString &text) {
+  Err << "vorsk: " << text << '\n';
+  Err.flush();
+}
+
+void HeadlessRun::Sample(const RunTick &tick) {
+  Temperature.add(tick.temperature);
+  Vcore.add(tick.vcore);
+  Report.run.actualSeconds = QTime(0, 0).msecsTo(tick.testTime) / 1000.0;
+}
+
+bool HeadlessRun::Start() {
+  Report.run.start = QDateTime::currentDateTimeUtc();
+  if (!Options.logPath.isEmpty()) {
+    LogFile.setFileName(Options.logPath);
+    if (!LogFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+      Complain("cannot write the log file " + Options.logPath);
+      Finish(RunOutcome::Error);
+      return false;
+    }
+  }
+
+  const auto settings = openSettings();
+  const int priority = storedIndex(*settings, "Priority", DEFAULT_PRIORITY, 3);
+  const int duration = storedIndex(*settings, "Duration", DEFAULT_DURATION, 10);
+  SensorChoice sensors;
+  sensors.Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
+  if (unsigned(sensors.Monitoring) > SOURCE_LAST)
+    sensors.Monitoring = SOURCE_NONE;
+  sensors.TempSensor = settings->value("TempSensor");
+  sensors.VoltSensor = settings->value("VoltSensor");
+  sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
+  const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
+
+  Report.run.mode = Options.modeGiven ? Options.mode : HeadlessModes[0];
+  Report.run.priority = PriorityWords[priority];
+  Report.run.requestedSeconds = Options.durationGiven
+                                    ? Options.durationSeconds
+                                    : DurationSeconds[duration];
+
+  CpuSet processMask;
+  const sysinfo::SystemReport identification{
+      [this](const QString &line) { Print(line); },
+      [this](const QString &text) { Print(text); }};
+  if (!sysinfo::InitialiseSystem(&processMask, identification) ||
+      m_SystemInfo.LogicalCount == 0) {
+    Complain("no processor to test.");
+    Finish(RunOutcome::Error);
+    return false;
+  }
+  RunTestArgument = l2KbPerLogical();
+  Report.machine = describeMachine(m_SystemInfo);
+  if (!platform().setPriorityClass(PriorityClasses[priority]))
+    Print("Set Priority Class Error.");
+
+  Controller.SetDuration(int(Report.run.requestedSeconds));
+  Controller.SetSensors(sensors, maxTemp);
+  ErrorsAtStart = platform().hardwareErrorCounters();
+  Report.hardwareErrorsWatched = !ErrorsAtStart.empty();
+  Started = true;
+  Controller.Start();
+  return true;
+}
+
+void HeadlessRun::Interrupt() {
+  if (Interrupted || !Controller.Running())
+    return;
+  Interrupted = true;
+  Controller.StopByUser();
+}
+
+void HeadlessRun::Finish(RunOutcome outcome) {
+  Report.outcome = outcome;
+  Report.run.end = QDateTime::currentDateTimeUtc();
+  const int source = Controller.Sensors().Monitoring;
+  const QString sourceName = SourceWords[source];
+  const auto sensor = [&](const QVariant &name, const char *quantity,
+                          const Statistics &s) {
+    if (s.count == 0)
+      return;
+    QString full = sourceName;
+    if (source == SOURCE_LMSENSORS && !name.toString().isEmpty())
+      full += " " + name.toString();
+    Report.sensors.push_back(
+        {full, quantity, s.minimum, s.sum / s.count, s.maximum});
+  };
+  sensor(Controller.Sensors().TempSensor, "temperature", Temperature);
+  sensor(Controller.Sensors().VoltSensor, "voltage", Vcore);
+  if (Started)
+    for (const ErrorCounter &rise :
+         errorRises(ErrorsAtStart, platform().hardwareErrorCounters()))
+      Report.hardwareErrors.push_back({QString::fromStdString(rise.source),
+                                       rise.corrected, rise.uncorrected});
+  if (!Options.reportPath.isEmpty() &&
+      !writeRunReport(Options.reportPath, Report))
+    Complain("cannot write the report " + Options.reportPath);
+  emit finished(outcomeExitCode(Report.outcome));
+}

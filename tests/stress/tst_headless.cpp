@@ -1,0 +1,214 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+// vorsk --headless as a scheduler runs it: a real process with no display,
+// its workers running a fixture engine, judged by its exit code and its
+// report read with a JSON parser.
+class HeadlessTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir install;
+  QTemporaryDir work;
+  QString program;
+
+  // The verdict a run that ended on its own earns from its usage line.
+  static int plausibleOrUsage(const QStringList &log) {
+    for (const QString &line : log)
+      if (line.startsWith("Utilisation CPU : ")) {
+        const double usage = line.split(' ')[3].toDouble();
+        return usage >= 90.0 && usage <= 100.0 ? 0 : 2;
+      }
+    return -1;
+  }
+
+private slots:
+  void initTestCase() {
+    program = install.filePath("vorsk");
+    QVERIFY(QFile::copy(VORSK_PROGRAM, program));
+    QVERIFY(QFile::copy(WORKER_PROGRAM, install.filePath("vorsk-worker")));
+    QVERIFY(QFile::copy(FIXTURE_DIR "/scripted.so",
+                        install.filePath("Burnmod.so")));
+  }
+  void init() {
+    // A Vorsk.ini makes the test's folder the data folder; no sensor of
+    // this machine takes part.
+    QSettings(work.filePath("Vorsk.ini"), QSettings::IniFormat)
+        .setValue("Monitoring", 0);
+  }
+  void cleanup() {
+    for (const QString &f : QDir(work.path()).entryList(QDir::Files))
+      QFile::remove(work.filePath(f));
+  }
+
+  void run_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("fixtureEnd");
+    QTest::addColumn<bool>("interrupt");
+    // -1: 0 or 2 as the run's usage line says.
+    QTest::addColumn<int>("exitCode");
+    // Empty when no run takes place and no report is written.
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QString>("workerEnd"); // "resultCode=1", "signal=11"
+    QTest::addColumn<QString>("output");    // in stdout or stderr
+
+    const QStringList run = {"--headless", "--report", "report.json", "--log",
+                             "run.log"};
+    QTest::newRow("stable run")
+        << run + QStringList{"--duration", "2"} << "" << false << -1 << "stable"
+        << "resultCode=0"
+        << "Fin programmée du test.";
+    QTest::newRow("calculation error") << run + QStringList{"--duration", "60"}
+                                       << "code:1" << false << 1 << "unstable"
+                                       << "resultCode=1"
+                                       << "a généré une erreur de calcul.";
+    QTest::newRow("crashed worker") << run + QStringList{"--duration", "60"}
+                                    << "signal:11" << false << 1 << "unstable"
+                                    << "signal=11"
+                                    << "s'est arrêté brutalement";
+    QTest::newRow("interrupted")
+        << run + QStringList{"--duration", "0", "--mode", "all"} << "" << true
+        << 130 << "interrupted"
+        << "resultCode=0"
+        << "Test stoppé par l'utilisateur.";
+    QTest::newRow("unknown mode")
+        << QStringList{"--headless", "--mode", "sideways"} << "" << false << 3
+        << ""
+        << ""
+        << "--mode takes all, per-core or alternating";
+    QTest::newRow("duration not a number")
+        << QStringList{"--headless", "--duration", "1h"} << "" << false << 3
+        << ""
+        << ""
+        << "--duration takes a number of seconds";
+    QTest::newRow("option without --headless")
+        << QStringList{"--duration", "60"} << "" << false << 3 << ""
+        << ""
+        << "apply to --headless only";
+    QTest::newRow("help") << QStringList{"--help"} << "" << false << 0 << ""
+                          << ""
+                          << "--mode <MODE>";
+    QTest::newRow("version")
+        << QStringList{"--version"} << "" << false << 0 << ""
+        << ""
+        << "vorsk 1.0.4";
+  }
+
+  void run() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, fixtureEnd);
+    QFETCH(bool, interrupt);
+    QFETCH(int, exitCode);
+    QFETCH(QString, verdict);
+    QFETCH(QString, workerEnd);
+    QFETCH(QString, output);
+
+    QProcess vorsk;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No display of any kind.
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      environment.remove(name);
+    environment.insert("FIXTURE_END", fixtureEnd);
+    vorsk.setProcessEnvironment(environment);
+    vorsk.setWorkingDirectory(work.path());
+    vorsk.start(program, arguments);
+    QVERIFY(vorsk.waitForStarted());
+    if (interrupt) {
+      QTRY_VERIFY_WITH_TIMEOUT(
+          !QDir(work.path()).entryList({"started.*"}).isEmpty(), 60000);
+      ::kill(pid_t(vorsk.processId()), SIGINT);
+    }
+    QVERIFY(vorsk.waitForFinished(120000));
+    QCOMPARE(vorsk.exitStatus(), QProcess::NormalExit);
+    const QString printed = QString::fromUtf8(vorsk.readAllStandardOutput());
+    const QString complained = QString::fromUtf8(vorsk.readAllStandardError());
+    QVERIFY2((printed + complained).contains(output), qPrintable(printed));
+
+    QFile file(work.filePath("report.json"));
+    if (verdict.isEmpty()) {
+      QCOMPARE(vorsk.exitCode(), exitCode);
+      QVERIFY(!file.exists());
+      return;
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonParseError error;
+    const QJsonObject report =
+        QJsonDocument::fromJson(file.readAll(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+
+    // The log: every line printed, in order, and the same in --log's file.
+    QStringList log;
+    for (const QJsonValue &line : report["log"].toArray())
+      log << line.toString();
+    QCOMPARE(printed, log.join('\n') + '\n');
+    QFile logFile(work.filePath("run.log"));
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(logFile.readAll()), printed);
+
+    if (exitCode == -1)
+      exitCode = plausibleOrUsage(log);
+    QCOMPARE(vorsk.exitCode(), exitCode);
+    QCOMPARE(report["exitCode"].toInt(), exitCode);
+    QCOMPARE(report["verdict"].toString(),
+             exitCode == 2 ? QString("usage") : verdict);
+    QCOMPARE(report["version"].toString(), QString("1.0.4"));
+
+    const QJsonObject machine = report["machine"].toObject();
+    QVERIFY(!machine["processor"].toString().isEmpty());
+    QVERIFY(QRegularExpression("^0x[0-9A-F]{8}$")
+                .match(machine["signature"].toString())
+                .hasMatch());
+    QVERIFY(machine["instructionSets"].toArray().contains("SSE2"));
+    const QJsonObject topology = machine["topology"].toObject();
+    QVERIFY(topology["packages"].toInt() >= 1);
+    QVERIFY(topology["coresPerPackage"].toInt() >= 1);
+    const QJsonArray tested = topology["testedProcessors"].toArray();
+    QVERIFY(!tested.isEmpty());
+    QVERIFY(machine["l2"].toObject().contains("totalKb"));
+    QVERIFY(machine["frequencyAtRestMHz"].toDouble() > 0);
+
+    const QJsonObject run = report["run"].toObject();
+    QCOMPARE(run["mode"].toString(), QString("all"));
+    QCOMPARE(run["priority"].toString(), QString("normal"));
+    QCOMPARE(run["requestedSeconds"].toInt(),
+             arguments[arguments.indexOf("--duration") + 1].toInt());
+    const QDateTime start =
+        QDateTime::fromString(run["start"].toString(), Qt::ISODate);
+    const QDateTime end =
+        QDateTime::fromString(run["end"].toString(), Qt::ISODate);
+    QVERIFY(run["start"].toString().endsWith('Z'));
+    QVERIFY(start.isValid() && end >= start);
+    QVERIFY(run["actualSeconds"].toDouble() <= start.secsTo(end));
+
+    // One worker per processor tested, in their order; the row's end is
+    // found on at least one.
+    const QJsonArray workers = report["workers"].toArray();
+    QCOMPARE(workers.size(), tested.size());
+    const QStringList expectedEnd = workerEnd.split('=');
+    bool found = false;
+    for (int i = 0; i < workers.size(); ++i) {
+      const QJsonObject worker = workers[i].toObject();
+      QCOMPARE(worker["logicalProcessor"], tested[i]);
+      QVERIFY(worker["core"].toInt() >= 0 && worker["package"].toInt() >= 0);
+      QVERIFY(worker["verifiedFlop"].isObject());
+      found =
+          found || worker[expectedEnd[0]].toInt(-1) == expectedEnd[1].toInt();
+    }
+    QVERIFY2(found, qPrintable(workerEnd));
+    QCOMPARE(report["sensors"].toArray().size(), 0);
+    QVERIFY(report["hardwareErrors"].toObject()["watched"].isBool());
+    QVERIFY(report["hardwareErrors"].toObject()["rises"].isArray());
+  }
+};
+
+QTEST_GUILESS_MAIN(HeadlessTest)
+#include "tst_headless.moc"
