@@ -82,11 +82,12 @@ HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
     bool number = false;
     const QString text = parser.value("duration");
     options.durationSeconds = text.toLongLong(&number);
-    // A test time has to fit the supervision's day-long clock.
+    // A test time has to fit the supervision's day-long clock, whose last
+    // minute is the end of a run without one.
     if (!number || options.durationSeconds < 0 ||
-        options.durationSeconds > 86399) {
+        options.durationSeconds > 86340) {
       options.error = "--duration takes a number of seconds from 0 to "
-                      "86399, not \"" +
+                      "86340, not \"" +
                       text + "\".";
       return options;
     }

@@ -4,6 +4,7 @@
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -160,9 +161,18 @@ QJsonDocument runReportJson(const RunReport &report) {
 }
 
 bool writeRunReport(const QString &path, const RunReport &report) {
+  const QByteArray json = runReportJson(report).toJson(QJsonDocument::Indented);
+  // A pipe or a terminal (/dev/stdout, /dev/fd/3) is written in place: there
+  // is no file to replace, and no folder to write a temporary one in.
+  const QFileInfo target(path);
+  if (target.exists() && !target.isFile()) {
+    QFile stream(path);
+    return stream.open(QIODevice::WriteOnly) &&
+           stream.write(json) == json.size() && stream.flush();
+  }
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly))
     return false;
-  file.write(runReportJson(report).toJson(QJsonDocument::Indented));
+  file.write(json);
   return file.commit();
 }

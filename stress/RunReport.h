@@ -95,5 +95,6 @@ RunReport::Machine describeMachine(const SystemInfo &info);
 RunReport::Worker describeWorker(const SystemInfo &info, int worker);
 
 QJsonDocument runReportJson(const RunReport &report);
-// Written whole or not at all; false when the file could not be written.
+// A file is written whole or not at all; a pipe or terminal is written to.
+// False when the report could not be written.
 bool writeRunReport(const QString &path, const RunReport &report);
