@@ -70,6 +70,12 @@ HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
         platform().getWorkerSignal(handle, &worker.signal);
       if (code != STILL_ACTIVE && worker.signal == 0)
         worker.resultCode = int(code);
+      WorkerCounters counters;
+      if (platform().getWorkerCounters(handle, &counters))
+        for (int path = 0; path < WORKER_PATH_COUNT; ++path)
+          if (counters.verifiedFlops[path])
+            worker.arithmetic.push_back(
+                {workerPathName(path), double(counters.verifiedFlops[path])});
       Report.workers.push_back(worker);
     }
   });
