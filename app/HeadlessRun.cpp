@@ -132,6 +132,11 @@ bool HeadlessRun::Start() {
   Report.run.requestedSeconds = Options.durationGiven
                                     ? Options.durationSeconds
                                     : DurationSeconds[duration];
+  if (Report.run.mode != HeadlessModes[0]) {
+    Complain("--mode " + Report.run.mode + " is not available in this build.");
+    Finish(RunOutcome::Error);
+    return false;
+  }
 
   CpuSet processMask;
   const sysinfo::SystemReport identification{
