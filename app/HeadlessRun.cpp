@@ -115,6 +115,15 @@ bool HeadlessRun::Start() {
     }
   }
 
+  // A run that never ended froze or restarted the machine: its lines come
+  // first, or this run's journal would overwrite them.
+  RunJournal::Interrupted previous;
+  if (RunJournal::findInterrupted(&previous)) {
+    for (const QString &line : previous.shownLines())
+      Print(line);
+    RunJournal::discard();
+  }
+
   const auto settings = openSettings();
   const int priority = storedIndex(*settings, "Priority", DEFAULT_PRIORITY, 3);
   const int duration = storedIndex(*settings, "Duration", DEFAULT_DURATION, 10);

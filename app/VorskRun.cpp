@@ -70,12 +70,8 @@ void Vorsk::ShowInterruptedRun() {
   RunJournal::Interrupted run;
   if (!RunJournal::findInterrupted(&run))
     return;
-  for (const QString &line : run.lines)
+  for (const QString &line : run.shownLines())
     AppendLog(line);
-  AppendLog(QString("Le test précédent a été interrompu après %1 : la machine "
-                    "s'est probablement figée ou a redémarré. Le processeur "
-                    "doit être considéré comme instable.")
-                .arg(run.testTime.toString("hh:mm:ss")));
   SetLogColour(COLOUR_UNSTABLE);
   trayIcon->setToolTip(TOOLTIP_UNSTABLE);
   // Kept at once: the record must not depend on this start closing well.

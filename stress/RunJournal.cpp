@@ -51,6 +51,15 @@ bool RunJournal::findInterrupted(Interrupted *run) {
   return true;
 }
 
+QStringList RunJournal::Interrupted::shownLines() const {
+  return lines +
+         QStringList{QString("Le test précédent a été interrompu après %1 : "
+                             "la machine s'est probablement figée ou a "
+                             "redémarré. Le processeur doit être considéré "
+                             "comme instable.")
+                         .arg(testTime.toString("hh:mm:ss"))};
+}
+
 void RunJournal::discard() { QFile::remove(FileName); }
 
 void RunJournal::write(const QString &records) {

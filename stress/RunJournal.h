@@ -24,6 +24,8 @@ public:
   struct Interrupted {
     QStringList lines;
     QTime testTime; // the last one recorded
+    // Its lines, then the one that judges it: what a start shows of it.
+    QStringList shownLines() const;
   };
   // The run a previous start left unfinished; false when there is none.
   static bool findInterrupted(Interrupted *run);

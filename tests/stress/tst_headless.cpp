@@ -60,47 +60,53 @@ private slots:
     QTest::addColumn<QString>("verdict");
     QTest::addColumn<QString>("workerEnd"); // "resultCode=1", "signal=11"
     QTest::addColumn<QString>("output");    // in stdout or stderr
+    // The journal a run that never ended left in the folder, if any.
+    QTest::addColumn<QByteArray>("journal");
 
     const QStringList run = {"--headless", "--report", "report.json", "--log",
                              "run.log"};
-    QTest::newRow("stable run")
+    QTest::newRow("stable run, after a run that froze the machine")
         << run + QStringList{"--duration", "2"} << "" << false << -1 << "stable"
         << "resultCode=0"
-        << "Fin programmée du test.";
-    QTest::newRow("calculation error") << run + QStringList{"--duration", "60"}
-                                       << "code:1" << false << 1 << "unstable"
-                                       << "resultCode=1"
-                                       << "a généré une erreur de calcul.";
-    QTest::newRow("crashed worker") << run + QStringList{"--duration", "60"}
-                                    << "signal:11" << false << 1 << "unstable"
-                                    << "signal=11"
-                                    << "s'est arrêté brutalement";
+        << "Utilisation CPU : 12.0 %\nLe test précédent a été interrompu après "
+           "00:07:00"
+        << QByteArray("L Utilisation CPU : 12.0 %\nT 00:07:00\n");
+    QTest::newRow("calculation error")
+        << run + QStringList{"--duration", "60"} << "code:1" << false << 1
+        << "unstable"
+        << "resultCode=1"
+        << "a généré une erreur de calcul." << QByteArray();
+    QTest::newRow("crashed worker")
+        << run + QStringList{"--duration", "60"} << "signal:11" << false << 1
+        << "unstable"
+        << "signal=11"
+        << "s'est arrêté brutalement" << QByteArray();
     QTest::newRow("interrupted")
         << run + QStringList{"--duration", "0", "--mode", "all"} << "" << true
         << 130 << "interrupted"
         << "resultCode=0"
-        << "Test stoppé par l'utilisateur.";
+        << "Test stoppé par l'utilisateur." << QByteArray();
     QTest::newRow("unknown mode")
         << QStringList{"--headless", "--mode", "sideways"} << "" << false << 3
         << ""
         << ""
-        << "--mode takes all, per-core or alternating";
+        << "--mode takes all, per-core or alternating" << QByteArray();
     QTest::newRow("duration not a number")
         << QStringList{"--headless", "--duration", "1h"} << "" << false << 3
         << ""
         << ""
-        << "--duration takes a number of seconds";
+        << "--duration takes a number of seconds" << QByteArray();
     QTest::newRow("option without --headless")
         << QStringList{"--duration", "60"} << "" << false << 3 << ""
         << ""
-        << "apply to --headless only";
+        << "apply to --headless only" << QByteArray();
     QTest::newRow("help") << QStringList{"--help"} << "" << false << 0 << ""
                           << ""
-                          << "--mode <MODE>";
+                          << "--mode <MODE>" << QByteArray();
     QTest::newRow("version")
         << QStringList{"--version"} << "" << false << 0 << ""
         << ""
-        << "vorsk 1.0.4";
+        << "vorsk 1.0.4" << QByteArray();
   }
 
   void run() {
@@ -111,7 +117,12 @@ private slots:
     QFETCH(QString, verdict);
     QFETCH(QString, workerEnd);
     QFETCH(QString, output);
+    QFETCH(QByteArray, journal);
 
+    QFile frozen(work.filePath("Journal.log"));
+    QVERIFY(journal.isEmpty() || (frozen.open(QIODevice::WriteOnly) &&
+                                  frozen.write(journal) == journal.size()));
+    frozen.close();
     QProcess vorsk;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // No display of any kind.
@@ -129,6 +140,7 @@ private slots:
     }
     QVERIFY(vorsk.waitForFinished(120000));
     QCOMPARE(vorsk.exitStatus(), QProcess::NormalExit);
+    QVERIFY(!frozen.exists());
     const QString printed = QString::fromUtf8(vorsk.readAllStandardOutput());
     const QString complained = QString::fromUtf8(vorsk.readAllStandardError());
     QVERIFY2((printed + complained).contains(output), qPrintable(printed));
