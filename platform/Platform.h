@@ -134,6 +134,10 @@ public:
   // handle is closed. False for a handle that is not an open worker.
   virtual bool getWorkerCounters(ThreadHandle worker,
                                  WorkerCounters *counters) = 0;
+  // Pauses a started worker's process, or lets it go on: a paused worker
+  // takes no processor time at all (it does not spin) and sees no stop
+  // flag until it goes on. False for a thread or a worker that ended.
+  virtual bool pauseWorker(ThreadHandle worker, bool paused) = 0;
 
   // Process. The process mask is the set of processors the process may run
   // on (taskset, a cgroup cpuset, a container may narrow it); the system mask

@@ -188,6 +188,15 @@ bool FakePlatform::getWorkerCounters(ThreadHandle h, WorkerCounters *counters) {
   return true;
 }
 
+bool FakePlatform::pauseWorker(ThreadHandle h, bool paused) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  if (!t || !t->worker || t->suspended || t->exitCode != STILL_ACTIVE)
+    return false;
+  t->paused = paused;
+  return true;
+}
+
 bool FakePlatform::getProcessAffinityMask(CpuSet *process, CpuSet *system) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (failing(Op::GetProcessAffinityMask))

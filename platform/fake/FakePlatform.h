@@ -46,6 +46,7 @@ public:
     int runTestArgument = 0;
     int signal = 0;          // the signal that killed a worker, set by the test
     WorkerCounters counters; // a worker's verified work, set by the test
+    bool paused = false;
   };
 
   // Makes the nth call of op (0-based, counted from construction) fail.
@@ -116,6 +117,7 @@ public:
   bool getWorkerSignal(ThreadHandle worker, int *signal) override;
   bool getWorkerCounters(ThreadHandle worker,
                          WorkerCounters *counters) override;
+  bool pauseWorker(ThreadHandle worker, bool paused) override;
   bool getProcessAffinityMask(CpuSet *processMask, CpuSet *systemMask) override;
   bool setProcessAffinityMask(const CpuSet &mask) override;
   bool setPriorityClass(uint32_t priorityClass) override;

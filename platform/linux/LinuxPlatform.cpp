@@ -401,6 +401,14 @@ public:
     return true;
   }
 
+  bool pauseWorker(ThreadHandle h, bool paused) override {
+    auto w = findWorker(h);
+    if (!w)
+      return false;
+    std::lock_guard<std::mutex> lock(w->mutex);
+    return w->process.pause(paused);
+  }
+
   bool getProcessAffinityMask(CpuSet *processMask,
                               CpuSet *systemMask) override {
     *processMask = processMask_;

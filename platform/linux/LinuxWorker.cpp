@@ -232,6 +232,10 @@ void WorkerProcess::kill() {
     ::kill(pid, SIGKILL);
 }
 
+bool WorkerProcess::pause(bool paused) {
+  return pid > 0 && !wait(0) && ::kill(pid, paused ? SIGSTOP : SIGCONT) == 0;
+}
+
 bool WorkerProcess::userTime(uint64_t *time100ns) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::stringstream text;

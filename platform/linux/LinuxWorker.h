@@ -50,6 +50,8 @@ struct WorkerProcess {
   // Reaps the worker if it has ended, waiting up to ms for that.
   bool wait(uint32_t ms);
   void kill();
+  // SIGSTOP or SIGCONT; false once ended.
+  bool pause(bool paused);
   // User-mode time in 100-ns units, the final one once ended.
   bool userTime(uint64_t *time100ns);
   // The counts as the worker last wrote them; zero before it ran.

@@ -140,6 +140,37 @@ private slots:
 
   // Killing is a real end, with the signal to tell; a handle closed on a
   // worker suspended or running leaves no process behind.
+  // A paused worker idles: no processor time, and it hears the stop flag
+  // only once it goes on.
+  void pausedWorkerIdlesUntilItGoesOn() {
+    QVERIFY(installWorker(install.path(), fixture("probe")));
+    Platform &os = linuxPlatform();
+    setStopFlagLowByte(&workerStopFlag(), 0);
+    const ThreadHandle h = os.createWorkerSuspended(42);
+    QCOMPARE(os.resumeThread(h), 1u);
+    uint64_t before = 0, after = 0;
+    while (before == 0) {
+      QVERIFY(os.getThreadUserTime(h, &before));
+      os.sleep(10);
+    }
+    QVERIFY(os.pauseWorker(h, true));
+    os.sleep(100);
+    QVERIFY(os.getThreadUserTime(h, &before));
+    os.sleep(300);
+    QVERIFY(os.getThreadUserTime(h, &after));
+    QCOMPARE(after, before);
+    setStopFlagLowByte(&workerStopFlag(), 1);
+    QCOMPARE(os.waitForThread(h, 300), WaitResult::TimedOut);
+
+    QVERIFY(os.pauseWorker(h, false));
+    QCOMPARE(os.waitForThread(h, 10000), WaitResult::Ended);
+    uint32_t code = 0;
+    QVERIFY(os.getExitCodeThread(h, &code));
+    QCOMPARE(code, 42u);
+    QVERIFY(!os.pauseWorker(h, false));
+    QVERIFY(os.closeHandle(h));
+  }
+
   void killedAndClosedWorkersLeaveNoProcess() {
     QVERIFY(installWorker(install.path(), fixture("deaf")));
     Platform &os = linuxPlatform();
