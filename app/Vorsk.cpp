@@ -7,6 +7,7 @@
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/TestModeSettings.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
@@ -105,6 +106,7 @@ Vorsk::Vorsk(QWidget *parent)
   on_comboDuration_activated(Duration);
 
   Run.SetSensors(sensors, maxTemp);
+  Run.SetMode(readTestMode(*settings));
 
   for (const QString &line : unkeptFileLines())
     ui.textLog->append(line);

@@ -8,6 +8,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
 #include "settings/Sounds.h"
+#include "settings/TestModeSettings.h"
 
 #include <QtGlobal>
 
@@ -22,6 +23,9 @@ const char *const SourceNames[] = {"Aucun",
                                    "Intel Core Temp",
                                    "K8 Thermal Sensor",
                                    "lm-sensors"};
+// In the order of TestModeKind.
+const char *const ModeNames[] = {"Tous les processeurs", "Un cœur à la fois",
+                                 "Charge alternée"};
 
 bool usesOwnColours(const QString &style) {
   return style != "Aucun" && style != "Vexa";
@@ -65,6 +69,14 @@ Options::Options(QWidget *parent)
   selectText(ui.comboSucces, SuccesSound);
   selectText(ui.comboFail, FailedSound);
 
+  for (const char *name : ModeNames)
+    ui.comboMode->addItem(QString::fromUtf8(name));
+  Mode = readTestMode(*settings);
+  ui.spinCoreMinutes->setValue(Mode.coreMinutes);
+  ui.checkCoreThreads->setChecked(Mode.everyThread);
+  ui.comboMode->setCurrentIndex(int(Mode.kind));
+  on_comboMode_currentIndexChanged(int(Mode.kind));
+
   Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
   TempSensor = settings->value("TempSensor", QVariant());
   VoltSensor = settings->value("VoltSensor", QVariant());
@@ -101,6 +113,9 @@ void Options::done(int r) {
     FailedSound = ui.comboFail->currentText();
     settings->setValue("SuccesSound", SuccesSound);
     settings->setValue("FailedSound", FailedSound);
+    Mode = {TestModeKind(ui.comboMode->currentIndex()),
+            ui.spinCoreMinutes->value(), ui.checkCoreThreads->isChecked()};
+    writeTestMode(*settings, Mode);
     Monitoring = ui.comboMonitoring->currentIndex();
     settings->setValue("Monitoring", Monitoring);
     if (ui.labelMonitoring->text() == QString::fromUtf8("Présent")) {
@@ -121,6 +136,14 @@ void Options::done(int r) {
 }
 
 void Options::on_pushOk_clicked() { done(1); }
+
+// The core's time and threads only mean something one core at a time.
+void Options::on_comboMode_currentIndexChanged(int index) {
+  const bool perCore = index == int(TestModeKind::PerCore);
+  ui.labelCoreMinutes->setEnabled(perCore);
+  ui.spinCoreMinutes->setEnabled(perCore);
+  ui.checkCoreThreads->setEnabled(perCore);
+}
 
 void Options::on_pushSucces_clicked() {
   if (ui.comboSucces->currentIndex() >= 1)
@@ -159,6 +182,7 @@ void Vorsk::ShowOptions() {
     sensors = {options.Monitoring, options.TempSensor, options.VoltSensor,
                options.ExportTXT};
     maxTemp = options.MaxTemp;
+    Run.SetMode(options.Mode);
   }
   Run.SetSensors(sensors, maxTemp);
 }

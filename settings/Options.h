@@ -2,6 +2,8 @@
 
 #include "ui_Options.h"
 
+#include "stress/TestModes.h"
+
 #include <QDialog>
 #include <QString>
 #include <QVariant>
@@ -27,8 +29,10 @@ public:
   QVariant VoltSensor;
   QString SuccesSound;
   QString FailedSound;
+  TestMode Mode;
 
 private slots:
+  void on_comboMode_currentIndexChanged(int index);
   void on_pushOk_clicked();
   void on_comboVcore_currentIndexChanged(int index);
   void on_comboTCPU_currentIndexChanged(int index);

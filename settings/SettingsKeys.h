@@ -12,6 +12,9 @@ constexpr bool DEFAULT_SHUTDOWN = false;
 constexpr int DEFAULT_MONITORING = 0;
 constexpr int DEFAULT_MAXTEMP = -70; // no limit, 70 shown in the options
 constexpr bool DEFAULT_EXPORTTXT = false;
+constexpr int DEFAULT_TESTMODE = 0; // every processor all the time
+constexpr int DEFAULT_COREMINUTES = 6;
+constexpr bool DEFAULT_CORETHREADS = false; // one worker per core
 #define DEFAULT_STYLE "Aucun"
 constexpr bool DEFAULT_PALETTE = true;
 #define DEFAULT_PSEUDO "Anonyme"

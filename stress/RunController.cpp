@@ -110,12 +110,20 @@ void RunController::Start() {
     else
       ++next;
   }
+  Cores = coresOf(info);
+  Loaded.assign(info.LogicalCount, true);
+  Interval = 0;
+  CurrentCore = AnnouncedCore = -1;
+  LoadedUserTime = 0;
+  LoadedMs = 0;
+  ApplyMode();
   TestTimer = startTimer(1000);
   emit runStarted();
 }
 
 bool RunController::StopTest() {
   setStopFlagLowByte(&bStopTest, 1);
+  LoadAll();
   const sysinfo::LogLine log = [this](const QString &line) { Log(line); };
   // Shown whatever the final sample gave: the last frequency known. Where
   // the worker processors' clocks were measured during the run, they are the
@@ -131,11 +139,7 @@ bool RunController::StopTest() {
   SensorRunEnded();
   Log(TestTime.toString("'Durée du test' : hh:mm:ss"));
 
-  uint64_t userTime = 0;
-  for (uint64_t workerTime : m_SystemInfo.ThreadTime)
-    userTime += workerTime;
-  const double usage = AverageUsage(userTime, TestMilliseconds(TestTime),
-                                    m_SystemInfo.LogicalCount);
+  const double usage = AverageUsage(LoadedUserTime, LoadedMs, 1);
   Log(QString::asprintf("Utilisation CPU : %.1f %%", usage));
   emit runStopped();
 

@@ -3,6 +3,7 @@
 #include "sensors/SensorMonitor.h"
 #include "stress/ErrorWatch.h"
 #include "stress/RunJournal.h"
+#include "stress/TestModes.h"
 
 #include <QObject>
 #include <QString>
@@ -59,10 +60,13 @@ public:
   void SetSensors(const SensorChoice &choice, int maxTemp);
   // No reading until the next SetSensors (a dialog probes the sources).
   void SuspendSensors();
+  // What the next runs load; all processors all the time by default.
+  void SetMode(const TestMode &mode) { Mode = mode; }
   const SensorChoice &Sensors() const { return Choice; }
   int MaxTemperature() const { return MaxTemp; }
 
-  // Starts one worker per processor the process may run on. Emits
+  // Starts one worker per processor the process may run on (in the
+  // per-core mode, those of other cores are paused at once). Emits
   // runStarted; the first tick follows one second later.
   void Start();
   // The user's stop: the end lines, "Test stoppé par l'utilisateur." and
@@ -134,6 +138,15 @@ private:
   friend class GraphBench;
 
   void SetColour(const char *colour);
+  // Pauses and lets go the workers as the mode wants them for the next
+  // supervision interval.
+  void ApplyMode();
+  // Lets every paused worker go on, so that it sees the stop flag.
+  void LoadAll();
+  // Per-core: the line naming the core that started and its clock.
+  void AnnounceCore();
+  // Per-core: the core of a worker, -1 if none.
+  int CoreOf(int worker) const;
   void SetVerdict(RunVerdict verdict);
   // True when the run's average usage was plausible.
   bool StopTest();
@@ -175,6 +188,17 @@ private:
   bool HardwareErrorsFound = false;
   const char *Colour = nullptr;
   RunVerdict LastVerdict = RunVerdict::Stopped;
+  TestMode Mode;
+  std::vector<std::vector<int>> Cores;
+  // Per worker: whether it runs during the current supervision interval.
+  std::vector<bool> Loaded;
+  int Interval = 0;
+  int CurrentCore = -1;
+  int AnnouncedCore = -1;
+  // User time and credited milliseconds of the loaded workers only: the
+  // run's usage leaves out idle processors and pauses.
+  uint64_t LoadedUserTime = 0;
+  int64_t LoadedMs = 0;
   int TestTimer = 0;
   int SensorTimer = 0;
   RunJournal Journal;

@@ -19,6 +19,8 @@ namespace {
 // before it kills the rest, and for a killed worker to be gone.
 const uint32_t CLOSE_GRACE_MS = 500;
 const uint32_t KILL_WAIT_MS = 200;
+// Longer than any pause of the alternating load: the machine slept.
+const int64_t PAUSE_MAX_MS = 10000;
 } // namespace
 
 void RunController::timerEvent(QTimerEvent *event) {
@@ -105,7 +107,11 @@ void RunController::SupervisionTick() {
 
   const int count = int(m_SystemInfo.hThread.size());
   double clock = sysinfo::SampleProcessorClocks(count);
+  int loaded = 0;
+  for (int i = 0; i < count; ++i)
+    loaded += Loaded[size_t(i)];
   double usage = 0.0;
+  int64_t pauseMs = 0;
   for (int i = 0; i < count; ++i) {
     const ThreadHandle thread = m_SystemInfo.hThread[i];
     uint32_t code = 0;
@@ -127,20 +133,34 @@ void RunController::SupervisionTick() {
     const uint32_t now = os.timeGetTime();
     const int64_t wallMs = int32_t(now - m_SystemInfo.ThreadClock[i]);
     m_SystemInfo.ThreadClock[i] = now;
-    const WorkerUsage worker =
-        MeasureWorker(wallMs, userTime - m_SystemInfo.ThreadTime[i]);
-    const int64_t credited = TestTimeCarry + worker.creditedMs;
-    TestTime = TestTime.addMSecs(int(credited / count));
-    TestTimeCarry = credited % count;
+    const uint64_t userDelta = userTime - m_SystemInfo.ThreadTime[i];
     m_SystemInfo.ThreadTime[i] = userTime;
-    usage += worker.percent / count;
+    if (!Loaded[size_t(i)]) {
+      pauseMs = wallMs;
+      continue;
+    }
+    const WorkerUsage worker = MeasureWorker(wallMs, userDelta);
+    const int64_t credited = TestTimeCarry + worker.creditedMs;
+    TestTime = TestTime.addMSecs(int(credited / loaded));
+    TestTimeCarry = credited % loaded;
+    LoadedUserTime += userDelta;
+    LoadedMs += worker.creditedMs;
+    usage += worker.percent / loaded;
   }
+  // A pause of the whole run is test time too, though no processor time:
+  // unless the machine slept through it.
+  if (loaded == 0 && pauseMs > 0 && pauseMs <= PAUSE_MAX_MS)
+    TestTime = TestTime.addMSecs(int(pauseMs));
 
   // The clock of the tick: the kernel's, else the first minute's samples.
   if (std::isnan(clock) && loadFrequency)
     clock = m_SystemInfo.Frequency;
   emit tick({TestTime, usage, Temperature, Vcore, clock});
   Journal.tick(TestTime);
+  if (Mode.kind == TestModeKind::PerCore)
+    AnnounceCore();
+  ++Interval;
+  ApplyMode();
 
   if (HardwareErrors.Rose()) {
     EndRunOnFailure({"Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
@@ -159,14 +179,19 @@ void RunController::WorkerEnded(int worker, uint32_t code) {
     SetVerdict(RunVerdict::Stopped);
     return;
   }
+  QStringList lines{end.line};
+  const int core = CoreOf(worker);
+  if (core >= 0)
+    lines << QString("Erreur sur le cœur %1 (%2).")
+                 .arg(core)
+                 .arg(logicalProcessorsText(m_SystemInfo, Cores[size_t(core)]));
   if (end.fromOutside)
-    ReportFailure({end.line}, COLOUR_STOPPED, TOOLTIP_FAILED,
-                  RunVerdict::Stopped);
+    ReportFailure(lines, COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Stopped);
   else if (end.calculation)
-    ReportFailure({end.line, "Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
+    ReportFailure(lines << "Votre PC n'est pas stable !", COLOUR_UNSTABLE,
                   TOOLTIP_UNSTABLE, RunVerdict::Unstable);
   else
-    ReportFailure({end.line, "Votre système a provoqué une erreur !"},
+    ReportFailure(lines << "Votre système a provoqué une erreur !",
                   COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Failed);
 }
 
@@ -225,6 +250,7 @@ void RunController::ReportFailure(const QStringList &lines, const char *colour,
 void RunController::StopWorkers() {
   Platform &os = platform();
   setStopFlagLowByte(&bStopTest, 1);
+  LoadAll();
   const uint32_t deadline = os.timeGetTime() + CLOSE_GRACE_MS;
   for (const ThreadHandle thread : m_SystemInfo.hThread) {
     if (!thread)

@@ -460,8 +460,9 @@ private slots:
     start(w);
     tick(scope.fake, w, 1000);
     w.Run.TestTime = QTime(1, 0);
-    m_SystemInfo.ThreadTime[0] = userTime / 2;
-    m_SystemInfo.ThreadTime[1] = userTime - userTime / 2;
+    // An hour of both workers.
+    w.Run.LoadedUserTime = userTime;
+    w.Run.LoadedMs = 2 * 3600000;
     w.on_pushTest_clicked();
     QCOMPARE(log(w).mid(log(w).size() - 3), tail);
     QCOMPARE(logColour(w), QColor(colour));

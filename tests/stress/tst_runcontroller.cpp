@@ -26,6 +26,17 @@ public:
   }
 };
 
+// The processors of the workers running, one bit each.
+int runningMask(FakePlatform &fake) {
+  int mask = 0;
+  for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i)
+    if (!fake.thread(m_SystemInfo.hThread[i])->paused)
+      mask |= 1 << i;
+  return mask;
+}
+
+using Changes = QVector<QPair<int, int>>; // test second, running mask
+
 enum class End { Timed, LateError, UserStop, Worker, HardwareError, HotSensor };
 } // namespace
 
@@ -36,13 +47,16 @@ Q_DECLARE_METATYPE(End)
 class RunControllerTest : public QObject {
   Q_OBJECT
 
-  // One supervision tick after `ms` in which both workers got `percent`.
+  // One supervision tick after `ms` in which the running workers got
+  // `percent`.
   static void tick(RunFake &fake, RunController &run, uint64_t ms,
                    int percent) {
+    // The first tick waits 500 ms of its own.
+    const uint64_t wall = ms + (run.TestTime == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
     for (ThreadHandle h : m_SystemInfo.hThread)
-      if (FakePlatform::Thread *t = fake.thread(h))
-        t->userTime += ms * MS * uint64_t(percent) / 100;
+      if (FakePlatform::Thread *t = fake.thread(h); t && !t->paused)
+        t->userTime += wall * MS * uint64_t(percent) / 100;
     QTimerEvent event(run.TestTimer);
     run.timerEvent(&event);
   }
@@ -143,6 +157,73 @@ private slots:
     QCOMPARE(ended, verdicts);
     QCOMPARE(run.Verdict(), verdicts.last());
     QCOMPARE(closed, 1);
+    setPlatform(previous);
+  }
+
+  // Which processors run when, in each mode, on two cores of two threads;
+  // idle processors and pauses never count against the usage.
+  void modeSchedules_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("everyThread");
+    QTest::addColumn<Changes>("changes");
+    QTest::addColumn<QStringList>("coreLines");
+    QTest::newRow("all processors")
+        << 0 << false << Changes{{0, 0xF}} << QStringList{};
+    QTest::newRow("one core at a time, one worker")
+        << 1 << false << Changes{{0, 0x1}, {60, 0x4}, {120, 0x1}}
+        << QStringList{"Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+                       "Cœur 1 (processeurs logiques 2, 3).",
+                       "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+                       "Erreur sur le cœur 0 (processeurs logiques 0, 1)."};
+    QTest::newRow("one core at a time, every thread")
+        << 1 << true << Changes{{0, 0x3}, {60, 0xC}, {120, 0x3}}
+        << QStringList{"Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+                       "Cœur 1 (processeurs logiques 2, 3).",
+                       "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+                       "Erreur sur le cœur 0 (processeurs logiques 0, 1)."};
+    QTest::newRow("alternating load")
+        << 2 << false
+        << Changes{{0, 0xF}, {4, 0}, {6, 0xF}, {8, 0}, {11, 0xF}, {17, 0}}
+        << QStringList{};
+  }
+  void modeSchedules() {
+    QFETCH(int, kind);
+    QFETCH(bool, everyThread);
+    QFETCH(Changes, changes);
+    QFETCH(QStringList, coreLines);
+    RunFake fake;
+    fake.processMask = fake.systemMask = 0xF;
+    fake.processorClocksKHz = {{0, 4500000}};
+    Platform *previous = setPlatform(&fake);
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
+    m_SystemInfo.Processor = {0, 1, 2, 3};
+    m_SystemInfo.Apic = {
+        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
+    RunController run;
+    run.SetMode({TestModeKind(kind), 1, everyThread});
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+
+    run.Start();
+    Changes seen{{0, runningMask(fake)}};
+    while (run.CurrentTestTime() < QTime(0, 2, 10)) {
+      tick(fake, run, 1000, 100);
+      if (runningMask(fake) != seen.last().second)
+        seen.append(
+            {QTime(0, 0).secsTo(run.CurrentTestTime()), runningMask(fake)});
+    }
+    QCOMPARE(seen.mid(0, changes.size()), changes);
+    if (coreLines.isEmpty()) {
+      run.StopByUser();
+      QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
+    } else {
+      fake.thread(m_SystemInfo.hThread[0])->exitCode = 3;
+      tick(fake, run, 1000, 100);
+      QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
+      QCOMPARE(log.filter("œur"), coreLines);
+    }
+    QCOMPARE(runningMask(fake), 0xF);
     setPlatform(previous);
   }
 };

@@ -1,0 +1,27 @@
+#include "settings/TestModeSettings.h"
+
+#include "settings/SettingsFile.h"
+#include "settings/SettingsKeys.h"
+
+namespace {
+const int MAX_CORE_MINUTES = 60;
+}
+
+TestMode readTestMode(const QSettings &settings) {
+  TestMode mode;
+  const int kind = readInt(settings, "TestMode", DEFAULT_TESTMODE);
+  if (kind >= 0 && kind <= int(TestModeKind::Alternating))
+    mode.kind = TestModeKind(kind);
+  const int minutes = readInt(settings, "CoreMinutes", DEFAULT_COREMINUTES);
+  mode.coreMinutes = minutes >= 1 && minutes <= MAX_CORE_MINUTES
+                         ? minutes
+                         : DEFAULT_COREMINUTES;
+  mode.everyThread = readBool(settings, "CoreThreads", DEFAULT_CORETHREADS);
+  return mode;
+}
+
+void writeTestMode(QSettings &settings, const TestMode &mode) {
+  settings.setValue("TestMode", int(mode.kind));
+  settings.setValue("CoreMinutes", mode.coreMinutes);
+  settings.setValue("CoreThreads", mode.everyThread);
+}

@@ -1,0 +1,66 @@
+// The test modes' side of a run: which workers run in each supervision
+// interval, and the per-core lines.
+
+#include "stress/RunController.h"
+
+#include "platform/Platform.h"
+#include "sysinfo/SystemInfo.h"
+
+void RunController::ApplyMode() {
+  const size_t count = m_SystemInfo.hThread.size();
+  std::vector<bool> wanted(count, true);
+  if (Mode.kind == TestModeKind::PerCore && !Cores.empty()) {
+    CurrentCore = coreAt(TestTime, Mode.coreMinutes, int(Cores.size()));
+    wanted.assign(count, false);
+    for (int i : Cores[size_t(CurrentCore)]) {
+      if (size_t(i) < count)
+        wanted[size_t(i)] = true;
+      if (!Mode.everyThread)
+        break;
+    }
+  } else if (Mode.kind == TestModeKind::Alternating &&
+             !alternatingRuns(Interval)) {
+    wanted.assign(count, false);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (wanted[i] == Loaded[i])
+      continue;
+    if (m_SystemInfo.hThread[i])
+      platform().pauseWorker(m_SystemInfo.hThread[i], !wanted[i]);
+    Loaded[i] = wanted[i];
+  }
+}
+
+void RunController::LoadAll() {
+  for (size_t i = 0; i < Loaded.size(); ++i)
+    if (!Loaded[i]) {
+      if (m_SystemInfo.hThread[i])
+        platform().pauseWorker(m_SystemInfo.hThread[i], false);
+      Loaded[i] = true;
+    }
+}
+
+void RunController::AnnounceCore() {
+  if (CurrentCore < 0 || CurrentCore == AnnouncedCore)
+    return;
+  AnnouncedCore = CurrentCore;
+  const std::vector<int> &core = Cores[size_t(CurrentCore)];
+  QString line = QString("Cœur %1 (%2)")
+                     .arg(CurrentCore)
+                     .arg(logicalProcessorsText(m_SystemInfo, core));
+  uint64_t kHz = 0;
+  if (platform().processorClockKHz(m_SystemInfo.Processor[size_t(core[0])],
+                                   &kHz))
+    line += QString::asprintf(" : %.1f MHz", double(kHz) / 1000.0);
+  Log(line + ".");
+}
+
+int RunController::CoreOf(int worker) const {
+  if (Mode.kind != TestModeKind::PerCore)
+    return -1;
+  for (size_t core = 0; core < Cores.size(); ++core)
+    for (int i : Cores[core])
+      if (i == worker)
+        return int(core);
+  return -1;
+}
