@@ -55,10 +55,24 @@ void fitMinutes(QValueAxis *axis, double minutes) {
   axis->setTickCount(count + 1);
 }
 
-// Round steps around the values, so the lines never touch the frame.
+// About five steps of 1, 2 or 5 times a power of ten around the values, so
+// the lines never touch the frame. The range is set once, and only when it
+// changes: every change lays the chart out again.
 void fitValues(QValueAxis *axis, double low, double high, double margin) {
-  axis->setRange(low - margin, high + margin);
-  axis->applyNiceNumbers();
+  low -= margin;
+  high += margin;
+  const double rough = (high - low) / 5;
+  const double power = std::pow(10, std::floor(std::log10(rough)));
+  const double step = rough <= power       ? power
+                      : rough <= 2 * power ? 2 * power
+                      : rough <= 5 * power ? 5 * power
+                                           : 10 * power;
+  low = std::floor(low / step) * step;
+  high = std::ceil(high / step) * step;
+  if (axis->min() != low || axis->max() != high) {
+    axis->setRange(low, high);
+    axis->setTickCount(int(std::lround((high - low) / step)) + 1);
+  }
 }
 } // namespace
 
