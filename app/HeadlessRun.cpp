@@ -4,6 +4,7 @@
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/TestModeSettings.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
@@ -136,16 +137,17 @@ bool HeadlessRun::Start() {
   sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
   const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
 
-  Report.run.mode = Options.modeGiven ? Options.mode : HeadlessModes[0];
+  // The stored mode, with its per-core settings, unless --mode names one.
+  TestMode mode = readTestMode(*settings);
+  if (Options.modeGiven)
+    mode.kind = TestModeKind(
+        QStringList{HeadlessModes[0], HeadlessModes[1], HeadlessModes[2]}
+            .indexOf(Options.mode));
+  Report.run.mode = HeadlessModes[int(mode.kind)];
   Report.run.priority = PriorityWords[priority];
   Report.run.requestedSeconds = Options.durationGiven
                                     ? Options.durationSeconds
                                     : DurationSeconds[duration];
-  if (Report.run.mode != HeadlessModes[0]) {
-    Complain("--mode " + Report.run.mode + " is not available in this build.");
-    Finish(RunOutcome::Error);
-    return false;
-  }
 
   CpuSet processMask;
   const sysinfo::SystemReport identification{
@@ -163,6 +165,7 @@ bool HeadlessRun::Start() {
     Print("Set Priority Class Error.");
 
   Controller.SetDuration(int(Report.run.requestedSeconds));
+  Controller.SetMode(mode);
   Controller.SetSensors(sensors, maxTemp);
   ErrorsAtStart = platform().hardwareErrorCounters();
   Report.hardwareErrorsWatched = !ErrorsAtStart.empty();

@@ -83,8 +83,8 @@ private slots:
         << "signal=11"
         << "s'est arrêté brutalement" << QByteArray();
     QTest::newRow("interrupted")
-        << run + QStringList{"--duration", "0", "--mode", "all"} << "" << true
-        << 130 << "interrupted"
+        << run + QStringList{"--duration", "0", "--mode", "alternating"} << ""
+        << true << 130 << "interrupted"
         << "resultCode=0"
         << "Test stoppé par l'utilisateur." << QByteArray();
     QTest::newRow("unknown mode")
@@ -190,7 +190,9 @@ private slots:
     QVERIFY(machine["frequencyAtRestMHz"].toDouble() > 0);
 
     const QJsonObject run = report["run"].toObject();
-    QCOMPARE(run["mode"].toString(), QString("all"));
+    const int mode = arguments.indexOf("--mode");
+    QCOMPARE(run["mode"].toString(),
+             mode < 0 ? QString("all") : arguments.at(mode + 1));
     QCOMPARE(run["priority"].toString(), QString("normal"));
     QCOMPARE(run["requestedSeconds"].toInt(),
              arguments[arguments.indexOf("--duration") + 1].toInt());
