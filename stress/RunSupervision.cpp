@@ -218,9 +218,14 @@ void RunController::ScheduledEnd() {
     SetVerdict(RunVerdict::Usage);
   }
   emit toolTip(TOOLTIP_FINISHED);
-  // Before the window comes back, while the tray icon still shows.
-  emit endNotice(
-      {plausible ? "Votre PC est stable !" : "Fin programmée du test."}, false);
+  // Before the window comes back, while the tray icon still shows; it says
+  // what the log says, hardware errors first.
+  if (HardwareErrorsFound)
+    emit endNotice({"Votre PC n'est pas stable !"}, true);
+  else
+    emit endNotice(
+        {plausible ? "Votre PC est stable !" : "Fin programmée du test."},
+        false);
   emit restoreWindow();
   emit endedUnattended();
 }

@@ -37,7 +37,15 @@ int runningMask(FakePlatform &fake) {
 
 using Changes = QVector<QPair<int, int>>; // test second, running mask
 
-enum class End { Timed, LateError, UserStop, Worker, HardwareError, HotSensor };
+enum class End {
+  Timed,
+  LateError,
+  UserStop,
+  Worker,
+  HardwareError,
+  LastMomentError,
+  HotSensor
+};
 } // namespace
 
 Q_DECLARE_METATYPE(End)
@@ -94,6 +102,8 @@ private slots:
         << End::Worker << 0 << V{RunVerdict::Stopped};
     QTest::newRow("hardware error counter rose")
         << End::HardwareError << 0 << V{RunVerdict::Unstable};
+    QTest::newRow("hardware error counter rose as the run ended")
+        << End::LastMomentError << 0 << V{RunVerdict::Unstable};
     QTest::newRow("temperature limit")
         << End::HotSensor << 60 << V{RunVerdict::Temperature};
     QTest::newRow("temperature below the limit, then a timed end")
@@ -115,6 +125,11 @@ private slots:
     int closed = 0;
     connect(&run, &RunController::runEnded, [&](RunVerdict v) { ended << v; });
     connect(&run, &RunController::runClosed, [&] { ++closed; });
+    // The desktop notice of the end must say what the verdict says.
+    bool failureNotice = false;
+    connect(
+        &run, &RunController::endNotice,
+        [&](const QStringList &, bool failure) { failureNotice = failure; });
 
     run.Start();
     QVERIFY(run.Running());
@@ -130,6 +145,11 @@ private slots:
     case End::HardwareError:
       fake.errorCounters = {{"EDAC mc0", 1, 0}};
       tick(fake, run, 1000, 100);
+      break;
+    case End::LastMomentError:
+      // After the tick's own check, before the end's summary.
+      fake.errorCounters = {{"EDAC mc0", 1, 0}};
+      run.ScheduledEnd();
       break;
     case End::HotSensor: {
       QTimerEvent event(run.SensorTimer);
@@ -152,6 +172,9 @@ private slots:
     }
     QVERIFY(!run.Running());
     QCOMPARE(ended, verdicts.mid(0, 1));
+    QCOMPARE(failureNotice, verdicts.first() == RunVerdict::Unstable ||
+                                verdicts.first() == RunVerdict::Temperature ||
+                                verdicts.first() == RunVerdict::Failed);
     QCOMPARE(closed, 0);
     tick(fake, run, 1000, 100);
     QCOMPARE(ended, verdicts);
