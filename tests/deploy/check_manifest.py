@@ -5,9 +5,9 @@ import yaml
 
 with open(sys.argv[1], encoding="utf-8") as f:
     job = yaml.safe_load(f)
-spec = job["spec"]
-pod = spec["template"]["spec"]
-labels = spec["template"]["metadata"]["labels"]
+run = job["spec"]
+pod = run["template"]["spec"]
+labels = run["template"]["metadata"]["labels"]
 failures = []
 
 
@@ -17,10 +17,10 @@ def check(condition, what):
 
 
 check(job["kind"] == "Job", "not a Job")
-check(spec["completions"] == spec["parallelism"],
+check(run["completions"] == run["parallelism"],
       "completions and parallelism differ: not one pod per node at once")
-check(spec.get("completionMode") == "Indexed"
-      and spec.get("backoffLimitPerIndex") == 0,
+check(run.get("completionMode") == "Indexed"
+      and run.get("backoffLimitPerIndex") == 0,
       "a failed node would be retried or would stop the others")
 check(pod["restartPolicy"] == "Never", "a finished test would restart")
 terms = pod["affinity"]["podAntiAffinity"][
