@@ -13,7 +13,7 @@
 
 #include "app/RunGraph.h"
 #include "app/Vorsk.h"
-#include "platform/fake/FakePlatform.h"
+#include "platform/fake/InstantThreadsFake.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
@@ -42,18 +42,6 @@ int64_t threadNs() {
   return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// The frequency sampling threads end at once, as they do on a machine.
-class BenchPlatform : public FakePlatform {
-public:
-  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
-    Thread *t = thread(h);
-    if (t && t->proc != ThreadStress && !t->suspended &&
-        t->exitCode == STILL_ACTIVE)
-      t->exitCode = t->proc(t->param);
-    return FakePlatform::waitForThread(h, ms);
-  }
-};
-
 struct Figures {
   double median, p99, max;
 };
@@ -78,7 +66,7 @@ public:
   // after each tick.
   static std::vector<int64_t> run(Graph graph, int ticks,
                                   std::vector<int64_t> *drawing) {
-    BenchPlatform fake;
+    InstantThreadsFake fake(ThreadStress); // frequency samplers end at once
     Platform *previous = setPlatform(&fake);
     setStopFlagLowByte(&bStopTest, 1);
     m_SystemInfo = SystemInfo{};

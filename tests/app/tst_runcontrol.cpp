@@ -2,7 +2,7 @@
 
 #include "app/DesktopNotice.h"
 #include "app/Vorsk.h"
-#include "platform/fake/FakePlatform.h"
+#include "platform/fake/InstantThreadsFake.h"
 #include "platform/fake/RecordedProcessor.h"
 #include "settings/SoundPlayer.h"
 #include "stress/EngineContract.h"
@@ -27,15 +27,10 @@ QStringList lines(const QString &text) { return text.split('\n'); }
 // Frequency samples end at once, as a short sampling thread does; workers
 // still never run. The machine's memory controller is watched and has made
 // errors before the run.
-class RunFake : public FakePlatform {
+class RunFake : public InstantThreadsFake {
 public:
-  RunFake() { errorCounters = {{"EDAC mc0", 5, 1}}; }
-  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
-    Thread *t = thread(h);
-    if (t && t->proc != ThreadStress && !t->suspended &&
-        t->exitCode == STILL_ACTIVE)
-      t->exitCode = t->proc(t->param);
-    return FakePlatform::waitForThread(h, ms);
+  RunFake() : InstantThreadsFake(ThreadStress) {
+    errorCounters = {{"EDAC mc0", 5, 1}};
   }
 };
 

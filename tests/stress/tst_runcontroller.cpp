@@ -1,6 +1,6 @@
 #include "sensors/Publisher.h"
 
-#include "platform/fake/FakePlatform.h"
+#include "platform/fake/InstantThreadsFake.h"
 #include "stress/EngineContract.h"
 #include "stress/RunController.h"
 #include "stress/ThreadStress.h"
@@ -14,15 +14,10 @@ const uint64_t MS = 10000; // 100-ns units in a millisecond
 
 // Frequency samples end at once; workers never run. One memory controller's
 // error counters are watched.
-class RunFake : public FakePlatform {
+class RunFake : public InstantThreadsFake {
 public:
-  RunFake() { errorCounters = {{"EDAC mc0", 0, 0}}; }
-  WaitResult waitForThread(ThreadHandle h, uint32_t ms) override {
-    Thread *t = thread(h);
-    if (t && t->proc != ThreadStress && !t->suspended &&
-        t->exitCode == STILL_ACTIVE)
-      t->exitCode = t->proc(t->param);
-    return FakePlatform::waitForThread(h, ms);
+  RunFake() : InstantThreadsFake(ThreadStress) {
+    errorCounters = {{"EDAC mc0", 0, 0}};
   }
 };
 
