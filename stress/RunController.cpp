@@ -96,6 +96,7 @@ void RunController::Start() {
   info.hThread.assign(info.LogicalCount, 0);
   info.ThreadClock.assign(info.LogicalCount, 0);
   info.ThreadTime.assign(info.LogicalCount, 0);
+  info.WorkerEntry.assign(info.LogicalCount, -1);
   info.LoadClocks.assign(info.Processor.size(), LoadClock{});
   // One worker per processor the process may run on; a worker that could
   // not be started leaves its processor to the next (the last ones then get
@@ -107,8 +108,8 @@ void RunController::Start() {
       mask = CpuSet::single(info.Processor[next]);
     if (const char *failure = startWorker(i, mask))
       Log(failure);
-    else
-      ++next;
+    else if (next < info.Processor.size())
+      info.WorkerEntry[size_t(i)] = int(next++);
   }
   Cores = coresOf(info);
   Loaded.assign(info.LogicalCount, true);

@@ -147,6 +147,8 @@ private:
   void AnnounceCore();
   // Per-core: the core of a worker, -1 if none.
   int CoreOf(int worker) const;
+  // The worker bound to processor entry `entry`, or -1.
+  int WorkerOn(int entry) const;
   void SetVerdict(RunVerdict verdict);
   // True when the run's average usage was plausible.
   bool StopTest();
@@ -189,6 +191,7 @@ private:
   const char *Colour = nullptr;
   RunVerdict LastVerdict = RunVerdict::Stopped;
   TestMode Mode;
+  // Each core's logical processors, as indices in m_SystemInfo.Processor.
   std::vector<std::vector<int>> Cores;
   // Per worker: whether it runs during the current supervision interval.
   std::vector<bool> Loaded;

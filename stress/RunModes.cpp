@@ -12,9 +12,11 @@ void RunController::ApplyMode() {
   if (Mode.kind == TestModeKind::PerCore && !Cores.empty()) {
     CurrentCore = coreAt(TestTime, Mode.coreMinutes, int(Cores.size()));
     wanted.assign(count, false);
-    for (int i : Cores[size_t(CurrentCore)]) {
-      if (size_t(i) < count)
-        wanted[size_t(i)] = true;
+    for (int entry : Cores[size_t(CurrentCore)]) {
+      const int worker = WorkerOn(entry);
+      if (worker < 0)
+        continue;
+      wanted[size_t(worker)] = true;
       if (!Mode.everyThread)
         break;
     }
@@ -55,12 +57,22 @@ void RunController::AnnounceCore() {
   Log(line + ".");
 }
 
+int RunController::WorkerOn(int entry) const {
+  const std::vector<int> &entries = m_SystemInfo.WorkerEntry;
+  for (size_t worker = 0; worker < entries.size(); ++worker)
+    if (entries[worker] == entry)
+      return int(worker);
+  return -1;
+}
+
 int RunController::CoreOf(int worker) const {
-  if (Mode.kind != TestModeKind::PerCore)
+  if (Mode.kind != TestModeKind::PerCore ||
+      size_t(worker) >= m_SystemInfo.WorkerEntry.size())
     return -1;
+  const int entry = m_SystemInfo.WorkerEntry[size_t(worker)];
   for (size_t core = 0; core < Cores.size(); ++core)
     for (int i : Cores[core])
-      if (i == worker)
+      if (i == entry)
         return int(core);
   return -1;
 }

@@ -62,16 +62,18 @@ RunReport::Machine describeMachine(const SystemInfo &info) {
 
 RunReport::Worker describeWorker(const SystemInfo &info, int worker) {
   RunReport::Worker w;
-  // Workers are placed in processor order; one the run could not start
-  // has no processor of its own.
-  if (size_t(worker) >= info.Processor.size()) {
+  // A worker the run could not start has no processor of its own.
+  const int entry = size_t(worker) < info.WorkerEntry.size()
+                        ? info.WorkerEntry[size_t(worker)]
+                        : -1;
+  if (entry < 0 || size_t(entry) >= info.Processor.size()) {
     w.logicalProcessor = w.core = w.package = -1;
     return w;
   }
-  w.logicalProcessor = info.Processor[worker];
-  if (size_t(worker) < info.Apic.size()) {
-    w.core = int(info.Apic[worker].CoreId);
-    w.package = int(info.Apic[worker].PackageId);
+  w.logicalProcessor = info.Processor[size_t(entry)];
+  if (size_t(entry) < info.Apic.size()) {
+    w.core = int(info.Apic[size_t(entry)].CoreId);
+    w.package = int(info.Apic[size_t(entry)].PackageId);
   }
   return w;
 }

@@ -106,10 +106,14 @@ void RunController::SupervisionTick() {
   }
 
   const int count = int(m_SystemInfo.hThread.size());
-  double clock = sysinfo::SampleProcessorClocks(count);
-  int loaded = 0;
+  // Idle processors of the per-core and alternating modes would pull the
+  // clock under load down.
+  std::vector<int> loadedEntries;
   for (int i = 0; i < count; ++i)
-    loaded += Loaded[size_t(i)];
+    if (Loaded[size_t(i)])
+      loadedEntries.push_back(m_SystemInfo.WorkerEntry[size_t(i)]);
+  double clock = sysinfo::SampleProcessorClocks(loadedEntries);
+  const int loaded = int(loadedEntries.size());
   double usage = 0.0;
   int64_t pauseMs = 0;
   for (int i = 0; i < count; ++i) {

@@ -238,13 +238,15 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log) {
 
 QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
 
-double SampleProcessorClocks(int workers) {
+double SampleProcessorClocks(const std::vector<int> &entries) {
   SystemInfo &info = m_SystemInfo;
-  size_t count = std::min(size_t(std::max(workers, 0)), info.Processor.size());
   info.LoadClocks.resize(info.Processor.size());
   uint64_t sumKHz = 0;
   int processors = 0;
-  for (size_t i = 0; i < count; ++i) {
+  for (int entry : entries) {
+    if (entry < 0 || size_t(entry) >= info.Processor.size())
+      continue;
+    const size_t i = size_t(entry);
     LoadClock &clock = info.LoadClocks[i];
     const int processor = info.Processor[i];
     uint64_t kHz = 0;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // Core clock of the first logical processor, in MHz, into
 // m_SystemInfo.Frequency: once at start-up, and as the average since a start
@@ -41,13 +42,13 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log);
 // "%.1f MHz", as the frequency label shows it.
 QString frequencyText(double mhz);
 
-// Adds the clock of each of the first `workers` processors of the run since
-// the previous tick to its samples: the time-stamp counter's rate times the
-// rise of APERF over MPERF where those can be read (root and the msr module;
-// the first tick only starts the count), else the kernel's cpufreq clock,
-// else nothing. Returns the mean of this tick's samples in MHz, NaN when no
-// processor gave one.
-double SampleProcessorClocks(int workers);
+// Adds the clock of each processor of `entries` (indices in Processor: the
+// loaded workers' processors) since the previous tick to its samples: the
+// time-stamp counter's rate times the rise of APERF over MPERF where those can
+// be read (root and the msr module; the first tick only starts the count), else
+// the kernel's cpufreq clock, else nothing. Returns the mean of this tick's
+// samples in MHz, NaN when no processor gave one.
+double SampleProcessorClocks(const std::vector<int> &entries);
 // The end-of-run line from those samples, each processor's average clock:
 // "Fréquence : <average> MHz (<lowest> à <highest>)", with the average in
 // *mhz; empty when no processor gave a sample.

@@ -104,6 +104,9 @@ struct SystemInfo {
   std::vector<ThreadHandle> hThread;
   std::vector<uint32_t> ThreadClock; // timeGetTime() at the previous sample
   std::vector<uint64_t> ThreadTime;  // user time at the previous sample, 100 ns
+  // The index in Processor of the processor the worker was bound to, or -1:
+  // a worker that could not start leaves its processor to the next one.
+  std::vector<int> WorkerEntry;
   // The clock under load of the processors of the run, by processor of
   // Processor.
   std::vector<LoadClock> LoadClocks;

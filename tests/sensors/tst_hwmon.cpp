@@ -291,10 +291,10 @@ private slots:
     m_SystemInfo.bConstantTsc = 1;
     m_SystemInfo.TscFrequency = 3000;
     m_SystemInfo.Processor = {0, 1, 2, 3};
-    sysinfo::SampleProcessorClocks(4);
+    sysinfo::SampleProcessorClocks({0, 1, 2, 3});
     umockdev_testbed_set_attribute(testbed, "/sys/devices/system/cpu/cpu0",
                                    "cpufreq/scaling_cur_freq", "4390000\n");
-    sysinfo::SampleProcessorClocks(4);
+    sysinfo::SampleProcessorClocks({0, 1, 2, 3});
     double mhz = 0;
     QCOMPARE(sysinfo::processorClocksLine(&mhz),
              QString("Fréquence : 4417.5 MHz (4385.0 à 4450.0)"));

@@ -3,6 +3,7 @@
 #include "platform/fake/InstantThreadsFake.h"
 #include "stress/EngineContract.h"
 #include "stress/RunController.h"
+#include "stress/RunReport.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
@@ -21,11 +22,12 @@ public:
   }
 };
 
-// The processors of the workers running, one bit each.
+// The workers running, one bit each.
 int runningMask(FakePlatform &fake) {
   int mask = 0;
   for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i)
-    if (!fake.thread(m_SystemInfo.hThread[i])->paused)
+    if (const FakePlatform::Thread *t = fake.thread(m_SystemInfo.hThread[i]);
+        !t->paused && !t->suspended)
       mask |= 1 << i;
   return mask;
 }
@@ -242,6 +244,39 @@ private slots:
       QCOMPARE(log.filter("œur"), coreLines);
     }
     QCOMPARE(runningMask(fake), 0xF);
+    setPlatform(previous);
+  }
+
+  // Worker 1 cannot start, so worker 2 takes its processor: the core
+  // schedule, the core of an error, the clock under load and the report
+  // follow the processor each worker got, not its number.
+  void perCoreFollowsTheProcessorEachWorkerGot() {
+    RunFake fake;
+    fake.processMask = fake.systemMask = 0xF;
+    fake.processorClocksKHz = {
+        {0, 4500000}, {1, 4400000}, {2, 800000}, {3, 800000}};
+    fake.failCall(FakePlatform::Op::SetThreadAffinityMask, 1);
+    Platform *previous = setPlatform(&fake);
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
+    m_SystemInfo.Processor = {0, 1, 2, 3};
+    m_SystemInfo.Apic = {
+        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
+    RunController run;
+    run.SetMode({TestModeKind::PerCore, 1, true});
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+
+    run.Start();
+    for (int second = 0; second < 30; ++second)
+      tick(fake, run, 1000, 100);
+    QCOMPARE(runningMask(fake), 0x5);
+    QCOMPARE(describeWorker(m_SystemInfo, 1).logicalProcessor, -1);
+    QCOMPARE(describeWorker(m_SystemInfo, 2).logicalProcessor, 1);
+    fake.thread(m_SystemInfo.hThread[2])->exitCode = 3;
+    tick(fake, run, 1000, 100);
+    QVERIFY(log.contains("Erreur sur le cœur 0 (processeurs logiques 0, 1)."));
+    QVERIFY(log.contains("Fréquence : 4450.0 MHz (4400.0 à 4500.0)"));
     setPlatform(previous);
   }
 };
