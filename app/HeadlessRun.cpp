@@ -1,6 +1,7 @@
 #include "app/HeadlessRun.h"
 
 #include "platform/Platform.h"
+#include "sensors/FirstSensor.h"
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -134,6 +135,7 @@ bool HeadlessRun::Start() {
     sensors.Monitoring = SOURCE_NONE;
   sensors.TempSensor = settings->value("TempSensor");
   sensors.VoltSensor = settings->value("VoltSensor");
+  chooseFirstSensor(*settings, &sensors);
   sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
   const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
 

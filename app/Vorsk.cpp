@@ -4,6 +4,7 @@
 #include "app/RunGraph.h"
 #include "app/TextRoom.h"
 #include "platform/Platform.h"
+#include "sensors/FirstSensor.h"
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -59,8 +60,7 @@ Vorsk::Vorsk(QWidget *parent)
   sensors.VoltSensor = settings->value("VoltSensor", QVariant());
   sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
   const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
-  if (!settings->contains("Monitoring"))
-    ChooseFirstSensor(*settings, &sensors);
+  chooseFirstSensor(*settings, &sensors);
 
   AppPalette = QGuiApplication::palette();
   ChangeStyle(settings->value("Style", DEFAULT_STYLE).toString(),

@@ -66,11 +66,6 @@ private:
   friend class StylesTest;
   friend class GraphBench;
 
-  // The first start (no Monitoring key): the processor's lm-sensors
-  // temperature when the machine has one, stored, so that the temperature
-  // limit can protect a new user.
-  void ChooseFirstSensor(QSettings &settings, SensorChoice *choice);
-
   void CreateActions();
   void CreateTrayIcon();
   // Shows the controller's lines, colours, tool tips, ticks and ends.

@@ -1,12 +1,12 @@
-#include "app/Vorsk.h"
+#include "sensors/FirstSensor.h"
 
 #include "sensors/LmSensors.h"
 
 #include <QSettings>
 
-// The main window's side of sensor monitoring: the first choice of a source.
-
-void Vorsk::ChooseFirstSensor(QSettings &settings, SensorChoice *choice) {
+void chooseFirstSensor(QSettings &settings, SensorChoice *choice) {
+  if (settings.contains("Monitoring"))
+    return;
   const QString sensor = processorTemperatureSensor();
   if (sensor.isEmpty())
     return;
