@@ -199,6 +199,8 @@ public:
                                       uint32_t offset, uint32_t *value) = 0;
   virtual bool writePciConfigByte(const std::string &device, uint32_t offset,
                                   uint8_t value) = 0;
+  // The kernel driver bound to a PCI device ("k8temp"), empty when none.
+  virtual std::string pciDriver(const std::string &device) = 0;
 
   // Dynamic libraries, looked up beside the executable, then in the working
   // directory.

@@ -93,6 +93,11 @@ QString K8SensorAbsence() {
   const uint32_t address = K8ConfigAddress(0);
   switch (pciRegisterAccess(address)) {
   case PciConfigRead::Read:
+    // The kernel's own k8temp driver writes the same select byte: reading
+    // beside it, each would get the other's core.
+    if (platform().pciDriver(pciDeviceName(address)) == "k8temp")
+      return QString::fromUtf8("Capteur K8 déjà lu par le pilote k8temp du "
+                               "noyau : choisissez la source lm-sensors.");
     return {};
   case PciConfigRead::Missing:
     return QString::fromUtf8("Pont nord K8 introuvable (périphérique PCI "

@@ -412,3 +412,9 @@ void FakePlatform::requestTermination() {
     // Full pipe: a request is already pending.
   }
 }
+
+std::string FakePlatform::pciDriver(const std::string &device) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const auto bound = pciDrivers.find(device);
+  return bound == pciDrivers.end() ? std::string() : bound->second;
+}

@@ -94,6 +94,8 @@ public:
   // Devices whose registers past the first 64 bytes are refused, as the
   // kernel refuses them to an ordinary user.
   std::set<std::string> pciRefused;
+  // The kernel driver bound to a device, by device.
+  std::map<std::string, std::string> pciDrivers;
 
   // A library the fake "loads": exported symbol name -> address.
   void addLibrary(const std::string &fileName,
@@ -137,6 +139,7 @@ public:
   std::vector<ErrorCounter> hardwareErrorCounters() override;
   PciConfigRead readPciConfig(const std::string &device, uint32_t offset,
                               uint32_t *value) override;
+  std::string pciDriver(const std::string &device) override;
   bool writePciConfigByte(const std::string &device, uint32_t offset,
                           uint8_t value) override;
   LibraryHandle loadLibrary(const std::string &fileName) override;

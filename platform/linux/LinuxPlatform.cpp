@@ -584,6 +584,10 @@ public:
     return writePciConfigRegisterByte(device, offset, value);
   }
 
+  std::string pciDriver(const std::string &device) override {
+    return pciDeviceDriver(device);
+  }
+
   LibraryHandle loadLibrary(const std::string &fileName) override {
     if (fileName.find('/') != std::string::npos)
       return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);

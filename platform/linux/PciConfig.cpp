@@ -1,6 +1,7 @@
 #include "platform/linux/PciConfig.h"
 
 #include <cerrno>
+#include <fstream>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -42,4 +43,15 @@ bool writePciConfigRegisterByte(const std::string &device, uint32_t offset,
   const bool written = ::pwrite(fd, &value, 1, off_t(offset)) == 1;
   ::close(fd);
   return written;
+}
+
+std::string pciDeviceDriver(const std::string &device) {
+  if (device.empty() || device.find('/') != std::string::npos)
+    return {};
+  std::ifstream uevent("/sys/bus/pci/devices/" + device + "/uevent");
+  const std::string key = "DRIVER=";
+  for (std::string line; std::getline(uevent, line);)
+    if (line.compare(0, key.size(), key) == 0)
+      return line.substr(key.size());
+  return {};
 }

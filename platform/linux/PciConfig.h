@@ -11,3 +11,5 @@ PciConfigRead readPciConfigRegister(const std::string &device, uint32_t offset,
                                     uint32_t *value);
 bool writePciConfigRegisterByte(const std::string &device, uint32_t offset,
                                 uint8_t value);
+// The driver the device's uevent names (DRIVER=), empty when none.
+std::string pciDeviceDriver(const std::string &device);

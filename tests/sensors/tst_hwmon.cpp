@@ -42,6 +42,9 @@ public:
                           uint8_t value) override {
     return linuxPlatform().writePciConfigByte(device, offset, value);
   }
+  std::string pciDriver(const std::string &device) override {
+    return linuxPlatform().pciDriver(device);
+  }
   bool processorClockKHz(int cpu, uint64_t *kHz) override {
     return linuxPlatform().processorClockKHz(cpu, kHz);
   }
@@ -260,6 +263,17 @@ private slots:
     QFile config("/sys/bus/pci/devices/0000:00:18.3/config");
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll().mid(0xE4, 4), QByteArray("\x04\x00\x5D\x00", 4));
+
+    // With the kernel's k8temp driver bound, the source stands aside and
+    // selects nothing.
+    umockdev_testbed_set_property(testbed, device, "DRIVER", "k8temp");
+    QCOMPARE(listSource(SOURCE_K8).whyAbsent,
+             QString("Capteur K8 déjà lu par le pilote k8temp du noyau : "
+                     "choisissez la source lm-sensors."));
+    QCOMPARE(ReadK8Source(1, &temperature, &vcore), 0);
+    QVERIFY(config.seek(0));
+    QCOMPARE(config.readAll().mid(0xE4, 4), QByteArray("\x04\x00\x5D\x00", 4));
+    umockdev_testbed_set_property(testbed, device, "DRIVER", "");
 
     QByteArray header = QByteArray(64, '\0');
     umockdev_testbed_set_attribute_binary(
