@@ -66,6 +66,15 @@ class RunControllerTest : public QObject {
     run.timerEvent(&event);
   }
 
+  // Two cores of two threads each.
+  static void fourProcessors(RunFake &fake) {
+    fake.processMask = fake.systemMask = 0xF;
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
+    m_SystemInfo.Processor = {0, 1, 2, 3};
+    m_SystemInfo.Apic = {
+        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
+  }
+
 private slots:
   void init() {
     m_SystemInfo = SystemInfo{};
@@ -212,13 +221,9 @@ private slots:
     QFETCH(Changes, changes);
     QFETCH(QStringList, coreLines);
     RunFake fake;
-    fake.processMask = fake.systemMask = 0xF;
+    fourProcessors(fake);
     fake.processorClocksKHz = {{0, 4500000}};
     Platform *previous = setPlatform(&fake);
-    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
-    m_SystemInfo.Processor = {0, 1, 2, 3};
-    m_SystemInfo.Apic = {
-        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
     RunController run;
     run.SetMode({TestModeKind(kind), 1, everyThread});
     QStringList log;
@@ -252,15 +257,11 @@ private slots:
   // follow the processor each worker got, not its number.
   void perCoreFollowsTheProcessorEachWorkerGot() {
     RunFake fake;
-    fake.processMask = fake.systemMask = 0xF;
+    fourProcessors(fake);
     fake.processorClocksKHz = {
         {0, 4500000}, {1, 4400000}, {2, 800000}, {3, 800000}};
     fake.failCall(FakePlatform::Op::SetThreadAffinityMask, 1);
     Platform *previous = setPlatform(&fake);
-    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
-    m_SystemInfo.Processor = {0, 1, 2, 3};
-    m_SystemInfo.Apic = {
-        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
     RunController run;
     run.SetMode({TestModeKind::PerCore, 1, true});
     QStringList log;
