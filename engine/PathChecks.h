@@ -11,12 +11,11 @@ namespace {
 
 typedef unsigned long long __attribute__((may_alias)) Word;
 
-// Depth in chunks: a chunk of the tile's A and B panels (16 KB) stays in L1
-// while every sub-tile reads it, then A's is summed from there. Over the
-// whole depth, each sub-tile would stream its part of A and B from L2 again.
-// B's words are summed inside the first row of sub-tiles, in integer
-// registers the kernel leaves idle.
-constexpr long CHUNK = 64;
+// Depth in chunks: a chunk of the tile's A and B panels (256 bytes per depth
+// step) stays in L1 while every sub-tile reads it, then A's is summed from
+// there. Over the whole depth, each sub-tile would stream its part of A and B
+// from L2 again. B's words are summed inside the first row of sub-tiles, in
+// integer registers the kernel leaves idle.
 
 // A wrapping sum: one flipped bit b changes it by 2^b, never by zero. In
 // LANES independent sums, which the compiler keeps in several vectors: one
@@ -60,27 +59,55 @@ inline void addWords(const double *bp, unsigned long long *s0,
   }
 }
 
+// One cache line of the next chunk to fetch per depth step, or none.
+struct Prefetch {
+  const char *line;
+  long stride;
+};
+
+// Each depth step of a chunk holds four lines: three of A's 24 values and
+// one of B's 8. Sub-tile s of four fetches line s of every step. Past the
+// end of a shorter last chunk it fetches lines it will not use: prefetches
+// never fault.
+inline Prefetch nextChunkLine(int s, const double *nextA, const double *nextB) {
+  if (s < 3)
+    return {reinterpret_cast<const char *>(nextA) + 64 * s,
+            TILE_ROWS * long(sizeof(double))};
+  return {reinterpret_cast<const char *>(nextB),
+          TILE_COLS * long(sizeof(double))};
+}
+
 // A sub-tile over depth k; the summing kind adds B's words to *sumB.
 typedef void (*SubTile)(long k, const double *a, const double *b,
                         const double *bias, double *c, long ldc,
-                        bool accumulate, unsigned long long *sumB);
+                        bool accumulate, unsigned long long *sumB,
+                        Prefetch next);
 
-// The shared tile as ROWS x COLS sub-tiles, chunk by chunk of depth; after
-// the first chunk every sub-tile carries on from C. The additions of each
-// element stay in the same order as in one pass over the whole depth.
-template <int ROWS, int COLS>
+// The shared tile as ROWS x COLS sub-tiles, chunk by chunk of CHUNK depth
+// steps; after the first chunk every sub-tile carries on from C. The
+// additions of each element stay in the same order as in one pass over the
+// whole depth. With FETCH, the four sub-tiles of a chunk fetch the next one
+// into L1 as they go, so that the first of them does not wait for L2.
+template <int ROWS, int COLS, long CHUNK, bool FETCH>
 void chunkedTile(const TileJob &t, SubTile plain, SubTile summingB) {
+  static_assert(!FETCH || (TILE_ROWS / ROWS) * (TILE_COLS / COLS) == 4,
+                "one line of each depth step per sub-tile");
   unsigned long long sumB = 0;
   for (long k0 = 0; k0 < t.k; k0 += CHUNK) {
     long kc = t.k - k0 < CHUNK ? t.k - k0 : CHUNK;
     const double *a = t.a + k0 * TILE_ROWS, *b = t.b + k0 * TILE_COLS;
     bool accumulate = t.accumulate || k0 > 0;
+    bool fetch = FETCH && k0 + CHUNK < t.k;
+    int s = 0;
     for (int j = 0; j < TILE_COLS; j += COLS)
-      for (int i = 0; i < TILE_ROWS; i += ROWS) {
+      for (int i = 0; i < TILE_ROWS; i += ROWS, ++s) {
         bool sumsB = i == 0 && t.sumB;
+        Prefetch next = fetch ? nextChunkLine(s, a + CHUNK * TILE_ROWS,
+                                              b + CHUNK * TILE_COLS)
+                              : Prefetch{nullptr, 0};
         (sumsB ? summingB : plain)(kc, a + i, b + j, t.bias + i,
                                    t.c + i + j * t.ldc, t.ldc, accumulate,
-                                   &sumB);
+                                   &sumB, next);
       }
     if (t.sumA)
       *t.sumA += sumWords(a, kc * TILE_ROWS);
