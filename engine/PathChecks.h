@@ -87,9 +87,11 @@ typedef void (*SubTile)(long k, const double *a, const double *b,
 // steps; after the first chunk every sub-tile carries on from C. The
 // additions of each element stay in the same order as in one pass over the
 // whole depth. With FETCH, the four sub-tiles of a chunk fetch the next one
-// into L1 as they go, so that the first of them does not wait for L2.
-template <int ROWS, int COLS, long CHUNK, bool FETCH>
-void chunkedTile(const TileJob &t, SubTile plain, SubTile summingB) {
+// into L1 as they go, so that the first of them does not wait for L2. The
+// sub-tiles are template arguments, so that a path may have them inlined.
+template <int ROWS, int COLS, long CHUNK, bool FETCH, SubTile plain,
+          SubTile summingB>
+void chunkedTile(const TileJob &t) {
   static_assert(!FETCH || (TILE_ROWS / ROWS) * (TILE_COLS / COLS) == 4,
                 "one line of each depth step per sub-tile");
   unsigned long long sumB = 0;
@@ -105,9 +107,12 @@ void chunkedTile(const TileJob &t, SubTile plain, SubTile summingB) {
         Prefetch next = fetch ? nextChunkLine(s, a + CHUNK * TILE_ROWS,
                                               b + CHUNK * TILE_COLS)
                               : Prefetch{nullptr, 0};
-        (sumsB ? summingB : plain)(kc, a + i, b + j, t.bias + i,
-                                   t.c + i + j * t.ldc, t.ldc, accumulate,
-                                   &sumB, next);
+        if (sumsB)
+          summingB(kc, a + i, b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
+                   accumulate, &sumB, next);
+        else
+          plain(kc, a + i, b + j, t.bias + i, t.c + i + j * t.ldc, t.ldc,
+                accumulate, &sumB, next);
       }
     if (t.sumA)
       *t.sumA += sumWords(a, kc * TILE_ROWS);

@@ -68,7 +68,7 @@ void subTile(long k, const double *a, const double *b, const double *bias,
 // Fetching ahead made this path slower: it issues more instructions per
 // product than the fused one, and the fetches compete with them.
 void tile(const TileJob &t) {
-  chunkedTile<12, 2, 64, false>(t, subTile<false>, subTile<true>);
+  chunkedTile<12, 2, 64, false, subTile<false>, subTile<true>>(t);
 }
 
 } // namespace
