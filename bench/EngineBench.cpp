@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "FmaPeak.h"
+#include "MachineL2.h"
 #include "engine/Engine.h"
 #include "stress/EngineContract.h"
 
@@ -95,25 +96,6 @@ void pin(std::thread &t, int cpu) {
   CPU_ZERO(&set);
   CPU_SET(cpu, &set);
   pthread_setaffinity_np(t.native_handle(), sizeof set, &set);
-}
-
-// L2 size over the processors sharing it, from sysfs; 0 when unknown.
-int l2KbPerLogical() {
-  FILE *f = fopen("/sys/devices/system/cpu/cpu0/cache/index2/size", "r");
-  int kb = 0;
-  if (f) {
-    if (fscanf(f, "%dK", &kb) != 1)
-      kb = 0;
-    fclose(f);
-  }
-  f = fopen("/sys/devices/system/cpu/cpu0/cache/index2/shared_cpu_list", "r");
-  int first = 0, last = 0;
-  if (f) {
-    if (fscanf(f, "%d-%d", &first, &last) == 2 && last > first)
-      kb /= last - first + 1;
-    fclose(f);
-  }
-  return kb;
 }
 
 template <typename Body>
