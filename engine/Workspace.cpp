@@ -119,7 +119,12 @@ void integerReference(const Geometry &g, const Operands &o, const Shape &s,
     }
 }
 
-long rounded(long doubles) { return (doubles * 8 + ALIGN - 1) / ALIGN * ALIGN; }
+// A part's bytes in whole cache lines, and one more, so that each part starts
+// one line further into its page than the last. Most parts are whole pages:
+// starting them all at the same offset made the kernels 1-2 % slower.
+long rounded(long doubles) {
+  return (doubles * 8 + ALIGN - 1) / ALIGN * ALIGN + ALIGN;
+}
 
 } // namespace
 
