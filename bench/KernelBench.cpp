@@ -17,39 +17,19 @@
 #include "FmaPeak.h"
 #include "MachineL2.h"
 #include "engine/Engine.h"
-#include "engine/Workspace.h"
+#include "engine/Unit.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double SLICE_SECONDS = 0.005;
 
-struct Sums {
-  unsigned long long a = 0, b = 0, diff = 0;
-};
-
-// `units` exact units on `tile`, as the engine walks them; seconds taken.
-double runUnits(const Workspace &w, TileKernel tile, long units, Sums *sums) {
-  const Geometry &g = w.g;
-  const Operands &o = w.exact;
+// `units` exact units on `tile`, as the engine runs them; seconds taken.
+double runUnits(const Workspace &w, TileKernel tile, long units,
+                UnitCheck *check) {
   auto start = Clock::now();
   for (long u = 0; u < units; ++u)
-    for (int j = 0; j < g.n; j += TILE_COLS)
-      for (int i = 0; i < g.m; i += TILE_ROWS) {
-        long at = indexOfC(g, i, j);
-        TileJob t = {g.k,
-                     o.a + long(i) * g.k,
-                     o.b + long(j) * g.k,
-                     o.bias + i,
-                     w.c + at,
-                     g.m,
-                     false,
-                     w.exactRef + at,
-                     j == 0 ? &sums->a : nullptr,
-                     i == 0 ? &sums->b : nullptr,
-                     &sums->diff};
-        tile(t);
-      }
+    computeUnit(w.g, tile, w.exact, w.c, w.exactRef, nullptr, check);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -59,19 +39,19 @@ bool measure(const Workspace &w, int path, int slices, double *kernel,
              double *peak) {
   TileKernel tile = tileKernel(path);
   const double flops = 2.0 * w.g.m * w.g.n * w.g.k;
-  Sums sums;
-  long units = std::max(1L, long(SLICE_SECONDS / runUnits(w, tile, 1, &sums)));
+  UnitCheck check;
+  long units = std::max(1L, long(SLICE_SECONDS / runUnits(w, tile, 1, &check)));
   long done = 1;
   double best = 1e9;
   *peak = 0;
   for (int s = 0; s < slices; ++s) {
-    best = std::min(best, runUnits(w, tile, units, &sums));
+    best = std::min(best, runUnits(w, tile, units, &check));
     done += units;
     *peak = std::max(*peak, peakGflops(path, SLICE_SECONDS));
   }
   *kernel = flops * double(units) / best / 1e9;
-  return sums.diff == 0 && sums.a == w.exact.sumA * done &&
-         sums.b == w.exact.sumB * done;
+  return check.diff == 0 && check.sumA == w.exact.sumA * done &&
+         check.sumB == w.exact.sumB * done;
 }
 
 } // namespace

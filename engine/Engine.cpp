@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "engine/Workspace.h"
+#include "engine/Unit.h"
 #include "stress/EngineContract.h"
 
 // The program reads the published counts in this order.
@@ -59,58 +59,9 @@ bool anyNotFinite(const double *c, long n) {
   return false;
 }
 
-struct UnitCheck {
-  unsigned long long sumA = 0, sumB = 0, diff = 0;
-};
-
 bool inTile(const FaultInjection *f, int i, int j) {
   return f && f->row / TILE_ROWS == i / TILE_ROWS &&
          f->col / TILE_COLS == j / TILE_COLS;
-}
-
-// C = bias + A * B over the tiles, compared with ref (when given) as it is
-// made. B's micro-panel stays in L1 while A's micro-panels stream from L2;
-// each operand panel is summed on its first use. A fault in the accumulator
-// splits its tile's depth in two and flips the partial sum in between: the
-// same additions, in the same order, as the unsplit tile. A fault in the
-// result flips the finished value, then passes it through the comparison.
-void computeUnit(const Geometry &g, TileKernel tile, const Operands &o,
-                 double *c, const double *ref, const FaultInjection *fault,
-                 UnitCheck *check) {
-  for (int j = 0; j < g.n; j += TILE_COLS) {
-    for (int i = 0; i < g.m; i += TILE_ROWS) {
-      long at = indexOfC(g, i, j);
-      TileJob t = {g.k,
-                   o.a + long(i) * g.k,
-                   o.b + long(j) * g.k,
-                   o.bias + i,
-                   c + at,
-                   g.m,
-                   false,
-                   ref ? ref + at : nullptr,
-                   j == 0 ? &check->sumA : nullptr,
-                   i == 0 ? &check->sumB : nullptr,
-                   &check->diff};
-      if (!inTile(fault, i, j)) {
-        tile(t);
-        continue;
-      }
-      TileJob last = t;
-      last.accumulate = true;
-      t.ref = nullptr;
-      if (fault->target == FaultInjection::ACCUMULATOR) {
-        t.k = g.k / 2;
-        last.k = g.k - t.k;
-        last.a += t.k * TILE_ROWS;
-        last.b += t.k * TILE_COLS;
-      } else {
-        last.k = 0;
-      }
-      tile(t);
-      flipBits(c + indexOfC(g, fault->row, fault->col), fault->mask);
-      tile(last);
-    }
-  }
 }
 
 // A unit's verdict: operands first, since a changed operand also changes
@@ -218,6 +169,45 @@ bool faultFits(const Geometry &g, const FaultInjection &f) {
 }
 
 } // namespace
+
+void computeUnit(const Geometry &g, TileKernel tile, const Operands &o,
+                 double *c, const double *ref, const FaultInjection *fault,
+                 UnitCheck *check) {
+  for (int j = 0; j < g.n; j += TILE_COLS) {
+    for (int i = 0; i < g.m; i += TILE_ROWS) {
+      long at = indexOfC(g, i, j);
+      TileJob t = {g.k,
+                   o.a + long(i) * g.k,
+                   o.b + long(j) * g.k,
+                   o.bias + i,
+                   c + at,
+                   g.m,
+                   false,
+                   ref ? ref + at : nullptr,
+                   j == 0 ? &check->sumA : nullptr,
+                   i == 0 ? &check->sumB : nullptr,
+                   &check->diff};
+      if (!inTile(fault, i, j)) {
+        tile(t);
+        continue;
+      }
+      TileJob last = t;
+      last.accumulate = true;
+      t.ref = nullptr;
+      if (fault->target == FaultInjection::ACCUMULATOR) {
+        t.k = g.k / 2;
+        last.k = g.k - t.k;
+        last.a += t.k * TILE_ROWS;
+        last.b += t.k * TILE_COLS;
+      } else {
+        last.k = 0;
+      }
+      tile(t);
+      flipBits(c + indexOfC(g, fault->row, fault->col), fault->mask);
+      tile(last);
+    }
+  }
+}
 
 Geometry geometryFor(int l2Kb) {
   if (l2Kb < MIN_L2_KB || l2Kb > MAX_L2_KB)
