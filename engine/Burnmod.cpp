@@ -8,6 +8,7 @@
 namespace {
 int *stopFlag = nullptr;
 unsigned long long *verifiedFlops = nullptr;
+WorkerPage *page = nullptr;
 EngineCounters counters;
 } // namespace
 
@@ -18,10 +19,16 @@ ENGINE_EXPORT void SetEngineCounters(unsigned long long *flops) {
   verifiedFlops = flops;
 }
 
+// The run's seed in, digests and the failure record out
+// (stress/EngineContract.h).
+ENGINE_EXPORT void SetWorkerPage(WorkerPage *workerPage) { page = workerPage; }
+
 ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
   EngineOptions options;
   options.l2Kb = l2KbPerLogical;
   options.verifiedFlops = verifiedFlops;
+  options.page = page;
+  options.seed = page ? page->runSeed : 0;
   return runEngine(stopFlag, options, &counters);
 }
 

@@ -5,10 +5,16 @@
 #include <cstring>
 #include <random>
 
+#include "engine/Findings.h"
 #include "engine/Unit.h"
 #include "stress/EngineContract.h"
 
 // The program reads the published counts in this order.
+static_assert(int(ENGINE_EXACT_MISMATCH) == FAILURE_EXACT &&
+                  int(ENGINE_REPEAT_MISMATCH) == FAILURE_REPEAT &&
+                  int(ENGINE_NOT_FINITE) == FAILURE_NOT_FINITE &&
+                  int(ENGINE_SELF_CHECK) == FAILURE_OPERAND_SUMS,
+              "result codes and failure checks disagree");
 static_assert(int(PATH_SSE2) == WORKER_PATH_SSE2 &&
                   int(PATH_AVX) == WORKER_PATH_AVX &&
                   int(PATH_AVX2_FMA) == WORKER_PATH_AVX2_FMA &&
@@ -77,19 +83,29 @@ int verdict(const Geometry &g, const Operands &o, const double *c,
   return kind == UNIT_EXACT ? ENGINE_EXACT_MISMATCH : ENGINE_REPEAT_MISMATCH;
 }
 
+// A failed check, as the page's record needs it: the result c and the
+// reference it was held to (null while the first run is made).
+struct Failure {
+  int code = 0, path = -1, kind = -1;
+  UnitCheck check;
+  const Operands *operands = nullptr;
+  const double *c = nullptr, *ref = nullptr;
+  double *firstRunRef = nullptr; // the first run's buffer, null for a unit
+};
+
 // The first run of the random unit on `path`, made twice to catch a fault
 // in the reference itself.
-int firstRun(Workspace *w, int path, double *ref) {
+int firstRun(Workspace *w, int path, double *ref, Failure *f) {
   TileKernel tile = tileKernel(path);
-  UnitCheck first;
-  computeUnit(w->g, tile, w->random, ref, nullptr, nullptr, &first);
+  *f = {0, path, UNIT_RANDOM, {}, &w->random, ref, nullptr, ref};
+  computeUnit(w->g, tile, w->random, ref, nullptr, nullptr, &f->check);
   if (anyNotFinite(ref, long(w->g.m) * w->g.n))
-    return ENGINE_NOT_FINITE;
-  if (int code = verdict(w->g, w->random, ref, first, UNIT_RANDOM))
-    return code;
-  UnitCheck second;
-  computeUnit(w->g, tile, w->random, w->c, ref, nullptr, &second);
-  return verdict(w->g, w->random, w->c, second, UNIT_RANDOM);
+    return f->code = ENGINE_NOT_FINITE;
+  if ((f->code = verdict(w->g, w->random, ref, f->check, UNIT_RANDOM)))
+    return f->code;
+  *f = {0, path, UNIT_RANDOM, {}, &w->random, w->c, ref, ref};
+  computeUnit(w->g, tile, w->random, w->c, ref, nullptr, &f->check);
+  return f->code = verdict(w->g, w->random, w->c, f->check, UNIT_RANDOM);
 }
 
 long long elapsedNs(std::chrono::steady_clock::time_point since) {
@@ -98,17 +114,45 @@ long long elapsedNs(std::chrono::steady_clock::time_point since) {
       .count();
 }
 
+int fusingPath(unsigned paths) {
+  return widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
+}
+
+// What the worker's page learns of this run, and when its engine started.
+struct Reporter {
+  WorkerPage *page;
+  uint64_t seed;
+  std::chrono::steady_clock::time_point start =
+      std::chrono::steady_clock::now();
+  long renewal = 0;
+  uint64_t servedRecheck = 0;
+};
+
 // New operands, the exact reference from them, and the first runs of the
-// random unit on each kind of path this processor has.
-int renew(Workspace *w, uint64_t seed, long renewal, unsigned paths) {
-  fillOperands(w, renewalSeed(seed, renewal), int(renewal % PATTERN_COUNT));
-  int fusing =
-      widestPath(paths & ((1u << PATH_AVX2_FMA) | (1u << PATH_AVX512)));
+// random unit on each kind of path this processor has, their digests
+// published.
+int renew(Workspace *w, const Reporter &r, unsigned paths, Failure *f) {
+  fillOperands(w, renewalSeed(r.seed, r.renewal),
+               int(r.renewal % PATTERN_COUNT));
+  RenewalDigest d;
+  int fusing = fusingPath(paths);
   if (fusing >= 0) {
-    if (int code = firstRun(w, fusing, w->fusedRef))
+    if (int code = firstRun(w, fusing, w->fusedRef, f))
       return code;
+    d.path[DIGEST_FUSED] = fusing;
   }
-  return firstRun(w, PATH_SSE2, w->unfusedRef);
+  if (int code = firstRun(w, PATH_SSE2, w->unfusedRef, f))
+    return code;
+  d.path[DIGEST_SEPARATE] = PATH_SSE2;
+  if (!r.page)
+    return 0;
+  long n = long(w->g.m) * w->g.n;
+  if (fusing >= 0)
+    d.digest[DIGEST_FUSED] = referenceDigest(w->fusedRef, n);
+  d.digest[DIGEST_SEPARATE] = referenceDigest(w->unfusedRef, n);
+  d.elapsedNs = uint64_t(elapsedNs(r.start));
+  publishDigest(r.page, uint64_t(r.renewal), d);
+  return 0;
 }
 
 // When the next renewal is due: by unit count when asked, else by time.
@@ -136,7 +180,8 @@ uint64_t drawSeed() {
   return (uint64_t(device()) << 32) | device();
 }
 
-int runUnit(Workspace *w, int path, int kind, const FaultInjection *fault) {
+int runUnit(Workspace *w, int path, int kind, const FaultInjection *fault,
+            Failure *f) {
   const Geometry &g = w->g;
   Operands &o = kind == UNIT_EXACT ? w->exact : w->random;
   const double *ref = kind == UNIT_EXACT ? w->exactRef
@@ -151,12 +196,82 @@ int runUnit(Workspace *w, int path, int kind, const FaultInjection *fault) {
     flipBits(operand, fault->mask);
   bool inResult = fault && (fault->target == FaultInjection::ACCUMULATOR ||
                             fault->target == FaultInjection::RESULT);
-  UnitCheck check;
+  *f = {0, path, kind, {}, &o, w->c, ref, nullptr};
   computeUnit(g, tileKernel(path), o, w->c, ref, inResult ? fault : nullptr,
-              &check);
+              &f->check);
   if (operand)
     flipBits(operand, fault->mask);
-  return verdict(g, o, w->c, check, kind);
+  return f->code = verdict(g, o, w->c, f->check, kind);
+}
+
+// Records a failure on the page once it was recomputed FAILURE_RETRIES
+// times on this processor: a fault that comes back every time is the
+// processor's, one that does not is intermittent. fault, when given, hits
+// its retriesHit first recomputations again.
+void reportFailure(Workspace *w, const Failure &f, const Reporter &r,
+                   const FaultInjection *fault) {
+  if (!r.page)
+    return;
+  FailureRecord record;
+  record.check = uint32_t(f.code);
+  record.path = f.path;
+  record.kind = f.kind;
+  record.renewal = r.renewal;
+  record.renewalSeed = renewalSeed(r.seed, r.renewal);
+  if (f.code == ENGINE_SELF_CHECK) {
+    bool a = f.check.sumA != f.operands->sumA;
+    record.expected = a ? f.operands->sumA : f.operands->sumB;
+    record.obtained = a ? f.check.sumA : f.check.sumB;
+  } else {
+    describeElements(w->g, f.c, f.ref, &record);
+  }
+  record.elapsedNs = uint64_t(elapsedNs(r.start));
+  record.retries = FAILURE_RETRIES;
+  for (int i = 0; i < FAILURE_RETRIES; ++i) {
+    Failure again;
+    const FaultInjection *hit =
+        fault && i < fault->retriesHit ? fault : nullptr;
+    int code = f.firstRunRef ? firstRun(w, f.path, f.firstRunRef, &again)
+                             : runUnit(w, f.path, f.kind, hit, &again);
+    record.reproduced += code != 0;
+  }
+  publishFailure(r.page, record);
+}
+
+// The program asked for a renewal's references again: recomputed
+// FAILURE_RETRIES times from its seed, their digests answered, then the
+// current renewal restored.
+int serveRecheck(Workspace *w, Reporter *r, unsigned paths) {
+  uint64_t request =
+      __atomic_load_n(&r->page->recheckRequest, __ATOMIC_ACQUIRE);
+  if (request == 0 || request == r->servedRecheck)
+    return 0;
+  r->servedRecheck = request;
+  long renewal = long(request - 1);
+  long n = long(w->g.m) * w->g.n;
+  int fusing = fusingPath(paths);
+  for (int t = 0; t < FAILURE_RETRIES; ++t) {
+    fillOperands(w, renewalSeed(r->seed, renewal),
+                 int(renewal % PATTERN_COUNT));
+    for (int kind = 0; kind < DIGEST_KIND_COUNT; ++kind) {
+      int path = kind == DIGEST_FUSED ? fusing : PATH_SSE2;
+      uint64_t digest = 0;
+      if (path >= 0) {
+        UnitCheck check;
+        computeUnit(w->g, tileKernel(path), w->random, w->c, nullptr, nullptr,
+                    &check);
+        digest = referenceDigest(w->c, n);
+      }
+      __atomic_store_n(&r->page->recheckDigest[t][kind], digest,
+                       __ATOMIC_RELAXED);
+    }
+  }
+  __atomic_store_n(&r->page->recheckAnswer, request, __ATOMIC_RELEASE);
+  Failure f;
+  int code = renew(w, *r, paths, &f);
+  if (code)
+    reportFailure(w, f, *r, nullptr);
+  return code;
 }
 
 bool faultFits(const Geometry &g, const FaultInjection &f) {
@@ -262,20 +377,28 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   Workspace w;
   if (!createWorkspace(g, options.failAllocation, &w))
     return ENGINE_ALLOCATION;
-  uint64_t seed = options.seed ? options.seed : drawSeed();
-  long renewal = 0;
-  if (int code = renew(&w, seed, renewal, paths))
+  Reporter reporter{options.page, options.seed ? options.seed : drawSeed()};
+  Failure failure;
+  if (int code = renew(&w, reporter, paths, &failure)) {
+    reportFailure(&w, failure, reporter, nullptr);
     return code;
+  }
 
   RenewalClock clock{options.renewEvery};
   double flopsPerUnit = 2.0 * g.m * g.n * g.k;
   for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits; ++unit) {
     if (stopFlagLowByte(stopFlag))
       break;
+    if (options.page)
+      if (int code = serveRecheck(&w, &reporter, paths))
+        return code;
     if (clock.due(unit)) {
       auto start = std::chrono::steady_clock::now();
-      if (int code = renew(&w, seed, ++renewal, paths))
+      ++reporter.renewal;
+      if (int code = renew(&w, reporter, paths, &failure)) {
+        reportFailure(&w, failure, reporter, nullptr);
         return code;
+      }
       long long ns = elapsedNs(start);
       clock.renewed(ns);
       if (counters) {
@@ -290,10 +413,11 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
     int kind =
         options.forcedKind >= 0 ? options.forcedKind : scheduledKind(unit);
     auto start = std::chrono::steady_clock::now();
-    int code =
-        runUnit(&w, path, kind, fault && fault->unit == unit ? fault : nullptr);
-    if (code)
+    const FaultInjection *hit = fault && fault->unit == unit ? fault : nullptr;
+    if (int code = runUnit(&w, path, kind, hit, &failure)) {
+      reportFailure(&w, failure, reporter, hit);
       return code;
+    }
     if (counters) {
       counters->flops[path] += uint64_t(flopsPerUnit);
       counters->nanoseconds[path] += elapsedNs(start);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/EnginePaths.h"
+#include "platform/WorkerPage.h"
 
 // A unit computes C = bias + A * B (M x K times K x N) on one path and checks
 // it before the next unit starts.
@@ -43,6 +44,9 @@ struct FaultInjection {
   int row = 0;   // OPERAND_A: row and depth; OPERAND_B: depth and column;
   int col = 0;   // ACCUMULATOR and RESULT: row and column of C
   unsigned long long mask = 0;
+  // Of the recomputations of the failed unit (FAILURE_RETRIES with a page),
+  // how many the fault hits again.
+  int retriesHit = 0;
 };
 
 struct EngineOptions {
@@ -61,6 +65,10 @@ struct EngineOptions {
   // Per path, the operations of each verified unit are added here at once,
   // atomically, for a reader in another process; null for none.
   unsigned long long *verifiedFlops = nullptr;
+  // The worker's page (platform/WorkerPage.h): every renewal's reference
+  // digests published, the program's recheck requests served, a failure
+  // recorded once recomputed FAILURE_RETRIES times; null for none.
+  WorkerPage *page = nullptr;
 };
 
 // Work done per path; written by the running engine thread, read by others

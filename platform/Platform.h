@@ -2,6 +2,7 @@
 
 #include "platform/CpuSet.h"
 #include "platform/WorkerCounters.h"
+#include "platform/WorkerPage.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -134,6 +135,10 @@ public:
   // handle is closed. False for a handle that is not an open worker.
   virtual bool getWorkerCounters(ThreadHandle worker,
                                  WorkerCounters *counters) = 0;
+  // The worker's WorkerPage, shared with its engine: the program writes the
+  // run's seed there before resuming it. Valid until the handle is closed;
+  // nullptr for a handle that is not an open worker.
+  virtual WorkerPage *workerPage(ThreadHandle worker) = 0;
   // Pauses a started worker's process, or lets it go on: a paused worker
   // takes no processor time at all (it does not spin) and sees no stop
   // flag until it goes on. False for a thread or a worker that ended.

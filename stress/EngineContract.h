@@ -10,8 +10,15 @@
 // calls it before RunTest with an array of WORKER_PATH_COUNT counts (in
 // shared memory the program reads), to which the engine adds the
 // floating-point operations of each unit, atomically, once its check passed.
+// An engine may also export SetWorkerPage: the worker then calls it before
+// RunTest with its shared WorkerPage (platform/WorkerPage.h). The engine
+// takes the run's seed from it, so that every worker computes the same
+// units, publishes each renewal's reference digests there, recomputes a
+// renewal the program asks for, and leaves the record of a failure there
+// before RunTest returns its code.
 
 #include "platform/WorkerCounters.h"
+#include "platform/WorkerPage.h"
 
 #include <cstdint>
 
@@ -21,6 +28,7 @@ extern "C" {
 typedef void (*SetStopTestFn)(int *stopFlag);
 typedef int (*RunTestFn)(int l2KbPerLogical);
 typedef void (*SetEngineCountersFn)(unsigned long long *verifiedFlops);
+typedef void (*SetWorkerPageFn)(WorkerPage *page);
 }
 
 // Result codes of RunTest and of the worker procedure. Codes 1 to 4 are

@@ -17,7 +17,8 @@ uint32_t ThreadStress(void *param) {
   return RunWorkerEngine(static_cast<int *>(param), nullptr);
 }
 
-uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops) {
+uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops,
+                         WorkerPage *page) {
   Platform &os = platform();
   LibraryHandle library = os.loadLibrary(ENGINE_FILE);
   if (!library)
@@ -34,6 +35,10 @@ uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops) {
     if (auto setCounters = reinterpret_cast<SetEngineCountersFn>(
             os.getProcAddress(library, "SetEngineCounters")))
       setCounters(verifiedFlops);
+  if (page)
+    if (auto setPage = reinterpret_cast<SetWorkerPageFn>(
+            os.getProcAddress(library, "SetWorkerPage")))
+      setPage(page);
   auto runTest =
       reinterpret_cast<RunTestFn>(os.getProcAddress(library, "RunTest"));
   if (!runTest) {

@@ -18,5 +18,8 @@ int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
 // hand to the engine. Loads the engine, runs it and returns its result.
 uint32_t ThreadStress(void *param);
 // The same, handing an engine that exports SetEngineCounters the array of
-// WORKER_PATH_COUNT counts it adds its verified operations to (null: none).
-uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops);
+// WORKER_PATH_COUNT counts it adds its verified operations to, and one that
+// exports SetWorkerPage the worker's page (null: none).
+struct WorkerPage;
+uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops,
+                         WorkerPage *page = nullptr);

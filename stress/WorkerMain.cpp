@@ -2,7 +2,8 @@
 // program with the stop flag and a gate inherited, it waits at the gate so
 // that its affinity and priority are set before the engine runs, then runs
 // the engine, its verified operations counted in a page the program reads,
-// and exits with its result.
+// the run's seed, digests and failure record in another, and exits with its
+// result.
 
 #include "platform/linux/LinuxWorker.h"
 #include "stress/EngineContract.h"
@@ -15,11 +16,12 @@ int main(int argc, char *argv[]) {
     return WORKER_FILE_ACCESS;
   int *stopFlag = attachInheritedStopFlag();
   unsigned long long *counters = attachInheritedCounters();
+  WorkerPage *page = attachInheritedPage();
   // A gate closed without opening: the program gave up on this worker.
   if (!awaitWorkerGate())
     return ENGINE_STOPPED;
   if (!stopFlag)
     return ENGINE_INITIALISATION;
   RunTestArgument = std::atoi(argv[1]);
-  return int(RunWorkerEngine(stopFlag, counters));
+  return int(RunWorkerEngine(stopFlag, counters, page));
 }

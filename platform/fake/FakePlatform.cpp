@@ -188,6 +188,12 @@ bool FakePlatform::getWorkerCounters(ThreadHandle h, WorkerCounters *counters) {
   return true;
 }
 
+WorkerPage *FakePlatform::workerPage(ThreadHandle h) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Thread *t = open(h);
+  return t && t->worker ? &t->page : nullptr;
+}
+
 bool FakePlatform::pauseWorker(ThreadHandle h, bool paused) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   Thread *t = open(h);

@@ -46,6 +46,7 @@ public:
     int runTestArgument = 0;
     int signal = 0;          // the signal that killed a worker, set by the test
     WorkerCounters counters; // a worker's verified work, set by the test
+    WorkerPage page;         // the program's seed in, the test's digests out
     bool paused = false;
   };
 
@@ -119,6 +120,7 @@ public:
   bool getWorkerSignal(ThreadHandle worker, int *signal) override;
   bool getWorkerCounters(ThreadHandle worker,
                          WorkerCounters *counters) override;
+  WorkerPage *workerPage(ThreadHandle worker) override;
   bool pauseWorker(ThreadHandle worker, bool paused) override;
   bool getProcessAffinityMask(CpuSet *processMask, CpuSet *systemMask) override;
   bool setProcessAffinityMask(const CpuSet &mask) override;

@@ -401,6 +401,11 @@ public:
     return true;
   }
 
+  WorkerPage *workerPage(ThreadHandle h) override {
+    auto w = findWorker(h);
+    return w ? w->process.page : nullptr;
+  }
+
   bool pauseWorker(ThreadHandle h, bool paused) override {
     auto w = findWorker(h);
     if (!w)

@@ -71,7 +71,7 @@ StopFlagPage &stopFlagPage() {
 // their places, everything else closed, default signal mask.
 [[noreturn]] void execWorker(const char *program, char *const argv[],
                              pid_t parent, int stopFlagFd, int gateFd,
-                             int countersFd) {
+                             int countersFd, int pageFd) {
   // Killed with the program, even by SIGKILL; a program already gone by
   // now would never do it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -80,12 +80,14 @@ StopFlagPage &stopFlagPage() {
   const int flagCopy = fcntl(stopFlagFd, F_DUPFD, 10);
   const int gateCopy = fcntl(gateFd, F_DUPFD, 10);
   const int countersCopy = fcntl(countersFd, F_DUPFD, 10);
-  if (flagCopy < 0 || gateCopy < 0 || countersCopy < 0 ||
+  const int pageCopy = fcntl(pageFd, F_DUPFD, 10);
+  if (flagCopy < 0 || gateCopy < 0 || countersCopy < 0 || pageCopy < 0 ||
       dup2(flagCopy, WorkerStopFlagDescriptor) < 0 ||
       dup2(gateCopy, WorkerGateDescriptor) < 0 ||
-      dup2(countersCopy, WorkerCountersDescriptor) < 0)
+      dup2(countersCopy, WorkerCountersDescriptor) < 0 ||
+      dup2(pageCopy, WorkerPageDescriptor) < 0)
     _exit(127);
-  close_range(WorkerCountersDescriptor + 1, ~0u, 0);
+  close_range(WorkerPageDescriptor + 1, ~0u, 0);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -95,21 +97,27 @@ StopFlagPage &stopFlagPage() {
 
 constexpr size_t CountersBytes = sizeof(unsigned long long) * WORKER_PATH_COUNT;
 
-// A zeroed shared page for one worker's counts and its descriptor, or -1.
-int createCountersPage(unsigned long long **mapping) {
-  int fd = memfd_create("vorsk-worker-counters", MFD_CLOEXEC);
+// A zeroed shared page of `bytes` for one worker and its descriptor, or -1.
+int createSharedPage(const char *name, size_t bytes, void **mapping) {
+  int fd = memfd_create(name, MFD_CLOEXEC);
   if (fd < 0)
     return -1;
-  void *page = ftruncate(fd, CountersBytes) == 0
-                   ? mmap(nullptr, CountersBytes, PROT_READ | PROT_WRITE,
-                          MAP_SHARED, fd, 0)
-                   : MAP_FAILED;
+  void *page =
+      ftruncate(fd, off_t(bytes)) == 0
+          ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+          : MAP_FAILED;
   if (page == MAP_FAILED) {
     close(fd);
     return -1;
   }
-  *mapping = static_cast<unsigned long long *>(page);
+  *mapping = page;
   return fd;
+}
+
+void *attachInherited(int fd, size_t bytes) {
+  void *page = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  return page == MAP_FAILED ? nullptr : page;
 }
 
 } // namespace
@@ -142,18 +150,27 @@ WorkerProcess::~WorkerProcess() {
     close(pidfd);
   if (counters)
     munmap(counters, CountersBytes);
+  if (page)
+    munmap(page, sizeof(WorkerPage));
 }
 
 bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
                           int runTestArgument) {
   if (stopFlagFd < 0 || access(program.c_str(), X_OK) != 0)
     return false;
-  const int countersFd = createCountersPage(&counters);
-  if (countersFd < 0)
-    return false;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    close(countersFd);
+  void *countersMapping = nullptr, *pageMapping = nullptr;
+  const int countersFd = createSharedPage("vorsk-worker-counters",
+                                          CountersBytes, &countersMapping);
+  counters = static_cast<unsigned long long *>(countersMapping);
+  const int pageFd =
+      createSharedPage("vorsk-worker-page", sizeof(WorkerPage), &pageMapping);
+  page = static_cast<WorkerPage *>(pageMapping);
+  int fds[2] = {-1, -1};
+  if (countersFd < 0 || pageFd < 0 || pipe2(fds, O_CLOEXEC) != 0) {
+    if (countersFd >= 0)
+      close(countersFd);
+    if (pageFd >= 0)
+      close(pageFd);
     return false;
   }
   std::string argument = std::to_string(runTestArgument);
@@ -162,9 +179,11 @@ bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
   const pid_t parent = getpid();
   const pid_t child = fork();
   if (child == 0)
-    execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0], countersFd);
+    execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0], countersFd,
+               pageFd);
   close(fds[0]);
   close(countersFd);
+  close(pageFd);
   if (child < 0) {
     close(fds[1]);
     return false;
@@ -262,10 +281,8 @@ WorkerCounters WorkerProcess::verified() const {
 }
 
 int *attachInheritedStopFlag() {
-  void *page = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED,
-                    WorkerStopFlagDescriptor, 0);
-  close(WorkerStopFlagDescriptor);
-  return page == MAP_FAILED ? nullptr : static_cast<int *>(page);
+  return static_cast<int *>(
+      attachInherited(WorkerStopFlagDescriptor, sizeof(int)));
 }
 
 bool awaitWorkerGate() {
@@ -279,8 +296,11 @@ bool awaitWorkerGate() {
 }
 
 unsigned long long *attachInheritedCounters() {
-  void *page = mmap(nullptr, CountersBytes, PROT_READ | PROT_WRITE, MAP_SHARED,
-                    WorkerCountersDescriptor, 0);
-  close(WorkerCountersDescriptor);
-  return page == MAP_FAILED ? nullptr : static_cast<unsigned long long *>(page);
+  return static_cast<unsigned long long *>(
+      attachInherited(WorkerCountersDescriptor, CountersBytes));
+}
+
+WorkerPage *attachInheritedPage() {
+  return static_cast<WorkerPage *>(
+      attachInherited(WorkerPageDescriptor, sizeof(WorkerPage)));
 }

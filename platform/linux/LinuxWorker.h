@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/WorkerCounters.h"
+#include "platform/WorkerPage.h"
 
 #include <cstdint>
 #include <string>
@@ -10,11 +11,13 @@
 // Worker processes: the program's side (spawn, gate, wait, kill, reap,
 // counts) and the worker program's side (the inherited stop flag, gate and
 // counts). The worker finds the stop flag on descriptor 3, the read end of
-// its gate on 4 and its page of counts on 5; its only argument is RunTest's.
+// its gate on 4, its page of counts on 5 and its WorkerPage on 6; its only
+// argument is RunTest's.
 
 constexpr int WorkerStopFlagDescriptor = 3;
 constexpr int WorkerGateDescriptor = 4;
 constexpr int WorkerCountersDescriptor = 5;
+constexpr int WorkerPageDescriptor = 6;
 
 // The worker program the platform spawns: vorsk-worker beside the
 // executable, unless set (tests run from folders of their own).
@@ -33,6 +36,8 @@ struct WorkerProcess {
   // The worker's verified operations per path, shared with it: the program
   // keeps the mapping, so they outlive the worker.
   unsigned long long *counters = nullptr;
+  // Its WorkerPage, shared with it the same way.
+  WorkerPage *page = nullptr;
 
   WorkerProcess() = default;
   WorkerProcess(const WorkerProcess &) = delete;
@@ -69,3 +74,5 @@ int *attachInheritedStopFlag();
 bool awaitWorkerGate();
 // The worker program's page of WORKER_PATH_COUNT counts; nullptr on failure.
 unsigned long long *attachInheritedCounters();
+// The worker program's WorkerPage; nullptr on failure.
+WorkerPage *attachInheritedPage();

@@ -144,6 +144,7 @@ private slots:
     QVERIFY(platform().getProcessAffinityMask(&processMask, &systemMask));
     EngineThread threads[64];
     ThreadHandle handles[64] = {};
+    static WorkerPage pages[64];
     for (int p = 0; p < 64; ++p) {
       if (!processMask.contains(p))
         continue;
@@ -151,15 +152,36 @@ private slots:
       // of data comes twice.
       threads[p].options = forced(path, kind, path < 0 ? 200 : 30);
       threads[p].options.renewEvery = path < 0 ? 20 : 3;
+      // One seed: every processor must publish the same digests, and give
+      // them again when asked to recompute the first renewal.
+      pages[p] = WorkerPage{};
+      pages[p].recheckRequest = 1;
+      threads[p].options.seed = 0x5EED;
+      threads[p].options.page = &pages[p];
       handles[p] = startPinned(&threads[p], p);
       QVERIFY(handles[p]);
     }
+    const WorkerPage *first = nullptr;
     for (int p = 0; p < 64; ++p) {
       if (!handles[p])
         continue;
       QCOMPARE(platform().waitForThread(handles[p], 60000), WaitResult::Ended);
       platform().closeHandle(handles[p]);
       QCOMPARE(threads[p].result, int(ENGINE_STOPPED));
+      const WorkerPage &page = pages[p];
+      QCOMPARE(page.recheckAnswer, uint64_t(1));
+      for (int t = 0; t < FAILURE_RETRIES; ++t)
+        for (int k = 0; k < DIGEST_KIND_COUNT; ++k)
+          QCOMPARE(page.recheckDigest[t][k], page.digests[0].digest[k]);
+      QVERIFY(page.digests[0].digest[DIGEST_SEPARATE] != 0);
+      QVERIFY(page.digests[1].tag == 2 &&
+              page.digests[1].digest[DIGEST_SEPARATE] !=
+                  page.digests[0].digest[DIGEST_SEPARATE]);
+      if (!first)
+        first = &page;
+      for (int r = 0; r < WORKER_DIGEST_SLOTS; ++r)
+        for (int k = 0; k < DIGEST_KIND_COUNT; ++k)
+          QCOMPARE(page.digests[r].digest[k], first->digests[r].digest[k]);
     }
   }
 
@@ -254,6 +276,62 @@ private slots:
     o.fault.col = 9;
     o.fault.mask = mask;
     QCOMPARE(runEngine(&flag, o, nullptr), expected);
+  }
+
+  void theFailureRecordTellsWhatFailed_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<FaultInjection::Target>("target");
+    QTest::addColumn<unsigned long long>("mask");
+    QTest::addColumn<int>("retriesHit");
+    QTest::addColumn<int>("check");
+    QTest::addColumn<int>("row"); // -1: no element named
+    QTest::newRow("exact result off by one bit, gone when recomputed")
+        << int(UNIT_EXACT) << FaultInjection::RESULT << 1ull << 0
+        << int(FAILURE_EXACT) << 3;
+    QTest::newRow("random partial sum, back every time")
+        << int(UNIT_RANDOM) << FaultInjection::ACCUMULATOR << 8ull << 3
+        << int(FAILURE_REPEAT) << 3;
+    QTest::newRow("result turned into NaN, back once")
+        << int(UNIT_EXACT) << FaultInjection::RESULT << EXACT_TO_NAN << 1
+        << int(FAILURE_NOT_FINITE) << 3;
+    QTest::newRow("operand changed under the unit, back twice")
+        << int(UNIT_RANDOM) << FaultInjection::OPERAND_B << 1ull << 2
+        << int(FAILURE_OPERAND_SUMS) << -1;
+  }
+  void theFailureRecordTellsWhatFailed() {
+    QFETCH(int, kind);
+    QFETCH(FaultInjection::Target, target);
+    QFETCH(unsigned long long, mask);
+    QFETCH(int, retriesHit);
+    QFETCH(int, check);
+    QFETCH(int, row);
+    int flag = 0;
+    WorkerPage page;
+    // Unit 5 runs on renewal 5, whose pattern is full mantissas again.
+    EngineOptions o = forced(PATH_SSE2, kind, 6);
+    o.renewEvery = 1;
+    o.seed = 0x5EED;
+    o.page = &page;
+    o.fault = {target, 5, 3, 17, mask, retriesHit};
+    QCOMPARE(runEngine(&flag, o, nullptr), check);
+    const FailureRecord &r = page.failure;
+    QCOMPARE(int(r.check), check);
+    QCOMPARE(r.path, int(PATH_SSE2));
+    QCOMPARE(r.kind, kind);
+    QCOMPARE(r.renewal, int64_t(5));
+    QCOMPARE(r.renewalSeed, renewalSeed(0x5EED, 5));
+    QCOMPARE(r.row, row);
+    QCOMPARE(r.col, row < 0 ? -1 : 17);
+    QVERIFY(r.expected != r.obtained);
+    if (check == FAILURE_OPERAND_SUMS) // the words' sum moved by the flip
+      QVERIFY(r.obtained - r.expected == 1 || r.expected - r.obtained == 1);
+    else if (target == FaultInjection::RESULT)
+      QCOMPARE(r.expected ^ r.obtained, mask);
+    QCOMPARE(r.differing, row < 0 ? 0ull : 1ull);
+    QCOMPARE(r.elements, row < 0 ? 0ull : 24ull * 64);
+    QVERIFY(r.elapsedNs > 0);
+    QCOMPARE(r.retries, FAILURE_RETRIES);
+    QCOMPARE(r.reproduced, retriesHit);
   }
 
   void setUpFailures_data() {
