@@ -22,6 +22,16 @@ int intelTemperatureHere() {
   return IntelCoreTemperature(Rdmsr(MSR_THERM_STATUS), m_SystemInfo.TjMax);
 }
 
+// Vendor and device of the K8 northbridge's miscellaneous control function,
+// as its first configuration register holds them.
+const uint32_t K8_NORTHBRIDGE_ID = 0x11031022;
+
+uint32_t pciDeviceId(uint32_t address) {
+  uint32_t id = 0;
+  platform().readPciConfig(pciDeviceName(address), 0, &id);
+  return id;
+}
+
 bool knownProcessor(int processor) {
   return processor >= 0 && processor < m_SystemInfo.LogicalCount &&
          processor < int(m_SystemInfo.Apic.size());
@@ -89,25 +99,31 @@ QString K8SensorAbsence() {
   uint32_t edx = i_edx;
   if (!(edx & 8))
     return QString::fromUtf8("Ce processeur n'a pas de capteur thermique K8.");
-  // The first package's northbridge stands for all of them.
+  // Later families keep the diode bit, but 0xE4 of their 00:18.3 is another
+  // register: writing the select byte there would change it.
+  const QString notK8 = QString::fromUtf8("Ce processeur n'est pas un K8.");
+  Cpuid(1, 0);
+  if ((i_eax >> 8 & 0xF) != 0xF || (i_eax >> 20 & 0xFF) != 0)
+    return notK8;
+  // The first package's northbridge stands for all of them; its identity
+  // lies in the first 64 bytes, which anyone may read.
   const uint32_t address = K8ConfigAddress(0);
-  switch (pciRegisterAccess(address)) {
-  case PciConfigRead::Read:
-    // The kernel's own k8temp driver writes the same select byte: reading
-    // beside it, each would get the other's core.
-    if (platform().pciDriver(pciDeviceName(address)) == "k8temp")
-      return QString::fromUtf8("Capteur K8 déjà lu par le pilote k8temp du "
-                               "noyau : choisissez la source lm-sensors.");
-    return {};
-  case PciConfigRead::Missing:
+  const PciConfigRead access = pciRegisterAccess(address);
+  if (access == PciConfigRead::Missing)
     return QString::fromUtf8("Pont nord K8 introuvable (périphérique PCI "
                              "%1 absent).")
         .arg(QString::fromStdString(pciDeviceName(address)));
-  case PciConfigRead::Refused:
-    break;
-  }
-  return QString::fromUtf8("Registre thermique K8 illisible : droits "
-                           "d'administrateur nécessaires.");
+  if (pciDeviceId(address) != K8_NORTHBRIDGE_ID)
+    return notK8;
+  if (access == PciConfigRead::Refused)
+    return QString::fromUtf8("Registre thermique K8 illisible : droits "
+                             "d'administrateur nécessaires.");
+  // The kernel's own k8temp driver writes the same select byte: reading
+  // beside it, each would get the other's core.
+  if (platform().pciDriver(pciDeviceName(address)) == "k8temp")
+    return QString::fromUtf8("Capteur K8 déjà lu par le pilote k8temp du "
+                             "noyau : choisissez la source lm-sensors.");
+  return {};
 }
 
 bool IntelSensorAvailable() { return IntelSensorAbsence().isEmpty(); }

@@ -340,6 +340,7 @@ PciConfigRead FakePlatform::readPciConfig(const std::string &device,
 bool FakePlatform::writePciConfigByte(const std::string &device,
                                       uint32_t offset, uint8_t value) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ++pciWrites;
   auto known = pciRegisters.lower_bound({device, 0, 0});
   if (known == pciRegisters.end() || std::get<0>(known->first) != device ||
       pciRefused.count(device))

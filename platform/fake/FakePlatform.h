@@ -95,6 +95,8 @@ public:
   // Devices whose registers past the first 64 bytes are refused, as the
   // kernel refuses them to an ordinary user.
   std::set<std::string> pciRefused;
+  // Every configuration byte written, whether the device took it or not.
+  int pciWrites = 0;
   // The kernel driver bound to a device, by device.
   std::map<std::string, std::string> pciDrivers;
 

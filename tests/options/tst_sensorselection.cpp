@@ -243,39 +243,54 @@ private slots:
 
   // registers: 0 none (no msr device, no northbridge), 1 readable, 2 the
   // northbridge's registers past 64 bytes refused (an ordinary user).
+  // No row may write PCI configuration space: on a processor that is not a
+  // K8, 0xE4 of 00:18.3 is another register.
   void absentSourcesSayWhy_data() {
     QTest::addColumn<int>("source");
     QTest::addColumn<uint32_t>("sensorBits"); // leaf 6 EAX, or 0x80000007 EDX
+    QTest::addColumn<uint32_t>("signature");  // leaf 1 EAX
+    QTest::addColumn<uint32_t>("device");     // 00:18.3's vendor and device
     QTest::addColumn<int>("registers");
     QTest::addColumn<QString>("why");
+    const uint32_t k8 = 0x00020FB1, k8Bridge = 0x11031022;
+    const QString notK8 = "Ce processeur n'est pas un K8.";
     const QString noRegisters =
         "Registres du processeur inaccessibles : droits d'administrateur et "
         "module msr nécessaires.";
     QTest::newRow("monitoring program not running")
-        << 1 << 0u << 1
+        << 1 << 0u << k8 << k8Bridge << 1
         << "Le programme qui publie ces valeurs n'est pas lancé.";
     QTest::newRow("Intel processor without the sensor")
-        << 5 << 0u << 1
+        << 5 << 0u << k8 << k8Bridge << 1
         << "Ce processeur n'a pas de capteur thermique numérique.";
     QTest::newRow("Intel sensor, no register access")
-        << 5 << 1u << 0 << noRegisters;
+        << 5 << 1u << k8 << k8Bridge << 0 << noRegisters;
     QTest::newRow("processor without the K8 sensor")
-        << 6 << 0u << 1 << "Ce processeur n'a pas de capteur thermique K8.";
+        << 6 << 0u << k8 << k8Bridge << 1
+        << "Ce processeur n'a pas de capteur thermique K8.";
     QTest::newRow("K8 sensor, no northbridge device")
-        << 6 << 8u << 0
+        << 6 << 8u << k8 << k8Bridge << 0
         << "Pont nord K8 introuvable (périphérique PCI 0000:00:18.3 absent).";
     QTest::newRow("K8 sensor, register refused to an ordinary user")
-        << 6 << 8u << 2
+        << 6 << 8u << k8 << k8Bridge << 2
         << "Registre thermique K8 illisible : droits d'administrateur "
            "nécessaires.";
+    QTest::newRow("Zen 3 with the diode bit, as root")
+        << 6 << 8u << 0x00A20F10u << 0x166D1022u << 1 << notK8;
+    QTest::newRow("family 10h with the diode bit, as root")
+        << 6 << 8u << 0x00100F42u << 0x12031022u << 1 << notK8;
+    QTest::newRow("family 0Fh, another device at 00:18.3")
+        << 6 << 8u << k8 << 0x12031022u << 1 << notK8;
     QTest::newRow("no hwmon chip")
-        << 7 << 0u << 1
+        << 7 << 0u << k8 << k8Bridge << 1
         << "Aucun capteur hwmon sur cette machine (cas de la plupart des "
            "machines virtuelles).";
   }
   void absentSourcesSayWhy() {
     QFETCH(int, source);
     QFETCH(uint32_t, sensorBits);
+    QFETCH(uint32_t, signature);
+    QFETCH(uint32_t, device);
     QFETCH(int, registers);
     QFETCH(QString, why);
     FakePlatformScope scope;
@@ -283,10 +298,13 @@ private slots:
     RecordedProcessorScope recorded(scope.fake);
     recorded.cpu.setLeaf(6, 0, {sensorBits, 1, 0, 0});
     recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, sensorBits});
+    recorded.cpu.setLeaf(1, 0, {signature, 0, 0, 0});
     if (registers == 1)
       recorded.cpu.setMsr(0, 0);
-    if (registers != 0)
+    if (registers != 0) {
+      scope.fake.pciRegisters[{"0000:00:18.3", 0, 0}] = device;
       scope.fake.pciRegisters[{"0000:00:18.3", 0xE4, 0}] = 0;
+    }
     if (registers == 2)
       scope.fake.pciRefused.insert("0000:00:18.3");
     Options o(&w);
@@ -295,6 +313,7 @@ private slots:
     QCOMPARE(ui(o).labelAbsence->text(), why);
     ui(o).comboMonitoring->setCurrentIndex(0);
     QCOMPARE(ui(o).labelAbsence->text(), QString());
+    QCOMPARE(scope.fake.pciWrites, 0);
   }
 
   void emptyListsStoreMinusOne() {

@@ -247,6 +247,7 @@ private slots:
     RecordedScope scope;
     RecordedProcessorScope recorded(scope.recorded);
     recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, 8});
+    recorded.cpu.setLeaf(1, 0, {0x00020FB1, 0, 0, 0});
     m_SystemInfo = SystemInfo{};
     m_SystemInfo.LogicalCount = 2;
     m_SystemInfo.CoresPerPackage = 2;
@@ -275,7 +276,8 @@ private slots:
     QCOMPARE(config.readAll().mid(0xE4, 4), QByteArray("\x04\x00\x5D\x00", 4));
     umockdev_testbed_set_property(testbed, device, "DRIVER", "");
 
-    QByteArray header = QByteArray(64, '\0');
+    QVERIFY(config.seek(0));
+    QByteArray header = config.read(64);
     umockdev_testbed_set_attribute_binary(
         testbed, device, "config", reinterpret_cast<guint8 *>(header.data()),
         header.size());

@@ -60,6 +60,8 @@ void intelProcessor(RecordedProcessor &cpu, uint64_t thermStatus) {
 // A dual-core K8 package: core 0 reads 40 °C (select 4), core 1 45 °C.
 void k8Processor(FakePlatform &fake, RecordedProcessor &cpu) {
   cpu.setLeaf(0x80000007, 0, {0, 0, 0, 8});
+  cpu.setLeaf(1, 0, {0x00020FB1, 0, 0, 0});
+  fake.pciRegisters[{K8_PACKAGE0, 0, 0}] = 0x11031022;
   m_SystemInfo.LogicalCount = 2;
   m_SystemInfo.CoresPerPackage = 2;
   m_SystemInfo.Apic = {{0, 0, 0, 0}, {1, 0, 1, 1}};
