@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QTextStream>
-#include <QtDebug>
 
 namespace {
 
@@ -34,10 +33,6 @@ Smtp::Smtp(const QString &from, const QString &to, const QString &subject,
   // The local 8-bit encoding of a Linux desktop.
   stream->setCodec("UTF-8");
   connect(socket, &QTcpSocket::readyRead, this, &Smtp::readyRead);
-  connect(socket, &QTcpSocket::connected, this, &Smtp::connected);
-  connect(socket, &QTcpSocket::errorOccurred, this, &Smtp::errorReceived);
-  connect(socket, &QTcpSocket::stateChanged, this, &Smtp::stateChanged);
-  connect(socket, &QTcpSocket::disconnected, this, &Smtp::disconnected);
   message = ComposeMessage(from, to, subject, body);
   this->from = from;
   rcpt = to;
@@ -63,7 +58,6 @@ bool Smtp::SendMail() {
   socket->connectToHost(server, port, QIODevice::ReadWrite);
   if (!socket->waitForConnected(ConnectTimeoutMs))
     return false;
-  qDebug() << "connected on smtp serveur";
 
   // Each reply has its own time limit, counted from the moment the client
   // starts waiting for it, however its lines are spread over time;
@@ -83,7 +77,6 @@ bool Smtp::SendMail() {
       state = Failed;
       break;
     }
-    qDebug() << "emit from waitForReadyRead connect go can read";
     // The socket's notification has usually handled the data already; this
     // covers the case where it was not delivered.
     HandleReplies();
@@ -95,10 +88,7 @@ bool Smtp::SendMail() {
   return true;
 }
 
-void Smtp::readyRead() {
-  qDebug() << "readyRead";
-  HandleReplies();
-}
+void Smtp::readyRead() { HandleReplies(); }
 
 void Smtp::HandleReplies() {
   // A reply is complete with a line whose fourth character is not a hyphen;
@@ -110,7 +100,6 @@ void Smtp::HandleReplies() {
       break;
     if (line.size() > 3 && line.at(3) == '-')
       continue;
-    qDebug() << line;
     response.clear();
     Answer(line.left(3));
   }
@@ -154,18 +143,3 @@ void Smtp::Answer(const QByteArray &code) {
   }
   stream->flush();
 }
-
-void Smtp::stateChanged(QAbstractSocket::SocketState socketState) {
-  qDebug() << "stateChanged " << socketState;
-}
-
-void Smtp::errorReceived(QAbstractSocket::SocketError socketError) {
-  qDebug() << "error " << socketError;
-}
-
-void Smtp::disconnected() {
-  qDebug() << "disconneted";
-  qDebug() << "error " << socket->errorString();
-}
-
-void Smtp::connected() { qDebug() << "Connected "; }

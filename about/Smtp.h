@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -46,10 +45,6 @@ signals:
   void status(const QString &text);
 
 private slots:
-  void stateChanged(QAbstractSocket::SocketState socketState);
-  void errorReceived(QAbstractSocket::SocketError socketError);
-  void disconnected();
-  void connected();
   void readyRead();
 
 private:
