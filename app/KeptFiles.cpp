@@ -7,34 +7,23 @@
 namespace {
 const char LogFile[] = "Event.log";
 
-bool folderWritable(const QFileInfo &file) {
-  return QFileInfo(file.absolutePath()).isWritable();
-}
-
-// An existing file is replaced in place; a new one needs the folder.
-bool logWritable() {
-  const QFileInfo file(LogFile);
-  return file.exists() ? file.isFile() && file.isWritable()
-                       : folderWritable(file);
-}
-
-// The settings are saved through a file renamed over the old one, which
-// needs the folder even when the file exists.
-bool settingsWritable() {
-  const QFileInfo file(SETTINGS_FILE);
-  return folderWritable(file) &&
+// Both are saved through a new file renamed over the old one, which needs
+// the folder even when the file exists.
+bool replaceable(const char *name) {
+  const QFileInfo file(name);
+  return QFileInfo(file.absolutePath()).isWritable() &&
          (!file.exists() || (file.isFile() && file.isWritable()));
 }
 } // namespace
 
 QStringList unkeptFileLines() {
   QStringList lines;
-  if (!logWritable())
+  if (!replaceable(LogFile))
     lines << QString::fromUtf8("Écriture impossible dans le dossier de "
                                "travail : le journal (%1) ne sera pas "
                                "conservé.")
                  .arg(LogFile);
-  if (!settingsWritable())
+  if (!replaceable(SETTINGS_FILE))
     lines << QString::fromUtf8("Écriture impossible dans le dossier de "
                                "travail : les réglages (%1) ne seront pas "
                                "conservés.")

@@ -14,7 +14,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -80,9 +79,7 @@ bool Vorsk::WriteEventLog() {
   const QByteArray log = ui.textLog->toPlainText().toUtf8();
   if (log.isEmpty())
     return true;
-  QFile file("Event.log");
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-         file.write(log) == log.size() && file.flush();
+  return replaceOwnFile("Event.log", log.toStdString());
 }
 
 void Vorsk::closeEvent(QCloseEvent *event) {

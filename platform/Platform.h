@@ -227,6 +227,21 @@ public:
   virtual int terminationRequests() = 0;
 };
 
+// The files Vorsk keeps in its working folder. Where another user can write,
+// a name may hold a symbolic link to any file of this user, a FIFO that
+// blocks whoever opens it, or contents someone else planted: only a regular
+// file owned by this user is read or appended to, never through a link,
+// never waiting. False when the file is refused or cannot be used.
+bool readOwnFile(const std::string &path, std::string *bytes);
+// Creates the file when it is absent.
+bool appendOwnFile(const std::string &path, const std::string &bytes);
+// Writes the bytes to a new file beside path, then renames it over path: a
+// reader sees the old file or the new one, and a link at path is replaced,
+// not followed.
+bool replaceOwnFile(const std::string &path, const std::string &bytes);
+// A folder owned by this user that neither its group nor others may write.
+bool isPrivateFolder(const std::string &path);
+
 // The run's stop flag, in memory shared with every worker process. It lives
 // as long as the program; 1 at start.
 int &workerStopFlag();

@@ -1,9 +1,9 @@
 #include "sensors/MonitoringLog.h"
 
+#include "platform/Platform.h"
 #include "sensors/SensorSources.h"
 
 #include <QByteArray>
-#include <QFile>
 
 namespace {
 const char *const FILE_NAME = "Monitoring.txt";
@@ -36,11 +36,6 @@ void MonitoringLog::WriteRemainder(int count, int source) {
 
 void MonitoringLog::write(bool append, int firstNumber, int entries,
                           int source) const {
-  QFile file(FILE_NAME);
-  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Text;
-  mode |= append ? QIODevice::Append : QIODevice::Truncate;
-  if (!file.open(mode))
-    return;
   bool twoColumns = source == SOURCE_INTEL || source == SOURCE_K8;
   QByteArray lines;
   for (int i = 0; i < entries; ++i) {
@@ -53,6 +48,8 @@ void MonitoringLog::write(bool append, int firstNumber, int entries,
                                 s.temperature / 100.0, s.voltage / 1000.0);
     lines += line.toLatin1();
   }
-  file.write(lines);
-  file.flush();
+  if (append)
+    appendOwnFile(FILE_NAME, lines.toStdString());
+  else
+    replaceOwnFile(FILE_NAME, lines.toStdString());
 }

@@ -3,14 +3,17 @@
 #include <QString>
 
 // Vorsk keeps Vorsk.ini, Event.log, Monitoring.txt and its journal in its
-// working folder under their bare names. Started from a writable folder that
-// already holds a Vorsk.ini, it keeps working there, as it always did;
-// otherwise (from the application menu, from a folder it cannot write, or
-// for a first run) it works in the user's data folder.
+// working folder under their bare names. Started from a folder of its own
+// that already holds its Vorsk.ini, it keeps working there, as it always
+// did; otherwise (from the application menu, from a folder it cannot write
+// or that other users can write, or for a first run) it works in the user's
+// data folder. A folder others can write could hold their settings (a run
+// started unasked, the power-off armed) and links to any file of the user.
 
-// The folder to work in: workingFolder when it holds a Vorsk.ini and a file
-// can be created in it, else userDataFolder, created if missing. When that
-// cannot be created either, workingFolder.
+// The folder to work in: workingFolder when it holds this user's own
+// Vorsk.ini, no other user can write it and a file can be created in it;
+// else userDataFolder, created if missing. When that cannot be created
+// either, workingFolder.
 QString chooseDataFolder(const QString &workingFolder,
                          const QString &userDataFolder);
 
@@ -18,6 +21,14 @@ QString chooseDataFolder(const QString &workingFolder,
 // application's data location the working folder. Called once at start,
 // before any file is opened; the About dialog names the folder.
 void enterDataFolder();
+// Makes folder (--data-dir) the working folder, created if missing. False,
+// with the reason, when it is not a folder of this user's that only this
+// user can write.
+bool enterGivenDataFolder(const QString &folder, QString *why);
+
+// The line the log shows once when the working folder was passed over for
+// being writable by others; empty otherwise.
+QString passedOverFolderLine();
 
 // The line the diagnostic text carries to say where the files are.
 QString dataFolderLine();

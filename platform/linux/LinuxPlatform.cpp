@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxParse.h"
 #include "platform/linux/LinuxTermination.h"
 #include "platform/linux/LinuxWorker.h"
+#include "platform/linux/OwnFiles.h"
 #include "platform/linux/PciConfig.h"
 
 #include <algorithm>
@@ -533,11 +534,8 @@ public:
 
   bool appendToDisk(const std::string &path,
                     const std::string &bytes) override {
-    int fd = open(path.c_str(),
-                  O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    const bool created = fd >= 0;
-    if (!created && errno == EEXIST)
-      fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool created = false;
+    const int fd = openOwnFile(path, OwnFileAccess::Append, &created);
     if (fd < 0)
       return false;
     size_t done = 0;
@@ -593,11 +591,29 @@ public:
     return pciDeviceDriver(device);
   }
 
+  // The working folder's copy is loaded only when no other user could have
+  // put it there or changed it; through its descriptor, so that the file
+  // checked is the file loaded.
+  static LibraryHandle loadTrusted(const std::string &path) {
+    const int fd = openTrustedLibrary(path);
+    if (fd < 0)
+      return nullptr;
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    LibraryHandle library = dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
+    close(fd);
+    return library;
+  }
+
   LibraryHandle loadLibrary(const std::string &fileName) override {
     if (fileName.find('/') != std::string::npos)
       return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
     for (const std::string &dir : libraryFolders(executableDir())) {
       std::string path = dir + "/" + fileName;
+      if (dir == ".") {
+        if (LibraryHandle library = loadTrusted(path))
+          return library;
+        continue;
+      }
       if (access(path.c_str(), R_OK) != 0)
         continue;
       if (LibraryHandle library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))

@@ -58,24 +58,33 @@ private slots:
              std::string("/home/u/build/tests/vorsk-worker"));
   }
 
+  // A folder others can write keeps nothing of the user's: settings planted
+  // there would start a run unasked, a link there would have a log written
+  // over any file of the user.
   void dataFolder_data() {
-    QTest::addColumn<bool>("holdsSettings");
+    QTest::addColumn<QString>("settings"); // "", "file" or "link"
     QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("othersWrite");
     QTest::addColumn<bool>("userFolderPossible");
     QTest::addColumn<bool>("keepsWorkingFolder");
     QTest::newRow("writable folder with its settings")
-        << true << true << true << true;
+        << "file" << true << false << true << true;
     QTest::newRow("writable folder without settings (menu, first run)")
-        << false << true << true << false;
+        << "" << true << false << true << false;
     QTest::newRow("folder with settings it cannot write")
-        << true << false << true << false;
+        << "file" << false << false << true << false;
     QTest::newRow("no user folder can be made")
-        << false << true << false << true;
+        << "" << true << false << false << true;
+    QTest::newRow("settings in a folder others can write (/tmp)")
+        << "file" << true << true << true << false;
+    QTest::newRow("settings that are a link to another file")
+        << "link" << true << false << true << false;
   }
 
   void dataFolder() {
-    QFETCH(bool, holdsSettings);
+    QFETCH(QString, settings);
     QFETCH(bool, writable);
+    QFETCH(bool, othersWrite);
     QFETCH(bool, userFolderPossible);
     QFETCH(bool, keepsWorkingFolder);
     QTemporaryDir root;
@@ -84,10 +93,19 @@ private slots:
     const QString user = userFolderPossible ? root.filePath("home/data/vorsk")
                                             : "/proc/vorsk/data";
     QVERIFY(QDir().mkpath(working));
-    if (holdsSettings) {
-      QFile ini(QDir(working).filePath("Vorsk.ini"));
-      QVERIFY(ini.open(QIODevice::WriteOnly));
+    const QString ini = QDir(working).filePath("Vorsk.ini");
+    if (settings == "file") {
+      QFile file(ini);
+      QVERIFY(file.open(QIODevice::WriteOnly));
     }
+    if (settings == "link") {
+      QFile target(root.filePath("elsewhere.ini"));
+      QVERIFY(target.open(QIODevice::WriteOnly));
+      QVERIFY(QFile::link(target.fileName(), ini));
+    }
+    if (othersWrite)
+      QFile::setPermissions(working, QFile::permissions(working) |
+                                         QFile::WriteGroup | QFile::WriteOther);
     if (!writable) {
       QFile::setPermissions(working, QFile::ReadOwner | QFile::ExeOwner);
       QFile probe(QDir(working).filePath("probe"));
@@ -104,8 +122,8 @@ private slots:
                                        QFile::ExeOwner);
     QCOMPARE(chosen, keepsWorkingFolder ? working : user);
     QVERIFY(QDir(chosen).exists());
-    QCOMPARE(QDir(working).entryList(QDir::Files),
-             holdsSettings ? QStringList{"Vorsk.ini"} : QStringList{});
+    QCOMPARE(QDir(working).entryList(QDir::Files | QDir::System),
+             settings.isEmpty() ? QStringList{} : QStringList{"Vorsk.ini"});
   }
 };
 
