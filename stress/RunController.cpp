@@ -76,7 +76,12 @@ void RunController::ReportHardwareErrors() {
 
 void RunController::Start() {
   Colour = nullptr;
-  Journal.begin();
+  // Without it, a freeze of the machine leaves no trace of the run.
+  if (!Journal.begin())
+    Log(QString::fromUtf8("Écriture impossible dans le dossier de travail : "
+                          "le journal du test en cours (%1) ne sera pas "
+                          "conservé.")
+            .arg(RunJournal::fileName()));
   TestTime = QTime(0, 0, 0, 0);
   TestTimeCarry = 0;
   ReportedWorker = -1;

@@ -3,11 +3,16 @@
 #include "platform/Platform.h"
 
 #include <QFile>
+#include <QSysInfo>
 
-void RunJournal::begin() {
+QString RunJournal::fileName() {
+  return "Journal-" + QSysInfo::machineHostName() + ".log";
+}
+
+bool RunJournal::begin() {
   discard();
   active_ = true;
-  write("T 00:00:00\n");
+  return write("T 00:00:00\n");
 }
 
 void RunJournal::add(const QString &line) {
@@ -32,12 +37,14 @@ void RunJournal::end() {
 }
 
 bool RunJournal::findInterrupted(Interrupted *run) {
-  QFile file(FileName);
-  if (!file.open(QIODevice::ReadOnly))
+  // Only this user's own regular file: never a link or a FIFO.
+  std::string journal;
+  if (!readOwnFile(fileName().toStdString(), &journal))
     return false;
   *run = Interrupted{{}, QTime(0, 0)};
   // A record cut short by the crash is dropped with its incomplete line.
-  const QList<QByteArray> records = file.readAll().split('\n');
+  const QList<QByteArray> records =
+      QByteArray::fromStdString(journal).split('\n');
   for (int i = 0; i + 1 < records.size(); ++i) {
     const QString record = QString::fromUtf8(records[i]);
     if (record.startsWith("L "))
@@ -60,8 +67,9 @@ QStringList RunJournal::Interrupted::shownLines() const {
                          .arg(testTime.toString("hh:mm:ss"))};
 }
 
-void RunJournal::discard() { QFile::remove(FileName); }
+void RunJournal::discard() { QFile::remove(fileName()); }
 
-void RunJournal::write(const QString &records) {
-  platform().appendToDisk(FileName, records.toStdString());
+bool RunJournal::write(const QString &records) {
+  return platform().appendToDisk(fileName().toStdString(),
+                                 records.toStdString());
 }

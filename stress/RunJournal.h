@@ -10,10 +10,12 @@
 // "L <log line>" or "T <test time hh:mm:ss>".
 class RunJournal {
 public:
-  static constexpr const char *FileName = "Journal.log";
+  // Named after the machine: nodes sharing a home folder keep their own,
+  // and one node's end never removes another's record of a freeze.
+  static QString fileName();
 
-  // A new run: a new journal.
-  void begin();
+  // A new run: a new journal. False when it cannot be written.
+  bool begin();
   // Appends a log line, on disk before this returns. Nothing outside a run.
   void add(const QString &line);
   // Records the test time reached, on disk before the next tick.
@@ -32,6 +34,6 @@ public:
   static void discard();
 
 private:
-  void write(const QString &records);
+  bool write(const QString &records);
   bool active_ = false;
 };

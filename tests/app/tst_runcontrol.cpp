@@ -149,7 +149,7 @@ private slots:
     QCOMPARE(w.Run.TestTime, QTime(0, 0, 1, 500));
     QCOMPARE(toolTip(w), QString("1 seconde"));
     // On the disk at every tick, in case the machine freezes.
-    QCOMPARE(scope.fake.diskFiles["Journal.log"],
+    QCOMPARE(scope.fake.diskFiles[RunJournal::fileName().toStdString()],
              std::string("T 00:00:00\nT 00:00:01\n"));
   }
 

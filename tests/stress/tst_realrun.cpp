@@ -47,8 +47,9 @@ private slots:
   }
   void cleanup() {
     setStopFlagLowByte(&bStopTest, 1);
-    for (const QString &f : QDir().entryList(
-             {"started.*", "cpus.*", "Vorsk.ini", "Event.log", "Journal.log"}))
+    for (const QString &f :
+         QDir().entryList({"started.*", "cpus.*", "Vorsk.ini", "Event.log",
+                           RunJournal::fileName()}))
       QFile::remove(f);
     QVERIFY(noChildLeft());
   }
@@ -203,11 +204,12 @@ private slots:
     const QString refused = "SetThreadAffinityMask failed.";
     if (signal == SIGTERM) {
       QCOMPARE(window.exitStatus(), QProcess::NormalExit);
-      QVERIFY(!QFile::exists("Journal.log"));
+      QVERIFY(!QFile::exists(RunJournal::fileName()));
       QVERIFY(contents("Event.log").startsWith(refused.toUtf8()));
       return;
     }
-    QVERIFY(contents("Journal.log").contains("L " + refused.toUtf8() + "\n"));
+    QVERIFY(contents(RunJournal::fileName())
+                .contains("L " + refused.toUtf8() + "\n"));
 
     Vorsk w;
     const QStringList all = log(w);
@@ -220,7 +222,7 @@ private slots:
     QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor("#F43"));
     QCOMPARE(QString::fromUtf8(contents("Event.log")),
              w.ui.textLog->toPlainText());
-    QVERIFY(!QFile::exists("Journal.log"));
+    QVERIFY(!QFile::exists(RunJournal::fileName()));
   }
 
 private:

@@ -83,7 +83,8 @@ private slots:
   }
   void cleanup() {
     setStopFlagLowByte(&bStopTest, 1);
-    for (const char *file : {"Journal.log", "Monitoring.txt"})
+    for (const QString &file :
+         {RunJournal::fileName(), QString("Monitoring.txt")})
       QFile::remove(file);
   }
 
