@@ -34,14 +34,10 @@ int main(int argc, char *argv[]) {
   }
   // The settings and the log live in the working folder: one instance each.
   auto *instance =
-      new SingleInstance(SingleInstance::userFolder(), QDir::currentPath());
+      new SingleInstance(QDir::currentPath(), SingleInstance::Holder::Window);
   if (!instance->claim()) {
-    QTextStream(stderr)
-        << (instance->showRunning()
-                ? QString::fromUtf8("Vorsk est déjà lancé dans ce dossier : "
-                                    "sa fenêtre est affichée.\n")
-                : QString::fromUtf8("Vorsk est déjà lancé dans ce "
-                                    "dossier.\n"));
+    QTextStream(stderr) << alreadyRunningLine(instance->contactRunning())
+                        << '\n';
     delete instance;
     delete app;
     return 0;

@@ -4,72 +4,92 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <future>
+
+using Holder = SingleInstance::Holder;
+
 class SingleInstanceTest : public QObject {
   Q_OBJECT
 
-  QTemporaryDir folder;
-  QString one, two; // working folders
+  static QString lockOf(const QTemporaryDir &folder) {
+    return folder.filePath(
+        QDir(folder.path()).entryList({"*.lock"}, QDir::Files).value(0));
+  }
+  static bool rewrite(const QString &path, const QByteArray &contents) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(contents) == contents.size();
+  }
 
 private slots:
-  void initTestCase() {
-    one = folder.filePath("one");
-    two = folder.filePath("two");
-    QVERIFY(QDir().mkpath(one) && QDir().mkpath(two));
+  // What a later start finds in the folder; the lock's contents are
+  // rewritten once the first instance holds it: "old" ages it by two hours,
+  // "garbled" makes it unreadable, "gone" names a process that ended.
+  void laterStart_data() {
+    QTest::addColumn<int>("first");    // Holder, Nothing for a crashed one
+    QTest::addColumn<QString>("lock"); // "", "old", "garbled", "gone"
+    QTest::addColumn<int>("found");    // Holder, Nothing when it runs
+    QTest::newRow("window, its lock hours old")
+        << int(Holder::Window) << "old" << int(Holder::Window);
+    QTest::newRow("headless run")
+        << int(Holder::Headless) << "" << int(Holder::Headless);
+    QTest::newRow("live holder, lock unreadable")
+        << int(Holder::Headless) << "garbled" << int(Holder::Headless);
+    QTest::newRow("crashed, its lock unreadable")
+        << int(Holder::Nothing) << "garbled" << int(Holder::Nothing);
+    QTest::newRow("crashed, its lock naming a process gone")
+        << int(Holder::Nothing) << "gone" << int(Holder::Nothing);
   }
-
-  void laterStartShowsTheFirst() {
-    SingleInstance first(folder.path(), one);
-    QVERIFY(first.claim());
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    // A run lasts hours: an old lock of a live process still holds.
-    QFile lock(
-        folder.filePath(QDir(folder.path()).entryList({"*.lock"}).value(0)));
-    QVERIFY(lock.open(QIODevice::ReadWrite));
-    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
-                             QFileDevice::FileModificationTime));
-    lock.close();
-    SingleInstance later(folder.path(), one);
-    QVERIFY(!later.claim());
-    QVERIFY(later.showRunning());
-    QVERIFY(shown.wait(10000));
-    SingleInstance otherFolder(folder.path(), two);
-    QVERIFY(otherFolder.claim());
-  }
-
-  // A crash leaves the lock, naming a process that is gone, and the socket.
-  void crashedInstanceIsTakenOver() {
-    QString base;
+  void laterStart() {
+    QFETCH(int, first);
+    QFETCH(QString, lock);
+    QFETCH(int, found);
+    QTemporaryDir folder;
+    QString lockFile;
     {
-      SingleInstance crashed(folder.path(), one);
-      QVERIFY(crashed.claim());
-      const QStringList locks = QDir(folder.path()).entryList({"*.lock"});
-      QCOMPARE(locks.size(), 1);
-      base = folder.filePath(locks[0].chopped(5));
-    }
-    QProcess gone;
-    gone.start("true", QStringList());
-    QVERIFY(gone.waitForStarted());
-    const qint64 pid = gone.processId();
-    QVERIFY(gone.waitForFinished());
-    QFile lock(base + ".lock");
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QString("%1\n%2\n%3\n")
-                   .arg(pid)
-                   .arg(QCoreApplication::applicationName(),
-                        QHostInfo::localHostName())
-                   .toUtf8());
-    lock.close();
-    QFile socket(base + ".socket");
-    QVERIFY(socket.open(QIODevice::WriteOnly));
-    socket.close();
+      auto holder = std::make_unique<SingleInstance>(
+          folder.path(),
+          first == int(Holder::Window) ? Holder::Window : Holder::Headless);
+      QVERIFY(holder->claim());
+      lockFile = lockOf(folder);
+      QVERIFY(!lockFile.isEmpty());
+      if (lock == "old") {
+        QFile file(lockFile);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                                 QFileDevice::FileModificationTime));
+      }
+      if (lock == "garbled")
+        QVERIFY(rewrite(lockFile, "\x01\xff not a lock"));
+      QSignalSpy shown(holder.get(), &SingleInstance::showRequested);
+      if (first == int(Holder::Nothing)) {
+        // Its process dies holding the lock: the file stays, not the lock.
+        QFile::copy(lockFile, lockFile + ".kept");
+        holder.reset();
+        QVERIFY(QFile::rename(lockFile + ".kept", lockFile));
+      }
+      if (lock == "gone") {
+        QProcess gone;
+        gone.start("true", QStringList());
+        QVERIFY(gone.waitForFinished());
+        QVERIFY(rewrite(lockFile, QString("%1\n%2\n%3\n")
+                                      .arg(gone.processId())
+                                      .arg(QCoreApplication::applicationName(),
+                                           QHostInfo::localHostName())
+                                      .toUtf8()));
+      }
 
-    SingleInstance next(folder.path(), one);
-    QVERIFY(next.claim());
-    QSignalSpy shown(&next, &SingleInstance::showRequested);
-    SingleInstance later(folder.path(), one);
-    QVERIFY(!later.claim());
-    QVERIFY(later.showRunning());
-    QVERIFY(shown.wait(10000));
+      // On a thread of its own, as this one's events serve the holder.
+      auto later = std::async(std::launch::async, [&folder] {
+        SingleInstance instance(folder.path(), Holder::Window);
+        return instance.claim() ? Holder::Nothing : instance.contactRunning();
+      });
+      QTRY_VERIFY(later.wait_for(std::chrono::seconds(0)) ==
+                  std::future_status::ready);
+      QCOMPARE(int(later.get()), found);
+      QCOMPARE(shown.count(), found == int(Holder::Window) ? 1 : 0);
+    }
+    QVERIFY(!QFile::exists(lockFile));
   }
 };
 
