@@ -37,11 +37,26 @@ int runCommandLine(int argc, char *argv[]) {
     break;
   }
 
-  enterDataFolder();
+  // Before the data folder is entered, against the folder the command was
+  // started in; hours of testing are not run for a report that cannot be
+  // kept.
+  const QString unwritable = unwritableTarget(options);
+  if (!unwritable.isEmpty()) {
+    err << "vorsk: " << unwritable << '\n';
+    return outcomeExitCode(RunOutcome::Error);
+  }
+  QString why;
+  if (options.dataFolder.isEmpty())
+    enterDataFolder();
+  else if (!enterGivenDataFolder(options.dataFolder, &why)) {
+    err << "vorsk: " << why << '\n';
+    return outcomeExitCode(RunOutcome::Error);
+  }
   // The settings, the journal and the logs of a folder serve one run.
-  SingleInstance instance(SingleInstance::userFolder(), QDir::currentPath());
+  SingleInstance instance(QDir::currentPath(),
+                          SingleInstance::Holder::Headless);
   if (!instance.claim()) {
-    err << QString::fromUtf8("Vorsk est déjà lancé dans ce dossier.\n");
+    err << alreadyRunningLine(instance.contactRunning()) << '\n';
     return outcomeExitCode(RunOutcome::Error);
   }
 

@@ -2,15 +2,19 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cstring>
 
 const char *const HeadlessModes[3] = {"all", "per-core", "alternating"};
 
 bool wantsCommandLine(int argc, char *argv[]) {
-  static const char *const names[] = {
-      "--headless", "--duration", "--mode",     "--report",  "--log", "--help",
-      "-h",         "-?",         "--help-all", "--version", "-v"};
+  static const char *const names[] = {"--headless", "--duration", "--mode",
+                                      "--report",   "--log",      "--data-dir",
+                                      "--help",     "-h",         "-?",
+                                      "--help-all", "--version",  "-v"};
   for (int i = 1; i < argc; ++i)
     for (const char *name : names) {
       const size_t length = std::strlen(name);
@@ -29,8 +33,10 @@ void addOptions(QCommandLineParser &parser) {
       "\n"
       "Exit codes: 0 stable, 1 unstable (calculation error, crashed worker,\n"
       "hardware error, temperature limit), 2 processor usage implausible,\n"
-      "3 could not test (no engine, no processor, bad option), 130\n"
-      "interrupted (SIGINT, SIGTERM or SIGHUP before the end).");
+      "3 could not test (no engine, no processor, bad option, a report or\n"
+      "log that cannot be written) or the tester failed (a worker's own\n"
+      "error, a worker killed from outside), 130 interrupted (SIGINT,\n"
+      "SIGTERM or SIGHUP before the end).");
   parser.addOptions({
       {"headless", "Runs one test with no window, printing the log to "
                    "standard output, then exits with its verdict."},
@@ -45,6 +51,12 @@ void addOptions(QCommandLineParser &parser) {
        "MODE"},
       {"report", "Writes the run's report to FILE, as JSON.", "FILE"},
       {"log", "Appends the run's log lines to FILE as they come.", "FILE"},
+      {"data-dir",
+       "Keeps Vorsk.ini and the run's journal in DIR, created if missing, "
+       "which only this user may write. Default: the working folder when it "
+       "holds this user's Vorsk.ini, else $XDG_DATA_HOME/vorsk "
+       "(~/.local/share/vorsk).",
+       "DIR"},
   });
 }
 } // namespace
@@ -103,8 +115,40 @@ HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
       return options;
     }
   }
-  options.reportPath = parser.value("report");
-  options.logPath = parser.value("log");
+  const auto absolute = [](const QString &path) {
+    return path.isEmpty() ? path : QDir::current().absoluteFilePath(path);
+  };
+  options.reportPath = absolute(parser.value("report"));
+  options.logPath = absolute(parser.value("log"));
+  options.dataFolder = parser.value("data-dir");
   options.request = HeadlessOptions::Request::Run;
   return options;
+}
+
+namespace {
+// A report is written beside its name and renamed over it, so it needs its
+// folder; a log is appended to, and needs its folder only to be created. A
+// pipe or a terminal is written in place.
+QString unwritable(const QString &path, const char *what, bool replaced) {
+  const QFileInfo target(path);
+  const QString cannot = QString("cannot write the %1 %2").arg(what, path);
+  if (target.exists() && (!target.isFile() || !replaced))
+    return target.isWritable() ? QString() : cannot;
+  if (!QFileInfo(target.absolutePath()).isDir())
+    return QString("the folder of the %1 %2 does not exist").arg(what, path);
+  QTemporaryFile probe(target.absolutePath() + "/.vorsk-XXXXXX");
+  if (!probe.open() || (target.exists() && !target.isWritable()))
+    return cannot;
+  return {};
+}
+} // namespace
+
+QString unwritableTarget(const HeadlessOptions &options) {
+  if (!options.reportPath.isEmpty())
+    if (QString why = unwritable(options.reportPath, "report", true);
+        !why.isEmpty())
+      return why;
+  if (!options.logPath.isEmpty())
+    return unwritable(options.logPath, "log", false);
+  return {};
 }

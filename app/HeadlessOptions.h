@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // The command line of a run without a window: vorsk --headless [--duration
-// SECONDS] [--mode all|per-core|alternating] [--report FILE] [--log FILE],
-// and --help and --version.
+// SECONDS] [--mode all|per-core|alternating] [--report FILE] [--log FILE]
+// [--data-dir DIR], and --help and --version.
 
 // True when the arguments ask for the command-line program rather than the
 // window: --headless, or any of its options, --help or --version. Looked at
@@ -23,14 +23,20 @@ struct HeadlessOptions {
   int64_t durationSeconds = 0; // 0: until interrupted
   bool modeGiven = false;
   QString mode;
+  // Absolute, resolved against the folder the command was started in.
   QString reportPath;
   QString logPath;
+  QString dataFolder; // --data-dir, as given; empty for the usual choice
   QString helpText;
   QString versionText;
 };
 
 // Parses arguments (the program name first).
 HeadlessOptions parseHeadlessOptions(const QStringList &arguments);
+
+// Why the report or the log could not be written (its folder missing, the
+// file or the folder not writable), one line; empty when both can be.
+QString unwritableTarget(const HeadlessOptions &options);
 
 // The modes by their command-line names, in the order of the settings'
 // values.

@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "sensors/FirstSensor.h"
+#include "settings/DataFolder.h"
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -104,6 +105,23 @@ void HeadlessRun::Sample(const RunTick &tick) {
   Temperature.add(tick.temperature);
   Vcore.add(tick.vcore);
   Report.run.actualSeconds = QTime(0, 0).msecsTo(tick.testTime) / 1000.0;
+  if (!ProgressEachMinute)
+    return;
+  // The other modes log each change of load; this one would say nothing
+  // for hours. On standard output only: it is no line of the run's log.
+  MinuteUsage += tick.usage;
+  if (++MinuteTicks < 60)
+    return;
+  QString line =
+      QString::asprintf("En cours : %s de test, utilisation %.1f %%",
+                        qPrintable(tick.testTime.toString("hh:mm:ss")),
+                        MinuteUsage / MinuteTicks);
+  if (tick.temperature != NO_READING)
+    line += QString::asprintf(", T° CPU %.1f °C", tick.temperature);
+  Out << line << '\n';
+  Out.flush();
+  MinuteUsage = 0;
+  MinuteTicks = 0;
 }
 
 bool HeadlessRun::Start() {
@@ -119,6 +137,8 @@ bool HeadlessRun::Start() {
 
   // A run that never ended froze or restarted the machine: its lines come
   // first, or this run's journal would overwrite them.
+  if (!passedOverFolderLine().isEmpty())
+    Print(passedOverFolderLine());
   RunJournal::Interrupted previous;
   if (RunJournal::findInterrupted(&previous)) {
     for (const QString &line : previous.shownLines())
@@ -146,7 +166,9 @@ bool HeadlessRun::Start() {
         QStringList{HeadlessModes[0], HeadlessModes[1], HeadlessModes[2]}
             .indexOf(Options.mode));
   Report.run.mode = HeadlessModes[int(mode.kind)];
-  Report.run.priority = PriorityWords[priority];
+  Report.run.priority =
+      PriorityWords[priorityIndex(platform().currentPriorityClass())];
+  ProgressEachMinute = mode.kind == TestModeKind::AllProcessors;
   Report.run.requestedSeconds = Options.durationGiven
                                     ? Options.durationSeconds
                                     : DurationSeconds[duration];
@@ -163,8 +185,14 @@ bool HeadlessRun::Start() {
   }
   RunTestArgument = l2KbPerLogical();
   Report.machine = describeMachine(m_SystemInfo);
-  if (!platform().setPriorityClass(PriorityClasses[priority]))
-    Print("Set Priority Class Error.");
+  // The report names the class in force: a refused one was not in force.
+  const bool refused = !platform().setPriorityClass(PriorityClasses[priority]);
+  const int inForce = priorityIndex(platform().currentPriorityClass());
+  if (refused) {
+    Print(priorityRefusalLine(priority, inForce));
+    Report.run.priorityRefused = PriorityWords[priority];
+  }
+  Report.run.priority = PriorityWords[inForce];
 
   Controller.SetDuration(int(Report.run.requestedSeconds));
   Controller.SetMode(mode);

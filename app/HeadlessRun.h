@@ -56,6 +56,9 @@ private:
   RunReport Report;
   std::vector<ErrorCounter> ErrorsAtStart;
   Statistics Temperature, Vcore;
+  bool ProgressEachMinute = false;
+  double MinuteUsage = 0;
+  int MinuteTicks = 0;
   bool Interrupted = false;
   bool Started = false;
 };

@@ -5,6 +5,7 @@
 #include "app/TextRoom.h"
 #include "platform/Platform.h"
 #include "sensors/FirstSensor.h"
+#include "settings/DataFolder.h"
 #include "settings/RunChoices.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
@@ -108,6 +109,8 @@ Vorsk::Vorsk(QWidget *parent)
   Run.SetSensors(sensors, maxTemp);
   Run.SetMode(readTestMode(*settings));
 
+  if (!passedOverFolderLine().isEmpty())
+    ui.textLog->append(passedOverFolderLine());
   for (const QString &line : unkeptFileLines())
     ui.textLog->append(line);
 
@@ -125,13 +128,8 @@ void Vorsk::on_comboPriority_activated(int index) {
     Priority = index;
     return;
   }
-  const int inForce =
-      ui.comboPriority->findData(platform().currentPriorityClass());
-  AppendLog(
-      index < inForce
-          ? QString::fromUtf8("Set Priority Class Error : élever la priorité "
-                              "demande les droits d'administrateur.")
-          : QString("Set Priority Class Error."));
+  const int inForce = priorityIndex(platform().currentPriorityClass());
+  AppendLog(priorityRefusalLine(index, inForce));
   Priority = inForce;
   ui.comboPriority->setCurrentIndex(inForce);
 }

@@ -112,6 +112,8 @@ QJsonObject machineJson(const RunReport::Machine &m) {
 QJsonObject runJson(const RunReport::Run &r) {
   return {{"mode", r.mode},
           {"priority", r.priority},
+          {"priorityRefused",
+           r.priorityRefused.isEmpty() ? QJsonValue() : r.priorityRefused},
           {"requestedSeconds", double(r.requestedSeconds)},
           {"actualSeconds", r.actualSeconds},
           {"start", isoTime(r.start)},

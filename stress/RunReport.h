@@ -48,7 +48,8 @@ struct RunReport {
 
   struct Run {
     QString mode;                 // "all", "per-core", "alternating"
-    QString priority;             // "high", "normal", "low"
+    QString priority;             // in force: "high", "normal", "low"
+    QString priorityRefused;      // the one asked for and refused, or empty
     int64_t requestedSeconds = 0; // 0: until interrupted
     double actualSeconds = 0;     // the test time the workers earned
     QDateTime start, end;

@@ -19,6 +19,7 @@ class HeadlessTest : public QObject {
 
   QTemporaryDir install;
   QTemporaryDir work;
+  QTemporaryDir dataHome; // XDG_DATA_HOME: the user's data folder is in it
   QString program;
 
   // The verdict a run that ended on its own earns from its usage line.
@@ -42,13 +43,15 @@ private slots:
   }
   void init() {
     // A Vorsk.ini makes the test's folder the data folder; no sensor of
-    // this machine takes part.
-    QSettings(work.filePath("Vorsk.ini"), QSettings::IniFormat)
-        .setValue("Monitoring", 0);
+    // this machine takes part, in either folder.
+    for (const QString &folder : {work.path(), dataHome.filePath("vorsk")})
+      QSettings(folder + "/Vorsk.ini", QSettings::IniFormat)
+          .setValue("Monitoring", 0);
   }
   void cleanup() {
-    for (const QString &f : QDir(work.path()).entryList(QDir::Files))
-      QFile::remove(work.filePath(f));
+    for (const QString &folder : {work.path(), dataHome.filePath("vorsk")})
+      for (const QString &f : QDir(folder).entryList(QDir::Files))
+        QFile::remove(folder + '/' + f);
   }
 
   void run_data() {
@@ -63,6 +66,9 @@ private slots:
     QTest::addColumn<QString>("output");    // in stdout or stderr
     // The journal a run that never ended left in the folder, if any.
     QTest::addColumn<QByteArray>("journal");
+    // The folder it starts in may be written by others: its files are
+    // ignored, the report and the log still go there.
+    QTest::addColumn<bool>("shared");
 
     const QStringList run = {"--headless", "--report", "report.json", "--log",
                              "run.log"};
@@ -71,43 +77,53 @@ private slots:
         << "resultCode=0"
         << "Utilisation CPU : 12.0 %\nLe test précédent a été interrompu après "
            "00:07:00"
-        << QByteArray("L Utilisation CPU : 12.0 %\nT 00:07:00\n");
+        << QByteArray("L Utilisation CPU : 12.0 %\nT 00:07:00\n") << false;
     QTest::newRow("calculation error")
         << run + QStringList{"--duration", "60"} << "code:1" << false << 1
         << "unstable"
         << "resultCode=1"
-        << "a généré une erreur de calcul." << QByteArray();
+        << "a généré une erreur de calcul." << QByteArray() << false;
     QTest::newRow("crashed worker")
         << run + QStringList{"--duration", "60"} << "signal:11" << false << 1
         << "unstable"
         << "signal=11"
-        << "s'est arrêté brutalement" << QByteArray();
+        << "s'est arrêté brutalement" << QByteArray() << false;
     QTest::newRow("interrupted")
         << run + QStringList{"--duration", "0", "--mode", "alternating"} << ""
         << true << 130 << "interrupted"
         << "resultCode=0"
-        << "Test stoppé par l'utilisateur." << QByteArray();
+        << "Test stoppé par l'utilisateur." << QByteArray() << false;
     QTest::newRow("unknown mode")
         << QStringList{"--headless", "--mode", "sideways"} << "" << false << 3
         << ""
         << ""
-        << "--mode takes all, per-core or alternating" << QByteArray();
+        << "--mode takes all, per-core or alternating" << QByteArray() << false;
     QTest::newRow("duration not a number")
         << QStringList{"--headless", "--duration", "1h"} << "" << false << 3
         << ""
         << ""
-        << "--duration takes a number of seconds" << QByteArray();
+        << "--duration takes a number of seconds" << QByteArray() << false;
     QTest::newRow("option without --headless")
         << QStringList{"--duration", "60"} << "" << false << 3 << ""
         << ""
-        << "apply to --headless only" << QByteArray();
+        << "apply to --headless only" << QByteArray() << false;
+    QTest::newRow("relative paths, started in a folder others can write")
+        << run + QStringList{"--duration", "2"} << "" << false << -1 << "stable"
+        << "resultCode=0"
+        << "modifiable par d'autres utilisateurs : ses fichiers sont ignorés"
+        << QByteArray() << true;
+    QTest::newRow("report in a folder that does not exist")
+        << QStringList{"--headless", "--report", "gone/report.json"} << ""
+        << false << 3 << ""
+        << ""
+        << "the folder of the report " << QByteArray() << false;
     QTest::newRow("help") << QStringList{"--help"} << "" << false << 0 << ""
                           << ""
-                          << "--mode <MODE>" << QByteArray();
+                          << "--mode <MODE>" << QByteArray() << false;
     QTest::newRow("version")
         << QStringList{"--version"} << "" << false << 0 << ""
         << ""
-        << "vorsk 1.0.4" << QByteArray();
+        << "vorsk 1.0.4" << QByteArray() << false;
   }
 
   void run() {
@@ -119,17 +135,23 @@ private slots:
     QFETCH(QString, workerEnd);
     QFETCH(QString, output);
     QFETCH(QByteArray, journal);
+    QFETCH(bool, shared);
 
-    QFile frozen(work.filePath("Journal.log"));
+    const QFile::Permissions own = QFile::permissions(work.path());
+    QFile::setPermissions(work.path(), shared ? own | QFile::WriteOther : own);
+    QFile frozen(
+        work.filePath("Journal-" + QSysInfo::machineHostName() + ".log"));
     QVERIFY(journal.isEmpty() || (frozen.open(QIODevice::WriteOnly) &&
                                   frozen.write(journal) == journal.size()));
     frozen.close();
     QProcess vorsk;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // No display of any kind.
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    // No display of any kind, no runtime folder (cron, Slurm, su).
+    for (const char *name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
       environment.remove(name);
     environment.insert("FIXTURE_END", fixtureEnd);
+    environment.insert("XDG_DATA_HOME", dataHome.path());
     vorsk.setProcessEnvironment(environment);
     vorsk.setWorkingDirectory(work.path());
     vorsk.start(program, arguments);
@@ -140,6 +162,7 @@ private slots:
       ::kill(pid_t(vorsk.processId()), SIGINT);
     }
     QVERIFY(vorsk.waitForFinished(120000));
+    QFile::setPermissions(work.path(), own);
     QCOMPARE(vorsk.exitStatus(), QProcess::NormalExit);
     QVERIFY(!frozen.exists());
     const QString printed = QString::fromUtf8(vorsk.readAllStandardOutput());
@@ -153,6 +176,8 @@ private slots:
       return;
     }
     QVERIFY(file.open(QIODevice::ReadOnly));
+    // Standard error holds only what the user must read: nothing here.
+    QCOMPARE(complained, QString());
     QJsonParseError error;
     const QJsonObject report =
         QJsonDocument::fromJson(file.readAll(), &error).object();
