@@ -15,6 +15,7 @@ packages=(
   librsvg2-bin desktop-file-utils appstream xvfb xauth trayer
   xdotool imagemagick
   yamllint shellcheck python3-yaml
+  slurm-wlm munge
 )
 
 missing=()

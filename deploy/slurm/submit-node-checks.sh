@@ -1,7 +1,8 @@
 #!/bin/bash
 # Submits vorsk-node-check.sbatch once for every node of a partition, each
 # holding its node whole. Usage: submit-node-checks.sh PARTITION [SECONDS]
-# (test time, default 3600). The reports gather in ./vorsk-reports/.
+# (test time, default 3600). The reports gather in ./vorsk-reports/, each
+# node's settings and journal in ./vorsk-reports/data/NODE/.
 set -euo pipefail
 
 partition=${1:?usage: submit-node-checks.sh PARTITION [SECONDS]}

@@ -22,43 +22,49 @@ shellcheck "$deploy"/slurm/* "$0" || fail shellcheck
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/bin"
-# vorsk writes a report and exits with $FAKE_EXIT; scontrol and sbatch note
-# their arguments; sinfo lists two nodes, one twice as sinfo does for a node
-# in two partitions.
+# vorsk notes its arguments, writes a report unless it exits 3 and exits
+# with $FAKE_EXIT; scontrol and sbatch note their arguments, or fail when
+# $FAKE_REFUSE is set; sinfo lists two nodes, one twice as sinfo does
+# for a node in two partitions.
 cat >"$scratch/bin/vorsk" <<'FAKE'
 #!/bin/bash
+echo "vorsk $*" >>"$FAKE_CALLS"
 while [ $# -gt 0 ]; do
-  [ "$1" = --report ] && echo '{}' >"$2"
+  [ "$1" = --report ] && [ "$FAKE_EXIT" != 3 ] && echo '{}' >"$2"
   shift
 done
 exit "$FAKE_EXIT"
 FAKE
 cat >"$scratch/bin/scontrol" <<'FAKE'
 #!/bin/bash
+[ -n "${FAKE_REFUSE:-}" ] && exit 1
 echo "$*" >>"$FAKE_CALLS"
 FAKE
 cp "$scratch/bin/scontrol" "$scratch/bin/sbatch"
 printf '#!/bin/bash\nprintf "n1\\nn2\\nn1\\n"\n' >"$scratch/bin/sinfo"
 chmod +x "$scratch/bin"/*
 
-# exit code of vorsk | node drained | exit code of the job
-while read -r code drained job; do
-  calls=$scratch/calls.$code
+# exit code of vorsk | drain refused | node drained | exit code of the job
+while read -r code refuse drained job; do
+  calls=$scratch/calls.$code.$refuse
   : >"$calls"
+  [ "$refuse" = yes ] && refusing=1 || refusing=
   (cd "$scratch" && PATH=$scratch/bin:$PATH FAKE_EXIT=$code \
-    FAKE_CALLS=$calls SLURMD_NODENAME=n1 VORSK_REPORTS=$scratch/reports \
+    FAKE_CALLS=$calls FAKE_REFUSE=$refusing SLURMD_NODENAME=n1 \
+    VORSK_REPORTS=reports SLURM_SUBMIT_DIR=$scratch \
     bash "$deploy/slurm/vorsk-node-check.sbatch" 2>/dev/null)
   got=$?
   [ "$got" = "$job" ] || fail "vorsk $code: job exit $got, not $job"
   if grep -q "NodeName=n1 State=DRAIN" "$calls"; then was=yes; else was=no; fi
   [ "$was" = "$drained" ] || fail "vorsk $code: drained $was, not $drained"
-  [ -s "$scratch/reports/n1.json" ] || fail "vorsk $code: no report kept"
+  grep -q -- "--mode all .*--data-dir $scratch/reports/data/n1 --report $scratch/reports/n1.json" "$calls" ||
+    fail "vorsk $code: not run on every processor, in the node's own folder"
 done <<'TABLE'
-0 no 0
-1 yes 1
-2 yes 2
-3 no 3
-130 no 130
+0 no no 0
+1 no yes 1
+2 no yes 2
+3 no no 3
+1 yes no 4
 TABLE
 
 : >"$scratch/calls.submit"

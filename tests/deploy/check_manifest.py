@@ -28,7 +28,15 @@ terms = pod["affinity"]["podAntiAffinity"][
 check(any(t["topologyKey"] == "kubernetes.io/hostname"
           and t["labelSelector"]["matchLabels"].items() <= labels.items()
           for t in terms), "two pods may share a node")
+check(pod["securityContext"]["seccompProfile"]["type"] == "RuntimeDefault",
+      "refused where the restricted Pod Security standard is enforced")
+check(any(t["key"] in pod["nodeSelector"] for t in pod["tolerations"]),
+      "the pods do not keep to the tainted nodes under test")
 for container in pod["containers"]:
+    context = container["securityContext"]
+    check(context["allowPrivilegeEscalation"] is False
+          and context["capabilities"]["drop"] == ["ALL"],
+          "refused where the restricted Pod Security standard is enforced")
     limits = container.get("resources", {}).get("limits", {})
     check("cpu" not in limits, "a CPU limit would throttle the workers")
     check("--headless" in " ".join(container["command"] + container["args"]),
