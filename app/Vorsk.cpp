@@ -40,8 +40,9 @@ void placeWindow(QWidget *window, const QPoint &stored) {
 }
 } // namespace
 
-Vorsk::Vorsk(QWidget *parent)
-    : QWidget(parent, Qt::WindowMinimizeButtonHint), SavedPos(0, 0) {
+Vorsk::Vorsk(bool trayAvailable, QWidget *parent)
+    : QWidget(parent, Qt::WindowMinimizeButtonHint),
+      TrayAvailable(trayAvailable), SavedPos(0, 0) {
   ui.setupUi(this);
   keepButtonTextsInRoom(this);
   // Styles that open the list as a menu (Fusion, Cleanlooks) show every
@@ -113,6 +114,10 @@ Vorsk::Vorsk(QWidget *parent)
     ui.textLog->append(passedOverFolderLine());
   for (const QString &line : unkeptFileLines())
     ui.textLog->append(line);
+  if (!TrayAvailable)
+    ui.textLog->append(QString::fromUtf8(
+        "Le System Tray est indisponible : la fenêtre se réduit dans la "
+        "barre des tâches."));
 
   ShowInterruptedRun();
   if (AutoStart)

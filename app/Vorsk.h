@@ -29,7 +29,8 @@ class Vorsk : public QWidget {
   Q_OBJECT
 
 public:
-  explicit Vorsk(QWidget *parent = nullptr);
+  // Without a tray (GNOME has none) the window minimises to the task bar.
+  explicit Vorsk(bool trayAvailable = true, QWidget *parent = nullptr);
 
   bool StartTest();
 
@@ -106,6 +107,7 @@ private:
   QAction *quitAction;
   QMenu *trayIconMenu;
   QSystemTrayIcon *trayIcon;
+  bool TrayAvailable;
   QPoint SavedPos;
   RunController Run;
   // What the graph window draws; the window is made when first asked for.

@@ -48,8 +48,10 @@ void Vorsk::iconActivated(QSystemTrayIcon::ActivationReason reason) {
     showNormal();
 }
 
+// Only to a tray that exists: an icon shown to none would leave the window
+// hidden with no way back.
 void Vorsk::hideEvent(QHideEvent *) {
-  if (!isMinimized() || trayIcon->isVisible())
+  if (!TrayAvailable || !isMinimized() || trayIcon->isVisible())
     return;
   trayIcon->show();
   SavedPos = pos();

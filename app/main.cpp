@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTextStream>
 
@@ -26,12 +25,6 @@ int main(int argc, char *argv[]) {
   QGuiApplication::setDesktopFileName(VORSK_APP_ID);
   enterDataFolder();
   addApplicationFonts();
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    QMessageBox::critical(nullptr, "Systray",
-                          "Le System Tray est indisponible.", QMessageBox::Ok);
-    delete app;
-    return 1;
-  }
   // The settings and the log live in the working folder: one instance each.
   auto *instance =
       new SingleInstance(QDir::currentPath(), SingleInstance::Holder::Window);
@@ -42,7 +35,7 @@ int main(int argc, char *argv[]) {
     delete app;
     return 0;
   }
-  auto *window = new Vorsk;
+  auto *window = new Vorsk(QSystemTrayIcon::isSystemTrayAvailable());
   window->show();
   QObject::connect(instance, &SingleInstance::showRequested, window, [window] {
     window->showNormal();

@@ -67,6 +67,21 @@ private slots:
     QCOMPARE(w.pos(), before);
   }
 
+  void withoutATrayMinimisingKeepsTheWindowInTheTaskBar() {
+    FakePlatformScope scope;
+    Vorsk w(false);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.showMinimized();
+    QHideEvent hide;
+    QApplication::sendEvent(&w, &hide);
+    QVERIFY(!tray(w)->isVisible());
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.ui.textLog->toPlainText(),
+             QString::fromUtf8("Le System Tray est indisponible : la fenêtre "
+                               "se réduit dans la barre des tâches."));
+  }
+
   void openActionRestoresTheWindow() {
     FakePlatformScope scope;
     Vorsk w;
