@@ -1,5 +1,7 @@
 #include "app/DesktopNotice.h"
 
+#include "app/NotificationSender.h"
+
 #include <QSystemTrayIcon>
 
 namespace {
@@ -9,14 +11,18 @@ DesktopNotifier &currentNotifier() {
 }
 } // namespace
 
-void notifyDesktop(QSystemTrayIcon &tray, const DesktopNotice &notice) {
+void notifyDesktop(QSystemTrayIcon *tray, const DesktopNotice &notice) {
   if (currentNotifier()) {
     currentNotifier()(notice);
     return;
   }
-  tray.showMessage(notice.title, notice.message,
-                   notice.failure ? QSystemTrayIcon::Warning
-                                  : QSystemTrayIcon::Information);
+  NotificationSender server("Vorsk", VORSK_APP_ID,
+                            QDBusConnection::sessionBus());
+  if (server.send(notice) || !tray)
+    return;
+  tray->showMessage(notice.title, notice.message,
+                    notice.failure ? QSystemTrayIcon::Warning
+                                   : QSystemTrayIcon::Information);
 }
 
 DesktopNotifier setDesktopNotifier(DesktopNotifier notifier) {

@@ -14,11 +14,11 @@ struct DesktopNotice {
   bool failure;
 };
 
-// Shows the notice through the tray icon, which hands it to the desktop's
-// notification service where one runs. Qt shows it only while the icon is
-// visible (the window minimised to the tray); without a tray nothing
-// happens.
-void notifyDesktop(QSystemTrayIcon &tray, const DesktopNotice &notice);
+// Sends the notice to the desktop's notification server on the session bus.
+// Where none runs it becomes the tray icon's balloon, which Qt shows only
+// while the icon is visible (the window minimised to the tray); tray is null
+// where the desktop has none.
+void notifyDesktop(QSystemTrayIcon *tray, const DesktopNotice &notice);
 
 // Replaces the notifier (tests record instead of showing); an empty function
 // restores the real one. Returns the previous notifier.

@@ -152,7 +152,8 @@ void Vorsk::NotifyEnd(const QStringList &lines, bool failure) {
     if (lines.size() > 1)
       message += "\n" + lines.first();
   }
-  notifyDesktop(*trayIcon, {lines.last(), message, failure});
+  notifyDesktop(TrayAvailable ? trayIcon : nullptr,
+                {lines.last(), message, failure});
 }
 
 void Vorsk::ApplyShutdownRule() {
