@@ -195,6 +195,8 @@ void TestAbout::presentation() {
   // The engine is Vorsk's own.
   QVERIFY(text->text().contains(QString::fromUtf8("moteur propre à Vorsk")));
   QVERIFY(!text->text().contains("BLAS", Qt::CaseInsensitive));
+  // The licence the copyright file and the metainfo name.
+  QVERIFY(text->text().contains("GPL-3.0-or-later"));
 }
 
 // With the fonts the program loads, the title's bold face is really bolder
