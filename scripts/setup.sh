@@ -16,6 +16,7 @@ packages=(
   xdotool imagemagick
   yamllint shellcheck python3-yaml
   slurm-wlm munge
+  lintian devscripts
   dbus-daemon
 )
 
