@@ -3,6 +3,7 @@
 #include "app/KeptFiles.h"
 #include "app/RunGraph.h"
 #include "app/TextRoom.h"
+#include "app/WindowPlace.h"
 #include "platform/Platform.h"
 #include "sensors/FirstSensor.h"
 #include "settings/DataFolder.h"
@@ -24,19 +25,15 @@ const char *const DurationTexts[] = {
     "  Manuelle", "  1 heure",  "  2 heures", "  3 heures", "  4 heures",
     "  6 heures", "  8 heures", " 12 heures", " 16 heures", " 20 heures"};
 
-// The stored position, or the centre of the primary screen's available area
-// when none is stored or the window's frame there would meet no screen's
-// available area: a window partly on a screen can still be dragged back.
+// The stored position kept only where the whole frame fits a screen.
 void placeWindow(QWidget *window, const QPoint &stored) {
-  if (stored != QPoint(-1, -1)) {
-    window->move(stored);
-    for (const QScreen *screen : QGuiApplication::screens())
-      if (screen->availableGeometry().intersects(window->frameGeometry()))
-        return;
-  }
-  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  window->move((area.left() + area.right()) / 2 - window->width() / 2,
-               (area.top() + area.bottom()) / 2 - window->height() / 2);
+  QList<QRect> areas;
+  for (const QScreen *screen : QGuiApplication::screens())
+    areas.append(screen->availableGeometry());
+  window->move(placeFrame(
+      stored == QPoint(-1, -1) ? std::nullopt : std::optional<QPoint>(stored),
+      window->frameGeometry().size(), areas,
+      QGuiApplication::primaryScreen()->availableGeometry()));
 }
 } // namespace
 
