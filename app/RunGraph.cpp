@@ -4,7 +4,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPainter>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -181,6 +183,17 @@ void RunGraph::UpdateAxes() {
     high[SampleStore::Temperature] =
         std::max(high[SampleStore::Temperature], limit);
   }
+  // A run without a sensor has nothing to draw here; say so rather than
+  // show empty axes.
+  const bool readings = !Samples.points(SampleStore::Temperature).empty() ||
+                        !std::isnan(limit) ||
+                        Samples.points(SampleStore::Usage).empty();
+  if (!readings)
+    title = QString::fromUtf8(
+        "Température CPU : aucune mesure, aucun capteur n'est choisi dans "
+        "les Options");
+  TimeAxis[SampleStore::Temperature]->setVisible(readings);
+  ValueAxis[SampleStore::Temperature]->setVisible(readings);
   ui.chartTemperature->chart()->setTitle(title);
   fitValues(ValueAxis[SampleStore::Temperature], low[SampleStore::Temperature],
             high[SampleStore::Temperature], 5);
@@ -192,10 +205,30 @@ void RunGraph::UpdateAxes() {
       0, std::max(100.0, std::ceil(high[SampleStore::Usage] / 50) * 50));
 }
 
+// The picture says which machine and which run it shows, above the charts
+// and in its own text fields.
 bool RunGraph::SaveImage(QString path) {
   if (QFileInfo(path).suffix().isEmpty())
     path += ".png";
-  return ui.widgetCharts->grab().save(path, "PNG");
+  QString caption = "Vorsk 1.0.4 - " + QSysInfo::machineHostName();
+  if (Samples.started().isValid())
+    caption += " - " + ui.labelRun->text();
+  const QPixmap charts = ui.widgetCharts->grab();
+  const qreal ratio = charts.devicePixelRatio();
+  const int band = fontMetrics().height() * 2;
+  QImage image(charts.width(), charts.height() + int(band * ratio),
+               QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    painter.setFont(font());
+    painter.drawText(QRect(0, 0, int(charts.width() / ratio), band),
+                     Qt::AlignCenter, caption);
+    painter.drawPixmap(0, band, charts);
+  }
+  image.setText("Title", caption);
+  return image.save(path, "PNG");
 }
 
 void RunGraph::on_pushSave_clicked() {

@@ -4,6 +4,7 @@
 #include "app/HeadlessOptions.h"
 #include "app/SingleInstance.h"
 #include "app/Termination.h"
+#include "app/ToolkitFrench.h"
 #include "app/Vorsk.h"
 #include "settings/DataFolder.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char *argv[]) {
   QGuiApplication::setDesktopFileName(VORSK_APP_ID);
   enterDataFolder();
   addApplicationFonts();
+  installToolkitFrench(*app);
   // The settings and the log live in the working folder: one instance each.
   auto *instance =
       new SingleInstance(QDir::currentPath(), SingleInstance::Holder::Window);

@@ -16,7 +16,7 @@ packages=(
   xdotool imagemagick
   yamllint shellcheck python3-yaml
   slurm-wlm munge
-  lintian devscripts
+  lintian devscripts qttranslations5-l10n
   dbus-daemon
 )
 

@@ -1,5 +1,9 @@
 #include "app/RunGraph.h"
+#include "app/ToolkitFrench.h"
 
+#include <QDialogButtonBox>
+#include <QImageReader>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
@@ -64,7 +68,18 @@ private slots:
     QFile image(folder.filePath("run.png"));
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.read(8), QByteArray("\x89PNG\r\n\x1a\n"));
+    const QString title = QImageReader(image.fileName()).text("Title");
+    QVERIFY2(title.contains(QSysInfo::machineHostName()), qPrintable(title));
+    QVERIFY2(title.contains(store.started().toString("dd/MM/yyyy 'à' hh:mm")),
+             qPrintable(title));
     QVERIFY(!graph.SaveImage(folder.filePath("no folder/run.png")));
+  }
+
+  // The save dialog is Qt's own: its buttons speak French too.
+  void toolkitSpeaksFrench() {
+    QVERIFY(installToolkitFrench(*qApp));
+    QDialogButtonBox box(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QString("Annuler"));
   }
 };
 
