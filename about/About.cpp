@@ -5,6 +5,7 @@
 #include "app/Display.h"
 #include "app/TextRoom.h"
 
+#include <QDir>
 #include <QPixmap>
 
 About::About(QString diagnostic, QWidget *parent)
@@ -15,9 +16,11 @@ About::About(QString diagnostic, QWidget *parent)
   keepButtonTextsInRoom(this);
   ui.labelIcon->setPixmap(sharpPixmap(":/Images/icon.png"));
   ui.labelTitle->setText("Vorsk 1.0.4");
-  ui.labelAbout->setText(
-      ui.labelAbout->text().arg(BuiltInReportRoute().mailbox.toHtmlEscaped(),
-                                MakerHomePage().toHtmlEscaped(), qVersion()));
+  ui.labelAbout->setText(ui.labelAbout->text().arg(
+      BuiltInReportRoute().mailbox.toHtmlEscaped(),
+      MakerHomePage().toHtmlEscaped(), qVersion(),
+      // Where Vorsk.ini and the logs are: the working folder.
+      QDir::toNativeSeparators(QDir::currentPath()).toHtmlEscaped()));
   ui.labelAbout->setOpenExternalLinks(true);
 }
 

@@ -197,6 +197,7 @@ void TestAbout::presentation() {
   QVERIFY(!text->text().contains("BLAS", Qt::CaseInsensitive));
   // The licence the copyright file and the metainfo name.
   QVERIFY(text->text().contains("GPL-3.0-or-later"));
+  QVERIFY(text->text().contains(QDir::currentPath()));
 }
 
 // With the fonts the program loads, the title's bold face is really bolder
