@@ -5,14 +5,6 @@
 
 int RunTestArgument = 0;
 
-int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
-                           unsigned l2Size, unsigned logicalCount) {
-  if (logicalCount == 0)
-    return 0;
-  uint64_t total = uint64_t(l2PerPackage) * packageCount * l2Size;
-  return static_cast<int>(total / logicalCount);
-}
-
 uint32_t ThreadStress(void *param) {
   return RunWorkerEngine(static_cast<int *>(param), nullptr);
 }

@@ -10,10 +10,6 @@ extern int &bStopTest;
 // computed once the machine is identified.
 extern int RunTestArgument;
 
-// KB of L2 per logical processor; 0 when any count is 0.
-int ComputeRunTestArgument(unsigned l2PerPackage, unsigned packageCount,
-                           unsigned l2Size, unsigned logicalCount);
-
 // Worker procedure, run by the worker program; param is the stop flag to
 // hand to the engine. Loads the engine, runs it and returns its result.
 uint32_t ThreadStress(void *param);

@@ -95,7 +95,10 @@ struct SystemInfo {
   // From the topology leaves: every distinct L2 cache seen, grouped by size
   // in the order met; empty when the count came from the legacy fields.
   L2Group L2Groups[3];
-  uint32_t L2TotalKb; // sum over the distinct L2 caches seen
+  uint32_t L2TotalKb; // sum over the distinct L2 caches
+  // KB of L2 a tested processor has to itself: its cache's size over the
+  // online processors sharing it, the smallest among the tested processors.
+  uint32_t L2ShareKb;
   // One entry per logical processor the process may run on, in increasing
   // order of processor number: that number, and its APIC identifiers.
   std::vector<int> Processor;
@@ -115,7 +118,5 @@ struct SystemInfo {
 extern SystemInfo m_SystemInfo;
 
 // KB of L2 cache per logical processor, the argument each worker hands to the
-// engine: the L2 caches seen (L2TotalKb, else L2PerPackage x PackageCount x
-// L2Size) over LogicalCount, or 0 when a count is 0 (identification stopped
-// early).
+// engine: L2ShareKb, 0 when the identification found no L2 or stopped early.
 int l2KbPerLogical(const SystemInfo &info = m_SystemInfo);

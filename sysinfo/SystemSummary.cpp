@@ -55,14 +55,24 @@ void countPackages(SystemInfo &info) {
     return;
   }
   info.HyperThreading = 0;
-  unsigned packages = info.LogicalCount / cores;
-  if (packages * cores < info.LogicalCount) {
+  // The system's processors, not the ones the process may run on.
+  const unsigned online = std::max(info.OnlineCount, info.LogicalCount);
+  unsigned packages = online / cores;
+  if (packages * cores < online) {
     ++packages;
-    // Cores the affinity restriction leaves out are not inactive.
-    if (info.LogicalCount == info.OnlineCount)
-      info.InactiveCores = uint16_t(packages * cores - info.LogicalCount);
+    info.InactiveCores = uint16_t(packages * cores - online);
   }
   info.PackageCount = uint16_t(packages);
+}
+
+// The L2 each tested processor has to itself: its size over the online
+// processors that share it.
+void shareL2(SystemInfo &info) {
+  const unsigned caches = unsigned(info.L2PerPackage) * info.PackageCount;
+  if (caches == 0)
+    return;
+  const unsigned online = std::max(info.OnlineCount, info.LogicalCount);
+  info.L2ShareKb = info.L2Size / std::max(1u, (online + caches - 1) / caches);
 }
 
 // Intel's documented limits for processors whose MSR_TEMPERATURE_TARGET
@@ -164,8 +174,10 @@ int InitialiseSystem(CpuSet *processMask, const SystemReport &report) {
 
   if (layout.fromLeaves)
     summariseTopology(layout, places, info);
-  else
+  else {
     countPackages(info);
+    shareL2(info);
+  }
   chooseTjMax(info);
   return 1;
 }

@@ -49,9 +49,14 @@ bool readExtendedLeaf(uint32_t leaf, TopologyLayout &layout) {
     if (type == 0 || (sub == 0 && (r.ebx & 0xFFFF) == 0))
       break;
     unsigned shift = r.eax & 0x1F;
-    if (type == LEVEL_TYPE_SMT)
+    // EBX counts the processors of this level; the last level's are the
+    // package's.
+    if (type == LEVEL_TYPE_SMT) {
       layout.smtShift = shift;
+      layout.coreThreads = r.ebx & 0xFFFF;
+    }
     layout.packageShift = shift;
+    layout.packageLogical = r.ebx & 0xFFFF;
     found = true;
   }
   if (found) {
@@ -77,6 +82,8 @@ bool readAmdLeaves(uint32_t highestExtended, TopologyLayout &layout) {
     return false;
   unsigned idSize = (ecx >> 12) & 0xF;
   layout.packageShift = idSize ? idSize : shiftFor((ecx & 0xFF) + 1);
+  layout.packageLogical = (ecx & 0xFF) + 1;
+  layout.coreThreads = 1;
   if (extensions) {
     layout.apicLeaf = 0x8000001E;
     if (highestExtended >= 0x8000001D)
@@ -85,6 +92,7 @@ bool readAmdLeaves(uint32_t highestExtended, TopologyLayout &layout) {
       unsigned threads = ((cpuid(0x8000001E).ebx >> 8) & 0xFF) + 1;
       layout.smtShift = shiftFor(threads);
       layout.smtCapable = threads > 1;
+      layout.coreThreads = threads;
     }
   }
   return true;
@@ -117,7 +125,8 @@ void readL2(uint32_t leaf, ProcessorPlace &place) {
                      (((r.ebx >> 12) & 0x3FF) + 1) * ((r.ebx & 0xFFF) + 1) *
                      (uint64_t(r.ecx) + 1);
     place.l2Kb = uint32_t(std::min<uint64_t>(bytes / 1024, UINT16_MAX));
-    place.l2Shift = shiftFor(((r.eax >> 14) & 0xFFF) + 1);
+    place.l2Sharing = ((r.eax >> 14) & 0xFFF) + 1;
+    place.l2Shift = shiftFor(place.l2Sharing);
   }
 }
 
@@ -131,15 +140,28 @@ struct PackageRecord {
   unsigned logical = 0;
 };
 
+// Hybrid processors: each distinct cache seen, grouped by size. A cache's
+// sharers are the processors visited that it serves.
 void summariseL2(const TopologyLayout &layout,
                  const std::vector<ProcessorPlace> &places, SystemInfo &info) {
-  // One entry per distinct cache: its sharing width and identifier.
-  std::set<std::pair<unsigned, uint32_t>> seen;
+  using Cache = std::pair<unsigned, uint32_t>; // sharing width, identifier
+  const auto cacheOf = [&](const ProcessorPlace &p) {
+    unsigned shift = p.l2Kb ? p.l2Shift : layout.smtShift;
+    return Cache{shift, p.apicId >> shift};
+  };
+  std::map<Cache, unsigned> sharers;
+  for (const ProcessorPlace &p : places)
+    ++sharers[cacheOf(p)];
+  std::set<Cache> seen;
   std::vector<unsigned> counts(3, 0);
   for (const ProcessorPlace &p : places) {
     uint32_t kb = p.l2Kb ? p.l2Kb : info.L2Size;
-    unsigned shift = p.l2Kb ? p.l2Shift : layout.smtShift;
-    if (kb == 0 || !seen.insert({shift, p.apicId >> shift}).second)
+    if (kb == 0)
+      continue;
+    const unsigned share = kb / sharers[cacheOf(p)];
+    if (!info.L2ShareKb || share < info.L2ShareKb)
+      info.L2ShareKb = share;
+    if (!seen.insert(cacheOf(p)).second)
       continue;
     info.L2TotalKb += kb;
     for (size_t g = 0; g < counts.size(); ++g) {
@@ -158,6 +180,43 @@ void summariseL2(const TopologyLayout &layout,
         uint16_t((counts[g] + packages - 1) / packages);
   info.L2Size = info.L2Groups[0].SizeKb;
   info.L2PerPackage = info.L2Groups[0].PerPackage;
+}
+
+// The processor as the leaves of the first one visited describe it.
+void describeFromLeaves(const TopologyLayout &layout,
+                        const std::vector<ProcessorPlace> &places,
+                        unsigned coresSeen, SystemInfo &info) {
+  const unsigned logical = layout.packageLogical;
+  const unsigned threads = std::min(layout.coreThreads, logical);
+  const unsigned cores = std::max(1u, logical / threads);
+  const unsigned online =
+      std::max<unsigned>(info.OnlineCount, unsigned(places.size()));
+  const unsigned packages =
+      std::max<unsigned>(info.PackageCount, (online + logical - 1) / logical);
+  info.PackageCount = uint16_t(packages);
+  info.CoresPerPackage = uint16_t(cores);
+  info.LogicalPerPackage = uint16_t(logical);
+  info.PerformanceCores = info.EfficientCores = 0;
+  // More processors online than cores: the second threads are on.
+  info.HyperThreading = threads > 1 && online > packages * cores ? 2
+                        : layout.smtCapable                      ? 1
+                                                                 : 0;
+  if (places.size() == online && coresSeen < packages * cores)
+    info.InactiveCores = uint16_t(packages * cores - coresSeen);
+
+  const ProcessorPlace &first = places.front();
+  const unsigned kb = first.l2Kb ? first.l2Kb : info.L2Size;
+  const unsigned sharing =
+      std::clamp(first.l2Kb ? first.l2Sharing : threads, 1u, logical);
+  const unsigned caches = (logical + sharing - 1) / sharing;
+  info.L2Size = uint16_t(kb);
+  info.L2PerPackage = uint16_t(caches);
+  info.L2Groups[0] = L2Group{uint16_t(caches), uint16_t(kb)};
+  info.L2TotalKb = kb * caches * packages;
+  // The second threads of a core that has them switched off share nothing.
+  const unsigned sharers =
+      info.HyperThreading == 2 ? sharing : std::max(1u, sharing / threads);
+  info.L2ShareKb = kb / sharers;
 }
 
 } // namespace
@@ -243,7 +302,15 @@ void summariseTopology(const TopologyLayout &layout,
   }
   info.HyperThreading = threadsShareACore ? 2 : layout.smtCapable ? 1 : 0;
   info.InactiveCores = 0;
-  summariseL2(layout, places, info);
+  if (!layout.hybrid && layout.packageLogical && layout.coreThreads &&
+      !places.empty()) {
+    unsigned coresSeen = 0;
+    for (const auto &entry : packages)
+      coresSeen += unsigned(entry.second.cores.size());
+    describeFromLeaves(layout, places, coresSeen, info);
+  } else {
+    summariseL2(layout, places, info);
+  }
 }
 
 } // namespace sysinfo

@@ -22,6 +22,10 @@ struct TopologyLayout {
   unsigned smtShift = 0;     // identifier bits of the threads of one core
   unsigned packageShift = 0; // identifier bits below the package
   bool smtCapable = false;   // a core may run several threads
+  // A package's logical processors and a core's threads as the processor is
+  // built, whatever is offline or out of reach; 0 when the leaves say not.
+  unsigned packageLogical = 0;
+  unsigned coreThreads = 0;
 };
 
 TopologyLayout readTopologyLayout(uint8_t vendor);
@@ -30,8 +34,9 @@ TopologyLayout readTopologyLayout(uint8_t vendor);
 struct ProcessorPlace {
   uint32_t apicId = 0;
   uint8_t coreType = CORE_TYPE_NONE;
-  uint32_t l2Kb = 0;    // 0 when no cache leaf describes its L2
-  unsigned l2Shift = 0; // identifier bits of the processors sharing the L2
+  uint32_t l2Kb = 0;      // 0 when no cache leaf describes its L2
+  unsigned l2Shift = 0;   // identifier bits of the processors sharing the L2
+  unsigned l2Sharing = 0; // processors the L2 may serve, as its leaf says
 };
 
 ProcessorPlace readProcessorPlace(const TopologyLayout &layout);
@@ -40,9 +45,14 @@ ProcessorPlace readProcessorPlace(const TopologyLayout &layout);
 ApicInfo apicInfo(const TopologyLayout &layout, uint32_t apicId);
 
 // PackageCount, CoresPerPackage (and each type's count on hybrid
-// processors), LogicalPerPackage, HyperThreading, InactiveCores (0) and the
-// L2 fields, from the processors visited. A processor without an L2
-// described by a cache leaf counts one cache of L2Size per core.
+// processors), LogicalPerPackage, HyperThreading, InactiveCores and the L2
+// fields. The processor is described as it is built, from the leaves, and
+// the packages from the system's online count, however few processors the
+// process may run on; cores missing from the processors visited are
+// inactive when every online processor was visited. Hybrid processors, whose
+// cores differ, are described from the processors visited. A processor
+// without an L2 described by a cache leaf counts one cache of L2Size per
+// core.
 void summariseTopology(const TopologyLayout &layout,
                        const std::vector<ProcessorPlace> &places,
                        SystemInfo &info);

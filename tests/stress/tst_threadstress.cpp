@@ -33,30 +33,6 @@ private slots:
   }
   void cleanup() { removeEngines(); }
 
-  void runTestArgumentNeverDividesByZero_data() {
-    QTest::addColumn<unsigned>("perPackage");
-    QTest::addColumn<unsigned>("packages");
-    QTest::addColumn<unsigned>("size");
-    QTest::addColumn<unsigned>("logical");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("2 MB shared by 2 logical")
-        << 1u << 1u << 2048u << 2u << 1024;
-    QTest::newRow("truncated") << 1u << 1u << 1000u << 3u << 333;
-    QTest::newRow("two packages of two caches")
-        << 2u << 2u << 512u << 4u << 512;
-    QTest::newRow("no logical processor") << 1u << 1u << 512u << 0u << 0;
-    QTest::newRow("no cache reported") << 0u << 1u << 512u << 2u << 0;
-  }
-  void runTestArgumentNeverDividesByZero() {
-    QFETCH(unsigned, perPackage);
-    QFETCH(unsigned, packages);
-    QFETCH(unsigned, size);
-    QFETCH(unsigned, logical);
-    QFETCH(int, expected);
-    QCOMPARE(ComputeRunTestArgument(perPackage, packages, size, logical),
-             expected);
-  }
-
   void missingFileOrExportIsFileAccessAndUnloads() {
     FakePlatformScope scope;
     int flag = 1;

@@ -14,8 +14,6 @@ private slots:
   void k8RegisterThroughTheKernel_data();
   void k8RegisterThroughTheKernel();
   void waitMovesTheProcessorsClockOnly();
-  void engineArgument_data();
-  void engineArgument();
 };
 
 void TestCpuPrimitives::msrReads_data() {
@@ -107,30 +105,6 @@ void TestCpuPrimitives::waitMovesTheProcessorsClockOnly() {
   QCOMPARE(m.fake.timeGetTime(), before);
   Wait(400);
   QCOMPARE(m.fake.timeGetTime(), before + 400);
-}
-
-void TestCpuPrimitives::engineArgument_data() {
-  QTest::addColumn<int>("l2PerPackage");
-  QTest::addColumn<int>("packages");
-  QTest::addColumn<int>("l2Size");
-  QTest::addColumn<int>("logical");
-  QTest::addColumn<int>("expected");
-  QTest::newRow("no L2 count") << 0 << 1 << 1024 << 2 << 0;
-  QTest::newRow("identification stopped early") << 0 << 0 << 0 << 0 << 0;
-}
-
-void TestCpuPrimitives::engineArgument() {
-  QFETCH(int, l2PerPackage);
-  QFETCH(int, packages);
-  QFETCH(int, l2Size);
-  QFETCH(int, logical);
-  QFETCH(int, expected);
-  SystemInfo info{};
-  info.L2PerPackage = uint8_t(l2PerPackage);
-  info.PackageCount = uint8_t(packages);
-  info.L2Size = uint16_t(l2Size);
-  info.LogicalCount = uint8_t(logical);
-  QCOMPARE(l2KbPerLogical(info), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCpuPrimitives)

@@ -39,6 +39,7 @@ struct Machine {
   const char *name, *configuration, *l2, *instructions;
   int argument;
   uint64_t allowed = 0; // processors the process may run on, 0 for all
+  uint64_t offline = 0; // processors switched off
 };
 
 const char NEHALEM[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, x86-64";
@@ -164,7 +165,7 @@ const Machine machines[] = {
      "1 Processeur 8P+4E cores HT On",
      "8 x 1280Ko + 1 x 2048Ko",
      HASWELL,
-     614},
+     512},
     {"Ryzen 7 5800X",
      "AuthenticAMD",
      RecordedProcessor::signature(15, 1, 0, 0xA, 2),
@@ -193,6 +194,67 @@ const Machine machines[] = {
      "8 x 512Ko",
      ZEN,
      256},
+    // taskset -c 0,2,4: three cores whose second threads stay online.
+    {"Ryzen 7 5800X tested on three processors",
+     "AuthenticAMD",
+     RecordedProcessor::signature(15, 1, 0, 0xA, 2),
+     0x10,
+     0x80000020,
+     "AMD Ryzen 7 5800X 8-Core Processor             ",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     0xB,
+     1,
+     8,
+     0,
+     2,
+     1,
+     7,
+     0,
+     512,
+     8,
+     0,
+     0,
+     0,
+     "AMD Ryzen 7 5800X 8-Core Processor",
+     "1 Processeur 8 cores HT On",
+     "8 x 512Ko",
+     ZEN,
+     256,
+     0x15},
+    // Both threads of its last core switched off (processors 7 and 15).
+    {"Ryzen 7 5800X with a core offline",
+     "AuthenticAMD",
+     RecordedProcessor::signature(15, 1, 0, 0xA, 2),
+     0x10,
+     0x80000020,
+     "AMD Ryzen 7 5800X 8-Core Processor             ",
+     FMA,
+     AVX2,
+     0,
+     0x7,
+     0xB,
+     1,
+     8,
+     0,
+     2,
+     1,
+     7,
+     0,
+     512,
+     8,
+     0,
+     0,
+     0,
+     "AMD Ryzen 7 5800X 8-Core Processor",
+     "1 Processeur 8 cores HT On (1 core inactif)",
+     "8 x 512Ko",
+     ZEN,
+     256,
+     0,
+     1u << 7 | 1u << 15},
     {"Ryzen 9 7950X",
      "AuthenticAMD",
      RecordedProcessor::signature(15, 1, 2, 0xA, 6),
@@ -303,10 +365,10 @@ const Machine machines[] = {
      0,
      0,
      "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz",
-     "1 Processeur Quadcore HT Off",
-     "4 x 256Ko",
+     "1 Processeur 6 cores HT On",
+     "6 x 256Ko",
      HASWELL,
-     256,
+     128,
      0xF},
     // QEMU's Cascadelake model: 0xB but no 0x1F, one thread per core, and a
     // guest that has not enabled the AVX-512 states.
@@ -400,7 +462,8 @@ void record(RecordedMachine &m, const Machine &x) {
   }
   CpuSet all;
   for (int i = 0; i < int(ids.size()); ++i)
-    all.add(i);
+    if (!(x.offline >> i & 1))
+      all.add(i);
   m.fake.systemMask = all;
   m.fake.processMask = x.allowed ? CpuSet(x.allowed) : all;
 }
