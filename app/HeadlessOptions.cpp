@@ -11,10 +11,10 @@
 const char *const HeadlessModes[3] = {"all", "per-core", "alternating"};
 
 bool wantsCommandLine(int argc, char *argv[]) {
-  static const char *const names[] = {"--headless", "--duration", "--mode",
-                                      "--report",   "--log",      "--data-dir",
-                                      "--help",     "-h",         "-?",
-                                      "--help-all", "--version",  "-v"};
+  static const char *const names[] = {
+      "--headless", "--duration", "--mode", "--seed", "--report",
+      "--log",      "--data-dir", "--help", "-h",     "-?",
+      "--help-all", "--version",  "-v"};
   for (int i = 1; i < argc; ++i)
     for (const char *name : names) {
       const size_t length = std::strlen(name);
@@ -49,6 +49,10 @@ void addOptions(QCommandLineParser &parser) {
        "alternating (load that comes and goes). Default: the mode stored in "
        "Vorsk.ini.",
        "MODE"},
+      {"seed",
+       "Seed of the units, in hexadecimal, as the log's first line of a run "
+       "gives it: replays that run's data. Default: a new one.",
+       "HEX"},
       {"report", "Writes the run's report to FILE, as JSON.", "FILE"},
       {"log", "Appends the run's log lines to FILE as they come.", "FILE"},
       {"data-dir",
@@ -112,6 +116,17 @@ HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
              .contains(options.mode)) {
       options.error = "--mode takes all, per-core or alternating, not \"" +
                       options.mode + "\".";
+      return options;
+    }
+  }
+  if (parser.isSet("seed")) {
+    bool number = false;
+    const QString text = parser.value("seed");
+    options.seed = text.toULongLong(&number, 16);
+    if (!number || options.seed == 0) {
+      options.error = "--seed takes a non-zero hexadecimal number of up to "
+                      "16 digits, not \"" +
+                      text + "\".";
       return options;
     }
   }

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // The command line of a run without a window: vorsk --headless [--duration
-// SECONDS] [--mode all|per-core|alternating] [--report FILE] [--log FILE]
-// [--data-dir DIR], and --help and --version.
+// SECONDS] [--mode all|per-core|alternating] [--seed HEX] [--report FILE]
+// [--log FILE] [--data-dir DIR], and --help and --version.
 
 // True when the arguments ask for the command-line program rather than the
 // window: --headless, or any of its options, --help or --version. Looked at
@@ -23,6 +23,7 @@ struct HeadlessOptions {
   int64_t durationSeconds = 0; // 0: until interrupted
   bool modeGiven = false;
   QString mode;
+  uint64_t seed = 0; // of the units; 0: one drawn for the run
   // Absolute, resolved against the folder the command was started in.
   QString reportPath;
   QString logPath;

@@ -79,6 +79,7 @@ HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
           if (counters.verifiedFlops[path])
             worker.arithmetic.push_back(
                 {workerPathName(path), double(counters.verifiedFlops[path])});
+      worker.failure = Controller.WorkerFailure(int(i));
       Report.workers.push_back(worker);
     }
   });
@@ -197,10 +198,12 @@ bool HeadlessRun::Start() {
   Controller.SetDuration(int(Report.run.requestedSeconds));
   Controller.SetMode(mode);
   Controller.SetSensors(sensors, maxTemp);
+  Controller.SetSeed(Options.seed);
   ErrorsAtStart = platform().hardwareErrorCounters();
   Report.hardwareErrorsWatched = !ErrorsAtStart.empty();
   Started = true;
   Controller.Start();
+  Report.run.seed = Controller.Seed();
   return true;
 }
 

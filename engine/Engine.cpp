@@ -335,14 +335,6 @@ Geometry geometryFor(int l2Kb) {
   return {int(rows), COLUMNS, DEPTH};
 }
 
-uint64_t renewalSeed(uint64_t runSeed, long renewal) {
-  // A SplitMix64 step: nearby inputs give unrelated seeds.
-  uint64_t z = runSeed + uint64_t(renewal + 1) * 0x9E3779B97F4A7C15ull;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
 int scheduledKind(long unit) {
   return (unit / KIND_RUN) % 2 ? UNIT_RANDOM : UNIT_EXACT;
 }

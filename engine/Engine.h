@@ -79,9 +79,8 @@ struct EngineCounters {
   uint64_t renewals, renewalNanoseconds; // operand sets after the first
 };
 
-// Renewal r of a run fills the operands in pattern r % PATTERN_COUNT from a
-// seed that depends on the run's seed and on r.
-uint64_t renewalSeed(uint64_t runSeed, long renewal);
+// Renewal r of a run fills the operands in pattern r % PATTERN_COUNT from
+// renewalSeed(runSeed, r) (platform/WorkerPage.h).
 
 // Runs units until the low byte of *stopFlag turns 1 (returns 0), maxUnits
 // units have passed (0), or a check fails (1 to 4). 5: allocation failed;

@@ -96,3 +96,22 @@ inline bool readDigest(const WorkerPage &page, uint64_t renewal,
   __atomic_thread_fence(__ATOMIC_ACQUIRE);
   return __atomic_load_n(&slot.tag, __ATOMIC_RELAXED) == renewal + 1;
 }
+
+// The program's side: the failure record once the engine wrote it whole.
+inline bool readFailure(const WorkerPage &page, FailureRecord *out) {
+  if (__atomic_load_n(&page.failure.check, __ATOMIC_ACQUIRE) == FAILURE_NONE)
+    return false;
+  *out = page.failure;
+  return true;
+}
+
+// Renewal r of a run fills its operands from a seed that depends on the
+// run's seed and on r: the same units on every processor of a run, and in a
+// run replayed with its seed.
+inline uint64_t renewalSeed(uint64_t runSeed, long renewal) {
+  // A SplitMix64 step: nearby inputs give unrelated seeds.
+  uint64_t z = runSeed + uint64_t(renewal + 1) * 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}

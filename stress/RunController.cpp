@@ -10,12 +10,14 @@
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"
 
+#include <QRandomGenerator>
+
 int &bStopTest = workerStopFlag();
 
 namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
 // failed, or nullptr once the worker runs.
-const char *startWorker(int i, const CpuSet &mask) {
+const char *startWorker(int i, const CpuSet &mask, uint64_t seed) {
   Platform &os = platform();
   SystemInfo &info = m_SystemInfo;
   // Reset before anything can fail: a worker left suspended must measure
@@ -26,6 +28,8 @@ const char *startWorker(int i, const CpuSet &mask) {
   thread = os.createWorkerSuspended(RunTestArgument);
   if (!thread)
     return "CreateThread failed.";
+  if (WorkerPage *page = os.workerPage(thread))
+    page->runSeed = seed;
   if (!os.setThreadAffinityMask(thread, mask))
     return "SetThreadAffinityMask failed.";
   if (!os.setThreadPriority(thread, ThreadPriority::Normal))
@@ -77,7 +81,14 @@ void RunController::ReportHardwareErrors() {
 void RunController::Start() {
   Colour = nullptr;
   // Without it, a freeze of the machine leaves no trace of the run.
-  if (!Journal.begin())
+  const bool journal = Journal.begin();
+  RunSeed = RequestedSeed;
+  while (RunSeed == 0)
+    RunSeed = QRandomGenerator::system()->generate64();
+  // First, so that any run can be replayed with its data.
+  Log(QString::asprintf("Graine du test : %016llX",
+                        (unsigned long long)RunSeed));
+  if (!journal)
     Log(QString::fromUtf8("Écriture impossible dans le dossier de travail : "
                           "le journal du test en cours (%1) ne sera pas "
                           "conservé.")
@@ -99,6 +110,7 @@ void RunController::Start() {
                                 "sur %d (restriction d'affinité).",
                                 int(info.LogicalCount), int(info.OnlineCount)));
   info.hThread.assign(info.LogicalCount, 0);
+  Failures.assign(size_t(info.LogicalCount), FailureRecord{});
   info.ThreadClock.assign(info.LogicalCount, 0);
   info.ThreadTime.assign(info.LogicalCount, 0);
   info.WorkerEntry.assign(info.LogicalCount, -1);
@@ -111,12 +123,24 @@ void RunController::Start() {
     CpuSet mask;
     if (next < info.Processor.size())
       mask = CpuSet::single(info.Processor[next]);
-    if (const char *failure = startWorker(i, mask))
+    if (const char *failure = startWorker(i, mask, RunSeed))
       Log(failure);
     else if (next < info.Processor.size())
       info.WorkerEntry[size_t(i)] = int(next++);
   }
   Cores = coresOf(info);
+  // Per-core with one worker per core: the other workers never run.
+  std::vector<bool> voters(size_t(info.LogicalCount), true);
+  if (Mode.kind == TestModeKind::PerCore && !Mode.everyThread) {
+    voters.assign(voters.size(), false);
+    for (const std::vector<int> &core : Cores)
+      for (int entry : core)
+        if (const int worker = WorkerOn(entry); worker >= 0) {
+          voters[size_t(worker)] = true;
+          break;
+        }
+  }
+  Agree = Agreement(voters);
   Loaded.assign(info.LogicalCount, true);
   Interval = 0;
   CurrentCore = AnnouncedCore = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sensors/SensorMonitor.h"
+#include "stress/Agreement.h"
 #include "stress/ErrorWatch.h"
 #include "stress/RunJournal.h"
 #include "stress/TestModes.h"
@@ -62,6 +63,14 @@ public:
   void SuspendSensors();
   // What the next runs load; all processors all the time by default.
   void SetMode(const TestMode &mode) { Mode = mode; }
+  // The seed of the next runs' units; 0 draws one for each run.
+  void SetSeed(uint64_t seed) { RequestedSeed = seed; }
+  // The seed of the current or last run, given in its first log line.
+  uint64_t Seed() const { return RunSeed; }
+  // The record of the failure worker found, or the one the comparison
+  // between processors made for it; check FAILURE_NONE when there is none.
+  // Read before the handles are closed (workersEnded).
+  FailureRecord WorkerFailure(int worker) const;
   const SensorChoice &Sensors() const { return Choice; }
   int MaxTemperature() const { return MaxTemp; }
 
@@ -165,6 +174,12 @@ private:
   void WorkerEnded(int worker, uint32_t code);
   int WorkerSignal(int worker);
   void ScheduledEnd();
+  // Reads the digests the workers published; true when a disagreement
+  // ended the run.
+  bool CompareWorkers();
+  // Has the named workers recompute the renewal, records their failures
+  // and returns the lines that tell it.
+  QStringList Recheck(const Disagreement &d);
 
   // One sensor reading, shown and, during a run, counted.
   int GetSensorsValue();
@@ -204,6 +219,11 @@ private:
   int64_t LoadedMs = 0;
   int TestTimer = 0;
   int SensorTimer = 0;
+  uint64_t RequestedSeed = 0;
+  uint64_t RunSeed = 0;
+  Agreement Agree;
+  // Per worker, the record of a disagreement it was named in.
+  std::vector<FailureRecord> Failures;
   RunJournal Journal;
 };
 

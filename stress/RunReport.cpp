@@ -1,6 +1,8 @@
 #include "stress/RunReport.h"
 
 #include "platform/CpuAccess.h"
+#include "platform/WorkerCounters.h"
+#include "stress/FailureDetail.h"
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
 
@@ -86,6 +88,11 @@ QJsonArray numbers(const std::vector<int> &values) {
   return array;
 }
 
+// 64-bit words as text: a JSON number loses their low bits.
+QString hexWord(uint64_t word) {
+  return QString::asprintf("0x%016llX", (unsigned long long)word);
+}
+
 QJsonValue isoTime(const QDateTime &time) {
   if (!time.isValid())
     return QJsonValue::Null;
@@ -117,7 +124,32 @@ QJsonObject runJson(const RunReport::Run &r) {
           {"requestedSeconds", double(r.requestedSeconds)},
           {"actualSeconds", r.actualSeconds},
           {"start", isoTime(r.start)},
-          {"end", isoTime(r.end)}};
+          {"end", isoTime(r.end)},
+          {"seed", hexWord(r.seed)}};
+}
+
+QJsonValue failureJson(const FailureRecord &f) {
+  if (f.check == FAILURE_NONE)
+    return QJsonValue::Null;
+  return QJsonObject{
+      {"check", failureCheckWord(f.check)},
+      {"path", workerPathName(f.path)},
+      {"unit", f.kind == 0 ? "exact" : "random"},
+      {"renewal", double(f.renewal)},
+      {"renewalSeed", hexWord(f.renewalSeed)},
+      {"element", f.row < 0 ? QJsonValue(QJsonValue::Null)
+                            : QJsonObject{{"row", f.row}, {"column", f.col}}},
+      {"expected", hexWord(f.expected)},
+      {"obtained", hexWord(f.obtained)},
+      {"bits", hexWord(f.expected ^ f.obtained)},
+      {"differingElements", double(f.differing)},
+      {"elements", double(f.elements)},
+      {"afterSeconds", double(f.elapsedNs / 1000000) / 1000.0},
+      {"retries", f.retries},
+      {"reproduced", f.reproduced},
+      {"class", f.retries == 0              ? QJsonValue(QJsonValue::Null)
+                : f.reproduced == f.retries ? QJsonValue("reproducible")
+                                            : QJsonValue("intermittent")}};
 }
 
 QJsonObject workerJson(const RunReport::Worker &w) {
@@ -130,7 +162,8 @@ QJsonObject workerJson(const RunReport::Worker &w) {
           {"resultCode",
            w.resultCode < 0 ? QJsonValue(QJsonValue::Null) : w.resultCode},
           {"signal", w.signal ? QJsonValue(w.signal) : QJsonValue::Null},
-          {"verifiedFlop", arithmetic}};
+          {"verifiedFlop", arithmetic},
+          {"failure", failureJson(w.failure)}};
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WorkerPage.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QString>
@@ -53,6 +55,7 @@ struct RunReport {
     int64_t requestedSeconds = 0; // 0: until interrupted
     double actualSeconds = 0;     // the test time the workers earned
     QDateTime start, end;
+    uint64_t seed = 0; // of the units: the same seed replays the same data
   } run;
 
   struct PathArithmetic {
@@ -68,6 +71,7 @@ struct RunReport {
     int resultCode = -1;
     int signal = 0; // the signal that killed it, 0 if none
     std::vector<PathArithmetic> arithmetic;
+    FailureRecord failure; // check FAILURE_NONE: none
   };
   std::vector<Worker> workers;
 

@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "stress/EngineContract.h"
+#include "stress/FailureDetail.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
@@ -21,6 +22,32 @@ const uint32_t CLOSE_GRACE_MS = 500;
 const uint32_t KILL_WAIT_MS = 200;
 // Longer than any pause of the alternating load: the machine slept.
 const int64_t PAUSE_MAX_MS = 10000;
+// A renewal's references take well under a second to recompute three
+// times, even on the largest units.
+const uint32_t RECHECK_WAIT_MS = 5000;
+const uint32_t RECHECK_POLL_MS = 20;
+
+// "0 et 1", "0, 1 et 2".
+QString workersText(const std::vector<int> &workers) {
+  QString text;
+  for (size_t i = 0; i < workers.size(); ++i)
+    text += (i == 0                    ? ""
+             : i + 1 == workers.size() ? " et "
+                                       : ", ") +
+            QString::number(workers[i]);
+  return text;
+}
+
+bool answered(ThreadHandle worker, uint64_t renewal) {
+  const WorkerPage *page = platform().workerPage(worker);
+  return page &&
+         __atomic_load_n(&page->recheckAnswer, __ATOMIC_ACQUIRE) == renewal + 1;
+}
+
+bool ended(ThreadHandle worker) {
+  uint32_t code = STILL_ACTIVE;
+  return !platform().getExitCodeThread(worker, &code) || code != STILL_ACTIVE;
+}
 } // namespace
 
 void RunController::timerEvent(QTimerEvent *event) {
@@ -76,6 +103,9 @@ void RunController::ReportLateCalculationErrors() {
     if (!end.calculation)
       continue;
     Log(end.line);
+    const FailureRecord record = WorkerFailure(i);
+    if (record.check != FAILURE_NONE)
+      Log(failureDetailLine(record));
     if (!unstable) {
       Log("Votre PC n'est pas stable !");
       SetColour(COLOUR_UNSTABLE);
@@ -166,6 +196,8 @@ void RunController::SupervisionTick() {
   ++Interval;
   ApplyMode();
 
+  if (CompareWorkers())
+    return;
   if (HardwareErrors.Rose()) {
     EndRunOnFailure({"Votre PC n'est pas stable !"}, COLOUR_UNSTABLE,
                     TOOLTIP_UNSTABLE, RunVerdict::Unstable);
@@ -184,6 +216,9 @@ void RunController::WorkerEnded(int worker, uint32_t code) {
     return;
   }
   QStringList lines{end.line};
+  const FailureRecord record = WorkerFailure(worker);
+  if (end.calculation && record.check != FAILURE_NONE)
+    lines << failureDetailLine(record);
   const int core = CoreOf(worker);
   if (core >= 0)
     lines << QString("Erreur sur le cœur %1 (%2).")
@@ -197,6 +232,109 @@ void RunController::WorkerEnded(int worker, uint32_t code) {
   else
     ReportFailure(lines << "Votre système a provoqué une erreur !",
                   COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Failed);
+}
+
+FailureRecord RunController::WorkerFailure(int worker) const {
+  FailureRecord record;
+  if (worker < 0 || worker >= int(m_SystemInfo.hThread.size()))
+    return record;
+  if (size_t(worker) < Failures.size() &&
+      Failures[size_t(worker)].check != FAILURE_NONE)
+    return Failures[size_t(worker)];
+  if (const WorkerPage *page =
+          platform().workerPage(m_SystemInfo.hThread[size_t(worker)]))
+    readFailure(*page, &record);
+  return record;
+}
+
+bool RunController::CompareWorkers() {
+  const int count = int(m_SystemInfo.hThread.size());
+  for (int i = 0; i < count; ++i)
+    if (const WorkerPage *page = platform().workerPage(m_SystemInfo.hThread[i]))
+      Agree.read(i, *page);
+  const std::vector<Disagreement> found = Agree.take();
+  if (found.empty())
+    return false;
+  QStringList lines;
+  for (const Disagreement &d : found)
+    lines << Recheck(d);
+  EndRunOnFailure(lines << "Votre PC n'est pas stable !", COLOUR_UNSTABLE,
+                  TOOLTIP_UNSTABLE, RunVerdict::Unstable);
+  return true;
+}
+
+// A worker against the majority failed; without a majority, the recomputed
+// references tell which worker changes its answer, where one does.
+QStringList RunController::Recheck(const Disagreement &d) {
+  Platform &os = platform();
+  const std::vector<ThreadHandle> &threads = m_SystemInfo.hThread;
+  for (int w : d.workers) {
+    if (WorkerPage *page = os.workerPage(threads[size_t(w)]))
+      __atomic_store_n(&page->recheckRequest, d.renewal + 1, __ATOMIC_RELEASE);
+    // A paused worker would never answer.
+    os.pauseWorker(threads[size_t(w)], false);
+  }
+  const uint32_t deadline = os.timeGetTime() + RECHECK_WAIT_MS;
+  auto waiting = [&] {
+    for (int w : d.workers)
+      if (!answered(threads[size_t(w)], d.renewal) &&
+          !ended(threads[size_t(w)]))
+        return true;
+    return false;
+  };
+  while (waiting() && int32_t(deadline - os.timeGetTime()) > 0)
+    os.sleep(RECHECK_POLL_MS);
+
+  const QString calculation = QString("(renouvellement %1, calcul %2).")
+                                  .arg(d.renewal)
+                                  .arg(workerPathName(d.path));
+  QStringList lines, details;
+  if (!d.majority)
+    lines << QString("Les processeurs %1 ne calculent pas pareil %2")
+                 .arg(workersText(d.workers), calculation);
+  size_t answers = 0, changes = 0;
+  for (size_t k = 0; k < d.workers.size(); ++k) {
+    const int w = d.workers[k];
+    FailureRecord r;
+    r.check = FAILURE_AGREEMENT;
+    r.path = d.path;
+    r.kind = 1;
+    r.renewal = int64_t(d.renewal);
+    r.renewalSeed = renewalSeed(RunSeed, long(d.renewal));
+    r.expected = d.majority ? d.expected : d.obtained[k == 0 ? 1 : 0];
+    r.obtained = d.obtained[k];
+    r.elapsedNs = d.elapsedNs[k];
+    const WorkerPage *page = os.workerPage(threads[size_t(w)]);
+    if (page && answered(threads[size_t(w)], d.renewal)) {
+      r.retries = FAILURE_RETRIES;
+      ++answers;
+      // Against the majority, the wrong answer coming back; without one,
+      // the worker's own answer coming back.
+      for (int t = 0; t < FAILURE_RETRIES; ++t) {
+        const uint64_t again = page->recheckDigest[t][d.kind];
+        r.reproduced += d.majority ? again != d.expected : again == r.obtained;
+      }
+      if (!d.majority && r.reproduced < r.retries && ++changes)
+        lines << QString("Le processeur %1 change de réponse en recalculant "
+                         "(%2 sur %3).")
+                     .arg(w)
+                     .arg(r.retries - r.reproduced)
+                     .arg(r.retries);
+    }
+    if (d.majority)
+      lines << QString("Le processeur %1 ne calcule pas comme les autres %2")
+                   .arg(w)
+                   .arg(calculation)
+            << failureDetailLine(r, w);
+    else
+      details << failureDetailLine(r, w);
+    Failures[size_t(w)] = r;
+  }
+  if (!d.majority && changes == 0 && answers == d.workers.size())
+    lines << QString("Aucun ne change de réponse en recalculant (%1 fois "
+                     "chacun).")
+                 .arg(FAILURE_RETRIES);
+  return lines + details;
 }
 
 // 0 when the worker was not killed by a signal, or when that is unknown.

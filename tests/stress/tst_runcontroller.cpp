@@ -34,6 +34,15 @@ int runningMask(FakePlatform &fake) {
 
 using Changes = QVector<QPair<int, int>>; // test second, running mask
 
+// A worker's fused digest of renewal 0, published before tick `tick`, and
+// what it answers when asked to recompute it (nothing: no answer).
+struct Publication {
+  int tick, worker;
+  uint64_t digest;
+  QVector<uint64_t> rechecks;
+};
+using Publications = QVector<Publication>;
+
 enum class End {
   Timed,
   LateError,
@@ -46,6 +55,7 @@ enum class End {
 } // namespace
 
 Q_DECLARE_METATYPE(End)
+Q_DECLARE_METATYPE(Publications)
 
 // The controller alone, in a program with no widgets: how each way a run
 // can end is judged, and that the end of a run is always announced.
@@ -250,6 +260,102 @@ private slots:
       QCOMPARE(log.filter("œur"), coreLines);
     }
     QCOMPARE(runningMask(fake), 0xF);
+    setPlatform(previous);
+  }
+
+  // Every worker computes the same references; one that differs is named
+  // as its digest arrives, whatever the pace of the mode, and the named
+  // workers' recomputations tell a steady answer from a changing one.
+  void processorsAreComparedWithEachOther_data() {
+    QTest::addColumn<int>("processors");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<Publications>("publications");
+    QTest::addColumn<QStringList>("lines");
+    const uint64_t A = 0xA, B = 0xB;
+    const QString detail = "Détail : références AVX2+FMA du processeur %1, "
+                           "renouvellement 0 : attendu 0x%2, obtenu 0x%3 "
+                           "(bits 0x%4), erreur %5, après 00:00:02.";
+    auto word = [](uint64_t w) {
+      return QString("%1").arg(w, 16, 16, QChar('0')).toUpper();
+    };
+    QTest::newRow("four workers, one against the majority")
+        << 4 << 0
+        << Publications{{0, 0, A, {}},
+                        {0, 1, A, {}},
+                        {1, 3, B, {B, B, B}},
+                        {1, 2, A, {}}}
+        << QStringList{"Le processeur 3 ne calcule pas comme les autres "
+                       "(renouvellement 0, calcul AVX2+FMA).",
+                       detail.arg(3).arg(word(A), word(B), word(A ^ B),
+                                         "reproductible (3 sur 3)")};
+    QTest::newRow("two workers differ, one changes its answer")
+        << 2 << 0 << Publications{{0, 0, A, {A, A, A}}, {0, 1, B, {B, A, B}}}
+        << QStringList{"Les processeurs 0 et 1 ne calculent pas pareil "
+                       "(renouvellement 0, calcul AVX2+FMA).",
+                       "Le processeur 1 change de réponse en recalculant "
+                       "(1 sur 3).",
+                       detail.arg(0).arg(word(B), word(A), word(A ^ B),
+                                         "reproductible (3 sur 3)"),
+                       detail.arg(1).arg(word(A), word(B), word(A ^ B),
+                                         "intermittente (2 sur 3)")};
+    QTest::newRow("per core, the other core differs a minute later")
+        << 4 << 1 << Publications{{0, 0, A, {A, A, A}}, {70, 2, B, {B, B, B}}}
+        << QStringList{"Les processeurs 0 et 2 ne calculent pas pareil "
+                       "(renouvellement 0, calcul AVX2+FMA).",
+                       "Aucun ne change de réponse en recalculant (3 fois "
+                       "chacun).",
+                       detail.arg(0).arg(word(B), word(A), word(A ^ B),
+                                         "reproductible (3 sur 3)"),
+                       detail.arg(2).arg(word(A), word(B), word(A ^ B),
+                                         "reproductible (3 sur 3)")};
+    QTest::newRow("four workers agree") << 4 << 0
+                                        << Publications{{0, 0, A, {}},
+                                                        {0, 1, A, {}},
+                                                        {1, 3, A, {}},
+                                                        {1, 2, A, {}}}
+                                        << QStringList{};
+  }
+  void processorsAreComparedWithEachOther() {
+    QFETCH(int, processors);
+    QFETCH(int, kind);
+    QFETCH(Publications, publications);
+    QFETCH(QStringList, lines);
+    RunFake fake;
+    if (processors == 4)
+      fourProcessors(fake);
+    Platform *previous = setPlatform(&fake);
+    RunController run;
+    run.SetMode({TestModeKind(kind), 1, false});
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+
+    run.Start();
+    const int lastTick = publications.last().tick;
+    for (int tickIndex = 0; tickIndex <= lastTick; ++tickIndex) {
+      QVERIFY(run.Running());
+      for (const Publication &p : publications) {
+        if (p.tick != tickIndex)
+          continue;
+        WorkerPage &page =
+            fake.thread(m_SystemInfo.hThread[size_t(p.worker)])->page;
+        RenewalDigest d;
+        d.digest[DIGEST_SEPARATE] = 0x5;
+        d.digest[DIGEST_FUSED] = p.digest;
+        d.path[DIGEST_SEPARATE] = WORKER_PATH_SSE2;
+        d.path[DIGEST_FUSED] = WORKER_PATH_AVX2_FMA;
+        d.elapsedNs = 2'500'000'000;
+        publishDigest(&page, 0, d);
+        for (int t = 0; t < p.rechecks.size(); ++t)
+          page.recheckDigest[t][DIGEST_FUSED] = p.rechecks[t];
+        page.recheckAnswer = p.rechecks.isEmpty() ? 0 : 1;
+      }
+      tick(fake, run, 1000, 100);
+    }
+    QCOMPARE(log.filter(QRegularExpression("calcul|Détail|réponse")), lines);
+    QCOMPARE(run.Running(), lines.isEmpty());
+    if (!lines.isEmpty())
+      QCOMPARE(run.Verdict(), RunVerdict::Unstable);
     setPlatform(previous);
   }
 
