@@ -153,6 +153,7 @@ void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
     EngineOptions options;
     options.l2Kb = l2Kb;
     options.forcedPath = path;
+    options.fpOnly = true;
     EngineCounters counters = {};
     std::thread stopper;
     if (cpu == 0)
@@ -202,10 +203,10 @@ void engineThroughCopies(std::vector<Worker> &workers, const fs::path &engine,
         stopAt = Clock::now().time_since_epoch().count();
         setStopFlagLowByte(&stopFlag, 1);
       });
-      w.code = run(l2Kb);
+      w.code = run(l2Kb | ENGINE_LOAD_FP_ONLY);
       stopper.join();
     } else {
-      w.code = run(l2Kb);
+      w.code = run(l2Kb | ENGINE_LOAD_FP_ONLY);
     }
     long long end = Clock::now().time_since_epoch().count();
     w.stopLatencyMs = (end - stopAt) / 1e6;
@@ -233,10 +234,11 @@ int engineChild(int l2Kb, int fd) {
   setStop(static_cast<int *>(page));
   double cpu0 = cpuSeconds();
   auto wall0 = Clock::now();
-  int code = run(l2Kb);
+  int code = run(l2Kb | ENGINE_LOAD_FP_ONLY);
   auto end = Clock::now();
   double wall = std::chrono::duration<double>(end - wall0).count();
-  unsigned long long flops[PATH_COUNT] = {}, ns[PATH_COUNT] = {};
+  unsigned long long flops[WORKER_COUNTER_COUNT] = {},
+                     ns[WORKER_COUNTER_COUNT] = {};
   counters(flops, ns);
   printf("%d %f %lld", code, (cpuSeconds() - cpu0) / wall,
          (long long)end.time_since_epoch().count());

@@ -2,6 +2,7 @@
 // address and counters, so per-worker copies never share state.
 
 #include "engine/Engine.h"
+#include "stress/EngineContract.h"
 
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -15,17 +16,18 @@ EngineCounters counters;
 ENGINE_EXPORT void SetStopTest(int *flag) { stopFlag = flag; }
 
 // The worker's counts in memory the program reads (stress/EngineContract.h).
-ENGINE_EXPORT void SetEngineCounters(unsigned long long *flops) {
-  verifiedFlops = flops;
+ENGINE_EXPORT void SetEngineCounters(unsigned long long *counts) {
+  verifiedFlops = counts;
 }
 
 // The run's seed in, digests and the failure record out
 // (stress/EngineContract.h).
 ENGINE_EXPORT void SetWorkerPage(WorkerPage *workerPage) { page = workerPage; }
 
-ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
+ENGINE_EXPORT int RunTest(int argument) {
   EngineOptions options;
-  options.l2Kb = l2KbPerLogical;
+  options.l2Kb = argument & ~ENGINE_LOAD_FP_ONLY;
+  options.fpOnly = argument & ENGINE_LOAD_FP_ONLY;
   options.verifiedFlops = verifiedFlops;
   options.page = page;
   options.seed = page ? page->runSeed : 0;
@@ -33,11 +35,17 @@ ENGINE_EXPORT int RunTest(int l2KbPerLogical) {
 }
 
 // For the benchmark only: floating-point operations and time per path
-// (EnginePath order) since this copy was loaded. Read after RunTest returns.
-ENGINE_EXPORT void GetEngineCounters(unsigned long long *flops,
+// (EnginePath order), then work and time per workload (WorkerWorkload
+// order), since this copy was loaded: WORKER_COUNTER_COUNT of each. Read
+// after RunTest returns.
+ENGINE_EXPORT void GetEngineCounters(unsigned long long *work,
                                      unsigned long long *nanoseconds) {
   for (int p = 0; p < PATH_COUNT; ++p) {
-    flops[p] = counters.flops[p];
+    work[p] = counters.flops[p];
     nanoseconds[p] = counters.nanoseconds[p];
+  }
+  for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w) {
+    work[PATH_COUNT + w] = counters.work[w];
+    nanoseconds[PATH_COUNT + w] = counters.workNanoseconds[w];
   }
 }

@@ -7,6 +7,8 @@
 
 #include "engine/Findings.h"
 #include "engine/Unit.h"
+#include "engine/workloads/Features.h"
+#include "engine/workloads/Slices.h"
 #include "stress/EngineContract.h"
 
 // The program reads the published counts in this order.
@@ -174,6 +176,15 @@ struct RenewalClock {
     periodSeconds = cost > RENEW_SECONDS ? cost : RENEW_SECONDS;
   }
 };
+
+// The last-level workload's set: this processor's share of the cache,
+// within 1 to 32 MB; 4 MB when the processor does not tell.
+long lastLevelBytes() {
+  long share = lastLevelCacheShare();
+  if (share <= 0)
+    return 4l << 20;
+  return std::min(std::max(share, 1l << 20), 32l << 20);
+}
 
 uint64_t drawSeed() {
   std::random_device device;
@@ -358,7 +369,8 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   if (options.forcedPath >= 0 && (options.forcedPath >= PATH_COUNT ||
                                   !(paths & (1u << options.forcedPath))))
     return ENGINE_INITIALISATION;
-  if (options.forcedKind > UNIT_RANDOM)
+  if (options.forcedKind > UNIT_RANDOM ||
+      options.forcedWorkload >= WORKER_WORKLOAD_COUNT)
     return ENGINE_INITIALISATION;
   Geometry g = geometryFor(options.l2Kb);
   const FaultInjection *fault =
@@ -369,7 +381,21 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   Workspace w;
   if (!createWorkspace(g, options.failAllocation, &w))
     return ENGINE_ALLOCATION;
-  Reporter reporter{options.page, options.seed ? options.seed : drawSeed()};
+  uint64_t seed = options.seed ? options.seed : drawSeed();
+  WorkloadSlices slices;
+  bool sliced = !options.fpOnly || options.forcedWorkload >= 0;
+  if (sliced && !slices.create(lastLevelBytes()))
+    return ENGINE_ALLOCATION;
+  WorkloadTally tally{options.verifiedFlops,
+                      counters ? counters->work : nullptr,
+                      counters ? counters->workNanoseconds : nullptr};
+  const uint64_t workloadSeed = ~seed;
+  if (options.forcedWorkload >= 0)
+    return slices.runUnits(
+        options.forcedWorkload, options.forcedLevel, options.maxUnits,
+        options.workloadFault.mask ? &options.workloadFault : nullptr, stopFlag,
+        workloadSeed, tally);
+  Reporter reporter{options.page, seed};
   Failure failure;
   if (int code = renew(&w, reporter, paths, &failure)) {
     reportFailure(&w, failure, reporter, nullptr);
@@ -378,12 +404,20 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
 
   RenewalClock clock{options.renewEvery};
   double flopsPerUnit = 2.0 * g.m * g.n * g.k;
+  long slice = 0;
   for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits; ++unit) {
     if (stopFlagLowByte(stopFlag))
       break;
     if (options.page)
       if (int code = serveRecheck(&w, &reporter, paths))
         return code;
+    if (sliced && slices.due(options.sliceSeconds)) {
+      if (int code = slices.runSlice(options.sliceSeconds, stopFlag,
+                                     renewalSeed(workloadSeed, slice++), tally))
+        return code;
+      if (stopFlagLowByte(stopFlag))
+        break;
+    }
     if (clock.due(unit)) {
       auto start = std::chrono::steady_clock::now();
       ++reporter.renewal;

@@ -9,6 +9,7 @@
 
 #include "engine/EnginePaths.h"
 #include "platform/WorkerPage.h"
+#include "engine/workloads/Workload.h"
 
 // A unit computes C = bias + A * B (M x K times K x N) on one path and checks
 // it before the next unit starts.
@@ -63,12 +64,22 @@ struct EngineOptions {
   bool failAllocation = false;
   FaultInjection fault;
   // Per path, the operations of each verified unit are added here at once,
-  // atomically, for a reader in another process; null for none.
+  // atomically, for a reader in another process, then per workload its
+  // work (WORKER_COUNTER_COUNT counts); null for none.
   unsigned long long *verifiedFlops = nullptr;
   // The worker's page (platform/WorkerPage.h): every renewal's reference
   // digests published, the program's recheck requests served, a failure
   // recorded once recomputed FAILURE_RETRIES times; null for none.
   WorkerPage *page = nullptr;
+  // The matrix units alone, or with the other workloads taking their turns
+  // in slices of sliceSeconds (workloads/Slices.h).
+  bool fpOnly = false;
+  double sliceSeconds = 1.0;
+  // Units of one workload alone instead (WorkerWorkload; maxUnits of them,
+  // on forcedLevel, or -1 for its widest), with workloadFault.
+  int forcedWorkload = -1;
+  int forcedLevel = -1;
+  WorkloadFault workloadFault;
 };
 
 // Work done per path; written by the running engine thread, read by others
@@ -77,15 +88,17 @@ struct EngineCounters {
   uint64_t flops[PATH_COUNT];
   uint64_t nanoseconds[PATH_COUNT];
   uint64_t renewals, renewalNanoseconds; // operand sets after the first
+  uint64_t work[WORKER_WORKLOAD_COUNT], workNanoseconds[WORKER_WORKLOAD_COUNT];
 };
 
 // Renewal r of a run fills the operands in pattern r % PATTERN_COUNT from
 // renewalSeed(runSeed, r) (platform/WorkerPage.h).
 
 // Runs units until the low byte of *stopFlag turns 1 (returns 0), maxUnits
-// units have passed (0), or a check fails (1 to 4). 5: allocation failed;
-// 6: no stop flag, a forced path this processor cannot run, an unknown kind
-// or a fault outside the matrices. counters may be null.
+// units have passed (0), or a check fails (1 to 4, or a workload's code from
+// 10). 5: allocation failed; 6: no stop flag, a forced path or workload
+// level this processor cannot run, an unknown kind or workload, or a fault
+// outside the matrices. counters may be null.
 int runEngine(const int *stopFlag, const EngineOptions &options,
               EngineCounters *counters);
 

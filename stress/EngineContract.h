@@ -4,12 +4,14 @@
 //
 // Every worker loads ENGINE_FILE in its own process, calls
 // SetStopTest(&bStopTest) once with the shared flag, then
-// RunTest(l2KbPerLogical); RunTest returns when the flag's low byte turns 1
-// or an error occurs, and its result becomes the worker's exit status (its
-// low 8 bits). An engine may also export SetEngineCounters: the worker then
-// calls it before RunTest with an array of WORKER_PATH_COUNT counts (in
-// shared memory the program reads), to which the engine adds the
-// floating-point operations of each unit, atomically, once its check passed.
+// RunTest(argument); RunTest returns when the flag's low byte turns 1 or an
+// error occurs, and its result becomes the worker's exit status (its low 8
+// bits). The argument is the KB of L2 per logical processor, with
+// ENGINE_LOAD_FP_ONLY added when the user asked for the floating-point load
+// alone. An engine may also export SetEngineCounters: the worker then calls
+// it before RunTest with an array of WORKER_COUNTER_COUNT counts (in shared
+// memory the program reads), to which the engine adds the work of each unit,
+// atomically, once its check passed.
 // An engine may also export SetWorkerPage: the worker then calls it before
 // RunTest with its shared WorkerPage (platform/WorkerPage.h). The engine
 // takes the run's seed from it, so that every worker computes the same
@@ -27,9 +29,14 @@
 extern "C" {
 typedef void (*SetStopTestFn)(int *stopFlag);
 typedef int (*RunTestFn)(int l2KbPerLogical);
-typedef void (*SetEngineCountersFn)(unsigned long long *verifiedFlops);
+typedef void (*SetEngineCountersFn)(unsigned long long *verifiedWork);
 typedef void (*SetWorkerPageFn)(WorkerPage *page);
 }
+
+// RunTest's argument flag: the matrix units only, for the most heat; without
+// it the engine gives every other workload its turns too. Far above any L2
+// size.
+constexpr int ENGINE_LOAD_FP_ONLY = 1 << 30;
 
 // Result codes of RunTest and of the worker procedure. Codes 1 to 4 are
 // calculation errors of the processor, found by the check of every unit
@@ -56,7 +63,21 @@ enum EngineResult : int {
   ENGINE_INITIALISATION = 6,
   ENGINE_NOTHING_TO_REPORT = 7,
   WORKER_FILE_ACCESS = 9, // library or export missing
+  // A unit of one of the other workloads (WorkerCounters.h) differs from the
+  // answer known for it: code ENGINE_WORKLOAD_MISMATCH + its WorkerWorkload,
+  // 10 vector integer, 11 scalar integer, 12 AES, 13 SHA-256, 14 carry-less
+  // multiply, 15 division and square root, 16 last-level cache.
+  ENGINE_WORKLOAD_MISMATCH = 10,
+  ENGINE_WORKLOAD_MISMATCH_END =
+      ENGINE_WORKLOAD_MISMATCH + WORKER_WORKLOAD_COUNT,
 };
+
+// The workload whose unit failed with code, or -1 for any other code.
+inline int failedWorkload(uint32_t code) {
+  return code >= ENGINE_WORKLOAD_MISMATCH && code < ENGINE_WORKLOAD_MISMATCH_END
+             ? int(code - ENGINE_WORKLOAD_MISMATCH)
+             : -1;
+}
 
 // Only the low byte of the stop flag is ever read or written: 1 = no run
 // (stop), 0 = run in progress. The flag is shared with the engine threads

@@ -95,7 +95,8 @@ StopFlagPage &stopFlagPage() {
   _exit(127);
 }
 
-constexpr size_t CountersBytes = sizeof(unsigned long long) * WORKER_PATH_COUNT;
+constexpr size_t CountersBytes =
+    sizeof(unsigned long long) * WORKER_COUNTER_COUNT;
 
 // A zeroed shared page of `bytes` for one worker and its descriptor, or -1.
 int createSharedPage(const char *name, size_t bytes, void **mapping) {
@@ -277,6 +278,9 @@ WorkerCounters WorkerProcess::verified() const {
   WorkerCounters result;
   for (int p = 0; counters && p < WORKER_PATH_COUNT; ++p)
     result.verifiedFlops[p] = __atomic_load_n(counters + p, __ATOMIC_RELAXED);
+  for (int w = 0; counters && w < WORKER_WORKLOAD_COUNT; ++w)
+    result.verifiedWork[w] =
+        __atomic_load_n(counters + WORKER_PATH_COUNT + w, __ATOMIC_RELAXED);
   return result;
 }
 

@@ -72,7 +72,7 @@ int workerStopFlagDescriptor();
 // program closed it without doing so).
 int *attachInheritedStopFlag();
 bool awaitWorkerGate();
-// The worker program's page of WORKER_PATH_COUNT counts; nullptr on failure.
+// The worker program's page of WORKER_COUNTER_COUNT counts; nullptr on failure.
 unsigned long long *attachInheritedCounters();
 // The worker program's WorkerPage; nullptr on failure.
 WorkerPage *attachInheritedPage();

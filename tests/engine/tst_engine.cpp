@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 Q_DECLARE_METATYPE(FaultInjection::Target)
 
@@ -413,6 +414,79 @@ private slots:
     for (long u = 0; u < 64 * 30; ++u)
       ++kinds[scheduledKind(u)];
     QCOMPARE(kinds[UNIT_EXACT], kinds[UNIT_RANDOM]);
+  }
+
+  // Every level of every workload: a clean run passes, one flipped bit in
+  // one result word of one unit ends the run with the workload's code.
+  void everyWorkloadCatchesAFlippedResultBit_data() {
+    QTest::addColumn<int>("workload");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<long>("word");
+    QTest::addColumn<int>("bit");
+    for (int kind = 0; kind < WORKER_WORKLOAD_COUNT; ++kind) {
+      std::unique_ptr<Workload> w = makeWorkload(kind, 1 << 20);
+      for (int level = 0; level < LEVEL_COUNT; ++level) {
+        if (std::strcmp(w->levelName(level), "?") == 0)
+          continue;
+        long word = 37 * kind + 11 * level;
+        int bit = (13 * kind + 29 * level) % 64;
+        QTest::addRow("%s on %s, word %ld bit %d", workloadNames(kind).key,
+                      w->levelName(level), word, bit)
+            << kind << level << word << bit;
+      }
+    }
+  }
+  void everyWorkloadCatchesAFlippedResultBit() {
+    QFETCH(int, workload);
+    QFETCH(int, level);
+    QFETCH(long, word);
+    QFETCH(int, bit);
+    if (!(makeWorkload(workload, 1 << 20)->levels() & (1u << level)))
+      QSKIP("this processor does not have the level");
+    int flag = 0;
+    EngineOptions o;
+    o.forcedWorkload = workload;
+    o.forcedLevel = level;
+    o.maxUnits = 3;
+    o.seed = 0x5EED + word;
+    QCOMPARE(runEngine(&flag, o, nullptr), int(ENGINE_STOPPED));
+    o.workloadFault.unit = 1;
+    o.workloadFault.word = word;
+    o.workloadFault.mask = 1ull << bit;
+    QCOMPARE(runEngine(&flag, o, nullptr),
+             int(ENGINE_WORKLOAD_MISMATCH) + workload);
+  }
+
+  // The full load gives every workload its slices beside the matrix units;
+  // the floating-point load gives them none.
+  void loadsGiveTheWorkloadsTheirTurns_data() {
+    QTest::addColumn<bool>("fpOnly");
+    QTest::newRow("full") << false;
+    QTest::newRow("floating point only") << true;
+  }
+  void loadsGiveTheWorkloadsTheirTurns() {
+    QFETCH(bool, fpOnly);
+    EngineThread t;
+    t.options.l2Kb = SMALL_L2_KB;
+    t.options.fpOnly = fpOnly;
+    t.options.sliceSeconds = 0.01;
+    EngineCounters counters = {};
+    unsigned long long shared[WORKER_COUNTER_COUNT] = {};
+    t.options.verifiedFlops = shared;
+    std::thread run(
+        [&] { t.result = runEngine(&t.flag, t.options, &counters); });
+    // Two turns of every workload: 2 x 7 x 8 slices.
+    QTest::qWait(1500);
+    setStopFlagLowByte(&t.flag, 1);
+    run.join();
+    QCOMPARE(t.result, int(ENGINE_STOPPED));
+    QVERIFY(shared[scheduledPath(0, availablePaths())] > 0);
+    for (int kind = 0; kind < WORKER_WORKLOAD_COUNT; ++kind) {
+      uint64_t work = shared[WORKER_PATH_COUNT + kind];
+      QVERIFY2((work > 0) != fpOnly, workloadNames(kind).key);
+      QCOMPARE(work, counters.work[kind]);
+      QCOMPARE(work % makeWorkload(kind, 1 << 20)->workPerUnit(), 0ull);
+    }
   }
 
   void returnsPromptlyOnceTheFlagIsRaised() {
