@@ -9,12 +9,13 @@
 #include <cstring>
 
 const char *const HeadlessModes[3] = {"all", "per-core", "alternating"};
+const char *const HeadlessLoads[2] = {"full", "fp"};
 
 bool wantsCommandLine(int argc, char *argv[]) {
   static const char *const names[] = {
-      "--headless", "--duration", "--mode", "--seed", "--report",
-      "--log",      "--data-dir", "--help", "-h",     "-?",
-      "--help-all", "--version",  "-v"};
+      "--headless", "--duration", "--mode",     "--seed", "--load",
+      "--report",   "--log",      "--data-dir", "--help", "-h",
+      "-?",         "--help-all", "--version",  "-v"};
   for (int i = 1; i < argc; ++i)
     for (const char *name : names) {
       const size_t length = std::strlen(name);
@@ -53,6 +54,12 @@ void addOptions(QCommandLineParser &parser) {
        "Seed of the units, in hexadecimal, as the log's first line of a run "
        "gives it: replays that run's data. Default: a new one.",
        "HEX"},
+      {"load",
+       "full (every unit of the processor: floating point, integer, vector "
+       "integer, crypto, divider, last-level cache) or fp (the floating-point "
+       "units alone, for the most heat). Default: the load stored in "
+       "Vorsk.ini.",
+       "LOAD"},
       {"report", "Writes the run's report to FILE, as JSON.", "FILE"},
       {"log", "Appends the run's log lines to FILE as they come.", "FILE"},
       {"data-dir",
@@ -127,6 +134,15 @@ HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
       options.error = "--seed takes a non-zero hexadecimal number of up to "
                       "16 digits, not \"" +
                       text + "\".";
+      return options;
+    }
+  }
+  if (parser.isSet("load")) {
+    options.load = parser.value("load");
+    options.loadGiven = true;
+    if (!QStringList{HeadlessLoads[0], HeadlessLoads[1]}.contains(
+            options.load)) {
+      options.error = "--load takes full or fp, not \"" + options.load + "\".";
       return options;
     }
   }

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // The command line of a run without a window: vorsk --headless [--duration
-// SECONDS] [--mode all|per-core|alternating] [--seed HEX] [--report FILE]
-// [--log FILE] [--data-dir DIR], and --help and --version.
+// SECONDS] [--mode all|per-core|alternating] [--seed HEX] [--load full|fp]
+// [--report FILE] [--log FILE] [--data-dir DIR], and --help and --version.
 
 // True when the arguments ask for the command-line program rather than the
 // window: --headless, or any of its options, --help or --version. Looked at
@@ -24,6 +24,9 @@ struct HeadlessOptions {
   bool modeGiven = false;
   QString mode;
   uint64_t seed = 0; // of the units; 0: one drawn for the run
+  bool loadGiven = false;
+  QString load; // "full" or "fp"
+
   // Absolute, resolved against the folder the command was started in.
   QString reportPath;
   QString logPath;
@@ -42,3 +45,5 @@ QString unwritableTarget(const HeadlessOptions &options);
 // The modes by their command-line names, in the order of the settings'
 // values.
 extern const char *const HeadlessModes[3];
+// The loads likewise, in the order of EngineLoad.
+extern const char *const HeadlessLoads[2];

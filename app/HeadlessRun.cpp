@@ -74,11 +74,16 @@ HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
       if (code != STILL_ACTIVE && worker.signal == 0)
         worker.resultCode = int(code);
       WorkerCounters counters;
-      if (platform().getWorkerCounters(handle, &counters))
+      if (platform().getWorkerCounters(handle, &counters)) {
         for (int path = 0; path < WORKER_PATH_COUNT; ++path)
           if (counters.verifiedFlops[path])
             worker.arithmetic.push_back(
                 {workerPathName(path), double(counters.verifiedFlops[path])});
+        for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
+          if (counters.verifiedWork[w])
+            worker.work.push_back({workloadNames(w).key, workloadNames(w).unit,
+                                   double(counters.verifiedWork[w])});
+      }
       worker.failure = Controller.WorkerFailure(int(i));
       Report.workers.push_back(worker);
     }
@@ -167,6 +172,12 @@ bool HeadlessRun::Start() {
         QStringList{HeadlessModes[0], HeadlessModes[1], HeadlessModes[2]}
             .indexOf(Options.mode));
   Report.run.mode = HeadlessModes[int(mode.kind)];
+  const EngineLoad load =
+      Options.loadGiven
+          ? EngineLoad(QStringList{HeadlessLoads[0], HeadlessLoads[1]}.indexOf(
+                Options.load))
+          : readEngineLoad(*settings);
+  Report.run.load = HeadlessLoads[int(load)];
   Report.run.priority =
       PriorityWords[priorityIndex(platform().currentPriorityClass())];
   ProgressEachMinute = mode.kind == TestModeKind::AllProcessors;
@@ -184,7 +195,7 @@ bool HeadlessRun::Start() {
     Finish(RunOutcome::Error);
     return false;
   }
-  RunTestArgument = l2KbPerLogical();
+  RunTestArgument = WithEngineLoad(l2KbPerLogical(), load);
   Report.machine = describeMachine(m_SystemInfo);
   // The report names the class in force: a refused one was not in force.
   const bool refused = !platform().setPriorityClass(PriorityClasses[priority]);

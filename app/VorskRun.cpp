@@ -5,9 +5,11 @@
 
 #include "app/DesktopNotice.h"
 #include "platform/Platform.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
 #include "settings/Sounds.h"
+#include "settings/TestModeSettings.h"
 #include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
@@ -115,6 +117,9 @@ bool Vorsk::StartTest() {
   ui.pushOptions->setEnabled(false);
   ui.comboDuration->setEnabled(false);
   ui.pushTest->setEnabled(false);
+  // The load chosen in the options since the last run.
+  RunTestArgument =
+      WithEngineLoad(RunTestArgument, readEngineLoad(*openSettings()));
   Run.Start();
   return true;
 }

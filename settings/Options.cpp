@@ -23,6 +23,9 @@ const char *const SourceNames[] = {"Aucun",
                                    "Intel Core Temp",
                                    "K8 Thermal Sensor",
                                    "lm-sensors"};
+// In the order of EngineLoad.
+const char *const LoadNames[] = {"Complète (toutes les unités du processeur)",
+                                 "Calcul flottant seul (chaleur maximale)"};
 // In the order of TestModeKind.
 const char *const ModeNames[] = {"Tous les processeurs", "Un cœur à la fois",
                                  "Charge alternée"};
@@ -75,6 +78,9 @@ Options::Options(QWidget *parent)
   ui.spinCoreMinutes->setValue(Mode.coreMinutes);
   ui.checkCoreThreads->setChecked(Mode.everyThread);
   ui.comboMode->setCurrentIndex(int(Mode.kind));
+  for (const char *name : LoadNames)
+    ui.comboLoad->addItem(QString::fromUtf8(name));
+  ui.comboLoad->setCurrentIndex(int(readEngineLoad(*settings)));
   on_comboMode_currentIndexChanged(int(Mode.kind));
 
   Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
@@ -116,6 +122,7 @@ void Options::done(int r) {
     Mode = {TestModeKind(ui.comboMode->currentIndex()),
             ui.spinCoreMinutes->value(), ui.checkCoreThreads->isChecked()};
     writeTestMode(*settings, Mode);
+    writeEngineLoad(*settings, EngineLoad(ui.comboLoad->currentIndex()));
     Monitoring = ui.comboMonitoring->currentIndex();
     settings->setValue("Monitoring", Monitoring);
     if (ui.labelMonitoring->text() == QString::fromUtf8("Présent")) {

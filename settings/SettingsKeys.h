@@ -15,6 +15,7 @@ constexpr bool DEFAULT_EXPORTTXT = false;
 constexpr int DEFAULT_TESTMODE = 0; // every processor all the time
 constexpr int DEFAULT_COREMINUTES = 6;
 constexpr bool DEFAULT_CORETHREADS = false; // one worker per core
+constexpr int DEFAULT_LOAD = 0;             // every unit of the processor
 #define DEFAULT_STYLE "Aucun"
 constexpr bool DEFAULT_PALETTE = true;
 #define DEFAULT_PSEUDO "Anonyme"

@@ -20,6 +20,16 @@ TestMode readTestMode(const QSettings &settings) {
   return mode;
 }
 
+EngineLoad readEngineLoad(const QSettings &settings) {
+  return readInt(settings, "Load", DEFAULT_LOAD) == 1
+             ? EngineLoad::FloatingPoint
+             : EngineLoad::Full;
+}
+
+void writeEngineLoad(QSettings &settings, EngineLoad load) {
+  settings.setValue("Load", load == EngineLoad::FloatingPoint ? 1 : 0);
+}
+
 void writeTestMode(QSettings &settings, const TestMode &mode) {
   settings.setValue("TestMode", int(mode.kind));
   settings.setValue("CoreMinutes", mode.coreMinutes);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stress/TestModes.h"
+#include "stress/ThreadStress.h"
 
 class QSettings;
 
@@ -9,3 +10,8 @@ class QSettings;
 // range reads as its default.
 TestMode readTestMode(const QSettings &settings);
 void writeTestMode(QSettings &settings, const TestMode &mode);
+
+// The engine's load in Vorsk.ini: Load (0 every unit of the processor, 1 the
+// floating-point units alone). Any other value reads as 0.
+EngineLoad readEngineLoad(const QSettings &settings);
+void writeEngineLoad(QSettings &settings, EngineLoad load);

@@ -135,6 +135,12 @@ WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal) {
                                  worker, ENGINE_FILE);
     break;
   default:
+    if (int workload = failedWorkload(code); workload >= 0) {
+      end.calculation = true;
+      end.line = QString::asprintf("Erreur de calcul du processeur %d (%s).",
+                                   worker, workloadNames(workload).text);
+      break;
+    }
     end.line = QString::asprintf("Le thread %d a généré une erreur (code %u).",
                                  worker, code);
     break;

@@ -118,6 +118,7 @@ QJsonObject machineJson(const RunReport::Machine &m) {
 
 QJsonObject runJson(const RunReport::Run &r) {
   return {{"mode", r.mode},
+          {"load", r.load},
           {"priority", r.priority},
           {"priorityRefused",
            r.priorityRefused.isEmpty() ? QJsonValue() : r.priorityRefused},
@@ -156,6 +157,9 @@ QJsonObject workerJson(const RunReport::Worker &w) {
   QJsonObject arithmetic;
   for (const RunReport::PathArithmetic &path : w.arithmetic)
     arithmetic.insert(path.path, path.verifiedFlop);
+  QJsonObject work;
+  for (const RunReport::Worker::Work &done : w.work)
+    work.insert(done.workload, QJsonObject{{done.unit, done.amount}});
   return {{"logicalProcessor", w.logicalProcessor},
           {"core", w.core},
           {"package", w.package},
@@ -163,6 +167,7 @@ QJsonObject workerJson(const RunReport::Worker &w) {
            w.resultCode < 0 ? QJsonValue(QJsonValue::Null) : w.resultCode},
           {"signal", w.signal ? QJsonValue(w.signal) : QJsonValue::Null},
           {"verifiedFlop", arithmetic},
+          {"verifiedWork", work},
           {"failure", failureJson(w.failure)}};
 }
 } // namespace

@@ -50,6 +50,7 @@ struct RunReport {
 
   struct Run {
     QString mode;                 // "all", "per-core", "alternating"
+    QString load;                 // "full", "fp"
     QString priority;             // in force: "high", "normal", "low"
     QString priorityRefused;      // the one asked for and refused, or empty
     int64_t requestedSeconds = 0; // 0: until interrupted
@@ -72,6 +73,13 @@ struct RunReport {
     int signal = 0; // the signal that killed it, 0 if none
     std::vector<PathArithmetic> arithmetic;
     FailureRecord failure; // check FAILURE_NONE: none
+    // Each other workload's verified work, in its own unit; those that did
+    // none left out.
+    struct Work {
+      QString workload, unit; // "aes", "bytes"
+      double amount = 0;
+    };
+    std::vector<Work> work;
   };
   std::vector<Worker> workers;
 

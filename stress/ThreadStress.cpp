@@ -5,6 +5,12 @@
 
 int RunTestArgument = 0;
 
+int WithEngineLoad(int argument, EngineLoad load) {
+  argument &= ~ENGINE_LOAD_FP_ONLY;
+  return load == EngineLoad::FloatingPoint ? argument | ENGINE_LOAD_FP_ONLY
+                                           : argument;
+}
+
 uint32_t ThreadStress(void *param) {
   return RunWorkerEngine(static_cast<int *>(param), nullptr);
 }

@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <cstring>
 
 WorkerCounters TotalVerified(const std::vector<ThreadHandle> &workers) {
   WorkerCounters total;
@@ -12,6 +13,8 @@ WorkerCounters TotalVerified(const std::vector<ThreadHandle> &workers) {
       continue;
     for (int p = 0; p < WORKER_PATH_COUNT; ++p)
       total.verifiedFlops[p] += counters.verifiedFlops[p];
+    for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
+      total.verifiedWork[w] += counters.verifiedWork[w];
   }
   return total;
 }
@@ -28,6 +31,22 @@ QString flopText(double flops) {
     ++unit;
   }
   return QString::asprintf("%.1f %s", flops / scale, units[unit]);
+}
+
+// "12.3 G opérations", "45.6 Go": one decimal, a prefix for every 1000.
+QString workText(double amount, const char *unit) {
+  static const char *const prefixes[] = {"", "k", "M", "G", "T", "P", "E"};
+  int prefix = 0;
+  while (prefix < 6 && std::round(amount * 10) >= 10000) {
+    amount /= 1000;
+    ++prefix;
+  }
+  if (std::strcmp(unit, "bytes") == 0)
+    return QString::asprintf("%.1f %so", amount, prefixes[prefix]);
+  const char *word =
+      std::strcmp(unit, "products") == 0 ? "produits" : "opérations";
+  return QString::asprintf("%.1f %s%s%s", amount, prefixes[prefix],
+                           prefix ? " " : "", word);
 }
 
 } // namespace
@@ -49,5 +68,13 @@ QString VerifiedArithmeticLine(const WorkerCounters &total) {
   }
   if (!shares.isEmpty())
     line += " (" + shares.join(", ") + ")";
+  QStringList work;
+  for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
+    if (total.verifiedWork[w])
+      work << QString("%1 %2").arg(
+          workloadNames(w).text,
+          workText(double(total.verifiedWork[w]), workloadNames(w).unit));
+  if (!work.isEmpty())
+    line += " ; " + work.join(", ");
   return line;
 }

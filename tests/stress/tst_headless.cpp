@@ -83,14 +83,20 @@ private slots:
         << "unstable"
         << "resultCode=1"
         << "a généré une erreur de calcul." << QByteArray() << false;
+    QTest::newRow("AES unit failure names its workload")
+        << run + QStringList{"--duration", "60", "--load", "full"} << "code:12"
+        << false << 1 << "unstable"
+        << "resultCode=12"
+        << "(AES)." << QByteArray() << false;
     QTest::newRow("crashed worker")
         << run + QStringList{"--duration", "60"} << "signal:11" << false << 1
         << "unstable"
         << "signal=11"
         << "s'est arrêté brutalement" << QByteArray() << false;
     QTest::newRow("interrupted")
-        << run + QStringList{"--duration", "0", "--mode", "alternating"} << ""
-        << true << 130 << "interrupted"
+        << run + QStringList{"--duration",  "0",      "--mode",
+                             "alternating", "--load", "fp"}
+        << "" << true << 130 << "interrupted"
         << "resultCode=0"
         << "Test stoppé par l'utilisateur." << QByteArray() << false;
     QTest::newRow("unknown mode")
@@ -98,6 +104,11 @@ private slots:
         << ""
         << ""
         << "--mode takes all, per-core or alternating" << QByteArray() << false;
+    QTest::newRow("unknown load")
+        << QStringList{"--headless", "--load", "integer"} << "" << false << 3
+        << ""
+        << ""
+        << "--load takes full or fp" << QByteArray() << false;
     QTest::newRow("duration not a number")
         << QStringList{"--headless", "--duration", "1h"} << "" << false << 3
         << ""
@@ -218,6 +229,9 @@ private slots:
     const int mode = arguments.indexOf("--mode");
     QCOMPARE(run["mode"].toString(),
              mode < 0 ? QString("all") : arguments.at(mode + 1));
+    const int load = arguments.indexOf("--load");
+    const bool fpOnly = load >= 0 && arguments.at(load + 1) == "fp";
+    QCOMPARE(run["load"].toString(), QString(fpOnly ? "fp" : "full"));
     QCOMPARE(run["priority"].toString(), QString("normal"));
     QCOMPARE(run["requestedSeconds"].toInt(),
              arguments[arguments.indexOf("--duration") + 1].toInt());
@@ -241,6 +255,11 @@ private slots:
       QVERIFY(worker["core"].toInt() >= 0 && worker["package"].toInt() >= 0);
       QCOMPARE(worker["verifiedFlop"].toObject(),
                QJsonObject({{"SSE2", 1000}, {"AVX2+FMA", 2000}}));
+      // The load reached the engine, and its other workloads' work the
+      // report.
+      QCOMPARE(worker["verifiedWork"].toObject(),
+               fpOnly ? QJsonObject()
+                      : QJsonObject({{"aes", QJsonObject({{"bytes", 4096}})}}));
       found =
           found || worker[expectedEnd[0]].toInt(-1) == expectedEnd[1].toInt();
     }

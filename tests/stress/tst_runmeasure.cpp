@@ -77,6 +77,12 @@ private slots:
     for (uint code : {1u, 2u, 4u})
       QTest::addRow("calculation error %u", code)
           << code << true << "Le processeur 3 a généré une erreur de calcul.";
+    QTest::newRow("AES unit names its workload")
+        << 12u << true << "Erreur de calcul du processeur 3 (AES).";
+    QTest::newRow("last workload code")
+        << 16u << true << "Erreur de calcul du processeur 3 (cache L3).";
+    QTest::newRow("past the workloads' codes")
+        << 17u << false << "Le thread 3 a généré une erreur (code 17).";
     QTest::newRow("initialisation")
         << 6u << false << "Thread 3 : erreur d'initialisation.";
     QTest::newRow("code above 2^31 stays unsigned")
@@ -93,7 +99,8 @@ private slots:
     QCOMPARE(end.line, line);
   }
 
-  // Counts narrowest path first: SSE2, AVX, AVX2+FMA, AVX-512F.
+  // Counts narrowest path first: SSE2, AVX, AVX2+FMA, AVX-512F; then the
+  // workloads' in WorkerWorkload order, when given.
   void verifiedArithmeticLine_data() {
     QTest::addColumn<QList<double>>("flops");
     QTest::addColumn<QString>("line");
@@ -109,6 +116,14 @@ private slots:
     QTest::newRow("petaflops have no larger unit")
         << QList<double>{0, 0, 0, 2.5e18}
         << "Calculs vérifiés : 2500.0 Pflop (AVX-512F 100 %)";
+    QTest::newRow("every workload in its own unit")
+        << QList<double>{0,      0,   1e12,  0,   12.3e9, 999.94e6,
+                         45.6e9, 7e9, 2.5e6, 3e9, 567.8e9}
+        << "Calculs vérifiés : 1.0 Tflop (AVX2+FMA 100 %) ; entiers "
+           "vectoriels 12.3 G opérations, entiers 999.9 M opérations, AES "
+           "45.6 Go, SHA-256 7.0 Go, multiplication sans retenue 2.5 M "
+           "produits, division et racine carrée 3.0 G opérations, cache L3 "
+           "567.8 Go";
   }
   void verifiedArithmeticLine() {
     QFETCH(QList<double>, flops);
@@ -116,6 +131,8 @@ private slots:
     WorkerCounters total;
     for (int p = 0; p < WORKER_PATH_COUNT; ++p)
       total.verifiedFlops[p] = uint64_t(flops[p]);
+    for (int w = 0; w + WORKER_PATH_COUNT < flops.size(); ++w)
+      total.verifiedWork[w] = uint64_t(flops[WORKER_PATH_COUNT + w]);
     QCOMPARE(VerifiedArithmeticLine(total), line);
   }
 };
