@@ -9,7 +9,7 @@ packages=(
   libqt5charts5-dev
   libqt5multimedia5-plugins
   qt5-style-plugins fonts-wine fonts-dejavu-core
-  libopenblas-dev
+  libopenblas-dev libssl-dev
   python3-aiosmtpd
   libsensors-dev umockdev libumockdev-dev
   librsvg2-bin desktop-file-utils appstream xvfb xauth trayer
