@@ -47,10 +47,16 @@ void TestRealProcessor::identificationMatchesTheKernel() {
 
   QCOMPARE(int(m_SystemInfo.LogicalCount), mask.count());
   QCOMPARE(int(m_SystemInfo.OnlineCount), processors_);
-  QCOMPARE(sysinfo::processorNameText(m_SystemInfo).simplified(),
-           first_["model name"].simplified());
-
+  // The kernel reads CPUID once, at boot; a guest moved since then to a
+  // newer host answers with that host's name and extensions.
   const QStringList flags = first_["flags"].split(' ');
+  const bool guest = flags.contains("hypervisor");
+  const QString name = sysinfo::processorNameText(m_SystemInfo).simplified();
+  if (guest)
+    QVERIFY(!name.isEmpty());
+  else
+    QCOMPARE(name, first_["model name"].simplified());
+
   const bool amd = first_["vendor_id"] == "AuthenticAMD";
   const struct {
     const char *flag;
@@ -70,7 +76,10 @@ void TestRealProcessor::identificationMatchesTheKernel() {
   for (const auto &row : table)
     if (row.applies && flags.contains(row.flag))
       expected |= row.bit;
-  QCOMPARE(int(m_SystemInfo.Instructions), int(expected));
+  if (guest)
+    QCOMPARE(int(m_SystemInfo.Instructions & expected), int(expected));
+  else
+    QCOMPARE(int(m_SystemInfo.Instructions), int(expected));
 
   // The clock is measured, not read: it only has to be of the right order.
   double kernelMHz = first_["cpu MHz"].toDouble();

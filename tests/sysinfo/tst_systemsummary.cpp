@@ -297,15 +297,34 @@ void TestSystemSummary::labels() {
                               INS_SSSE3 | INS_SSE41 | INS_SSE42 | INS_AVX |
                               INS_AVX2 | INS_FMA3 | INS_X86_64;
   const QString whole = sysinfo::instructionsText(m_SystemInfo.Instructions);
-  for (int width : {2000, 100}) {
-    instructions.setGeometry(0, 0, width, 20);
+  const QString brief = QString::fromUtf8("SSE → SSE4.2, AVX2, FMA3, x86-64");
+  for (const QString &shown : {whole, brief}) {
+    instructions.setGeometry(
+        0, 0, instructions.fontMetrics().horizontalAdvance(shown), 20);
     sysinfo::fillSystemLabels(&name, &instructions, &frequency, &cache,
                               &configuration);
-    QCOMPARE(instructions.text(),
-             width > 100
-                 ? whole
-                 : QString::fromUtf8("SSE → SSE4.2, AVX2, FMA3, x86-64"));
-    QCOMPARE(instructions.toolTip(), width > 100 ? QString() : whole);
+    QCOMPARE(instructions.text(), shown);
+    QCOMPARE(instructions.toolTip(), shown == whole ? QString() : whole);
+  }
+
+  // A many-core processor's caches, closed up in a narrow label, and cut
+  // with the whole text in the tool tip when even that does not fit.
+  m_SystemInfo.CoresPerPackage = 128;
+  m_SystemInfo.L2PerPackage = 128;
+  m_SystemInfo.L2Size = 1024;
+  const QFontMetrics fm = cache.fontMetrics();
+  const QString wholeCache("128 x 1024Ko");
+  for (const QString &shown :
+       {wholeCache, QString("128x1024Ko"), QString("128x1…")}) {
+    cache.setGeometry(0, 0, fm.horizontalAdvance(shown), 20);
+    sysinfo::fillSystemLabels(&name, &instructions, &frequency, &cache,
+                              &configuration);
+    if (shown.endsWith("…"))
+      QVERIFY2(cache.text().endsWith("…"), qPrintable(cache.text()));
+    else
+      QCOMPARE(cache.text(), shown);
+    QVERIFY(fm.horizontalAdvance(cache.text()) <= cache.width());
+    QCOMPARE(cache.toolTip(), shown == wholeCache ? QString() : wholeCache);
   }
 }
 
