@@ -7,7 +7,6 @@
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/TestModeSettings.h"
-#include "stress/ThreadStress.h"
 #include "sysinfo/SystemInfo.h"
 #include "sysinfo/SystemSummary.h"
 
@@ -45,13 +44,43 @@ int storedIndex(const QSettings &settings, const char *key, int fallback,
 }
 } // namespace
 
-void HeadlessRun::Statistics::add(double value) {
-  if (value == NO_READING)
-    return;
-  minimum = count ? qMin(minimum, value) : value;
-  maximum = count ? qMax(maximum, value) : value;
-  sum += value;
-  ++count;
+void reportResult(const RunResult &result, const SystemInfo &machine,
+                  const SensorChoice &sensors, RunReport *report) {
+  report->run.actualSeconds = QTime(0, 0).msecsTo(result.testTime) / 1000.0;
+  for (const WorkerResult &end : result.workers) {
+    RunReport::Worker worker = describeWorker(machine, end.entry);
+    if (end.code != STILL_ACTIVE) {
+      worker.signal = end.signal;
+      if (end.signal == 0)
+        worker.resultCode = int(end.code);
+    }
+    for (int path = 0; path < WORKER_PATH_COUNT; ++path)
+      if (end.verified.verifiedFlops[path])
+        worker.arithmetic.push_back(
+            {workerPathName(path), double(end.verified.verifiedFlops[path])});
+    for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
+      if (end.verified.verifiedWork[w])
+        worker.work.push_back({workloadNames(w).key, workloadNames(w).unit,
+                               double(end.verified.verifiedWork[w])});
+    worker.failure = end.failure;
+    report->workers.push_back(worker);
+  }
+  const int source = sensors.Monitoring;
+  const auto sensor = [&](const QVariant &name, const char *quantity,
+                          const SensorStatistics &s) {
+    if (!s.read)
+      return;
+    QString full = SourceWords[source];
+    if (source == SOURCE_LMSENSORS && !name.toString().isEmpty())
+      full += " " + name.toString();
+    report->sensors.push_back({full, quantity, s.minimum, s.mean, s.maximum});
+  };
+  sensor(sensors.TempSensor, "temperature", result.temperature);
+  sensor(sensors.VoltSensor, "voltage", result.vcore);
+  report->hardwareErrorsWatched = result.hardwareErrorsWatched;
+  for (const ErrorCounter &rise : result.hardwareErrorRises)
+    report->hardwareErrors.push_back({QString::fromStdString(rise.source),
+                                      rise.corrected, rise.uncorrected});
 }
 
 HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
@@ -59,37 +88,16 @@ HeadlessRun::HeadlessRun(const HeadlessOptions &options, QTextStream &out,
     : Options(options), Out(out), Err(err) {
   Report.version = QCoreApplication::applicationVersion();
   connect(&Controller, &RunController::logLine, this, &HeadlessRun::Print);
-  connect(&Controller, &RunController::tick, this, &HeadlessRun::Sample);
-  connect(&Controller, &RunController::runEnded, this,
-          [this](RunVerdict verdict) {
-            Report.outcome = headlessOutcome(verdict, Interrupted);
+  connect(&Controller, &RunController::tick, this, &HeadlessRun::Progress);
+  connect(&Controller, &RunController::sensorReading, this,
+          [this](double temperature) { Temperature = temperature; });
+  connect(&Controller, &RunController::resultReady, this,
+          [this](const RunResult &result) {
+            reportResult(result, m_SystemInfo, Controller.Sensors(), &Report);
           });
-  connect(&Controller, &RunController::workersEnded, this, [this] {
-    for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i) {
-      RunReport::Worker worker = describeWorker(m_SystemInfo, int(i));
-      const ThreadHandle handle = m_SystemInfo.hThread[i];
-      uint32_t code = STILL_ACTIVE;
-      if (platform().getExitCodeThread(handle, &code) && code != STILL_ACTIVE)
-        platform().getWorkerSignal(handle, &worker.signal);
-      if (code != STILL_ACTIVE && worker.signal == 0)
-        worker.resultCode = int(code);
-      WorkerCounters counters;
-      if (platform().getWorkerCounters(handle, &counters)) {
-        for (int path = 0; path < WORKER_PATH_COUNT; ++path)
-          if (counters.verifiedFlops[path])
-            worker.arithmetic.push_back(
-                {workerPathName(path), double(counters.verifiedFlops[path])});
-        for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
-          if (counters.verifiedWork[w])
-            worker.work.push_back({workloadNames(w).key, workloadNames(w).unit,
-                                   double(counters.verifiedWork[w])});
-      }
-      worker.failure = Controller.WorkerFailure(int(i));
-      Report.workers.push_back(worker);
-    }
+  connect(&Controller, &RunController::runClosed, this, [this] {
+    Finish(headlessOutcome(Controller.Result().verdict, Interrupted));
   });
-  connect(&Controller, &RunController::runClosed, this,
-          [this] { Finish(Report.outcome); });
 }
 
 void HeadlessRun::Print(const QString &line) {
@@ -107,10 +115,7 @@ void HeadlessRun::Complain(const QString &text) {
   Err.flush();
 }
 
-void HeadlessRun::Sample(const RunTick &tick) {
-  Temperature.add(tick.temperature);
-  Vcore.add(tick.vcore);
-  Report.run.actualSeconds = QTime(0, 0).msecsTo(tick.testTime) / 1000.0;
+void HeadlessRun::Progress(const RunTick &tick) {
   if (!ProgressEachMinute)
     return;
   // The other modes log each change of load; this one would say nothing
@@ -122,8 +127,8 @@ void HeadlessRun::Sample(const RunTick &tick) {
       QString::asprintf("En cours : %s de test, utilisation %.1f %%",
                         qPrintable(tick.testTime.toString("hh:mm:ss")),
                         MinuteUsage / MinuteTicks);
-  if (tick.temperature != NO_READING)
-    line += QString::asprintf(", T° CPU %.1f °C", tick.temperature);
+  if (Temperature != NO_READING)
+    line += QString::asprintf(", T° CPU %.1f °C", Temperature);
   Out << line << '\n';
   Out.flush();
   MinuteUsage = 0;
@@ -195,7 +200,6 @@ bool HeadlessRun::Start() {
     Finish(RunOutcome::Error);
     return false;
   }
-  RunTestArgument = WithEngineLoad(l2KbPerLogical(), load);
   Report.machine = describeMachine(m_SystemInfo);
   // The report names the class in force: a refused one was not in force.
   const bool refused = !platform().setPriorityClass(PriorityClasses[priority]);
@@ -210,10 +214,7 @@ bool HeadlessRun::Start() {
   Controller.SetMode(mode);
   Controller.SetSensors(sensors, maxTemp);
   Controller.SetSeed(Options.seed);
-  ErrorsAtStart = platform().hardwareErrorCounters();
-  Report.hardwareErrorsWatched = !ErrorsAtStart.empty();
-  Started = true;
-  Controller.Start();
+  Controller.Start(m_SystemInfo, WithEngineLoad(l2KbPerLogical(), load));
   Report.run.seed = Controller.Seed();
   return true;
 }
@@ -228,25 +229,6 @@ void HeadlessRun::Interrupt() {
 void HeadlessRun::Finish(RunOutcome outcome) {
   Report.outcome = outcome;
   Report.run.end = QDateTime::currentDateTimeUtc();
-  const int source = Controller.Sensors().Monitoring;
-  const QString sourceName = SourceWords[source];
-  const auto sensor = [&](const QVariant &name, const char *quantity,
-                          const Statistics &s) {
-    if (s.count == 0)
-      return;
-    QString full = sourceName;
-    if (source == SOURCE_LMSENSORS && !name.toString().isEmpty())
-      full += " " + name.toString();
-    Report.sensors.push_back(
-        {full, quantity, s.minimum, s.sum / s.count, s.maximum});
-  };
-  sensor(Controller.Sensors().TempSensor, "temperature", Temperature);
-  sensor(Controller.Sensors().VoltSensor, "voltage", Vcore);
-  if (Started)
-    for (const ErrorCounter &rise :
-         errorRises(ErrorsAtStart, platform().hardwareErrorCounters()))
-      Report.hardwareErrors.push_back({QString::fromStdString(rise.source),
-                                       rise.corrected, rise.uncorrected});
   if (!Options.reportPath.isEmpty() &&
       !writeRunReport(Options.reportPath, Report))
     Complain("cannot write the report " + Options.reportPath);

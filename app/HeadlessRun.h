@@ -8,15 +8,19 @@
 #include <QObject>
 #include <QTextStream>
 
-#include <vector>
-
 // How a run's verdict reads on the command line. A run stopped by a signal
 // is interrupted unless it already found the processor unstable; a stop that
 // nobody asked for (a worker killed from outside) leaves nothing tested.
 RunOutcome headlessOutcome(RunVerdict verdict, bool interrupted);
 
+// The report's parts that a run's result gives: its test time, workers,
+// sensor statistics (named after the source of `sensors`) and hardware
+// error rises.
+void reportResult(const RunResult &result, const SystemInfo &machine,
+                  const SensorChoice &sensors, RunReport *report);
+
 // One test with no window: the controller driven to the end of a run, each
-// log line printed as it comes, the report gathered and written.
+// log line printed as it comes, the run's result written as the report.
 class HeadlessRun : public QObject {
   Q_OBJECT
 
@@ -39,14 +43,9 @@ signals:
 private:
   void Print(const QString &line);
   void Complain(const QString &text);
-  void Sample(const RunTick &tick);
+  // Each minute of the all-processors mode, a progress line.
+  void Progress(const RunTick &tick);
   void Finish(RunOutcome outcome);
-
-  struct Statistics {
-    double minimum = 0, sum = 0, maximum = 0;
-    int count = 0;
-    void add(double value);
-  };
 
   HeadlessOptions Options;
   QTextStream &Out;
@@ -54,11 +53,10 @@ private:
   QFile LogFile;
   RunController Controller;
   RunReport Report;
-  std::vector<ErrorCounter> ErrorsAtStart;
-  Statistics Temperature, Vcore;
+  // The last sensor reading, for the progress lines.
+  double Temperature = NO_READING;
   bool ProgressEachMinute = false;
   double MinuteUsage = 0;
   int MinuteTicks = 0;
   bool Interrupted = false;
-  bool Started = false;
 };

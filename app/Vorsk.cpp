@@ -84,7 +84,7 @@ Vorsk::Vorsk(bool trayAvailable, QWidget *parent)
 
   InitialiseSystem();
 
-  RunTestArgument = l2KbPerLogical();
+  EngineArgument = l2KbPerLogical();
 
   sysinfo::fillSystemLabels(ui.labelName, ui.labelInstructions,
                             ui.labelFrequency, ui.labelCacheL2,

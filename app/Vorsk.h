@@ -78,7 +78,7 @@ private:
   void ShowTick(const RunTick &tick);
   // The desktop notice of a run's end, titled with its last line: on a
   // failure the processor and the line before, otherwise the test time.
-  void NotifyEnd(const QStringList &lines, bool failure);
+  void NotifyEnd(const RunResult &result);
   void PlaySuccessSound();
   void PlayFailureSound();
   void ApplyShutdownRule();
@@ -102,6 +102,8 @@ private:
   QString SuccesSound;
   QString FailedSound;
   CpuSet ProcessAffinityMask;
+  // Each engine's argument, from the identification.
+  int EngineArgument = 0;
   QPalette AppPalette;
   QAction *restoreAction;
   QAction *quitAction;

@@ -28,11 +28,13 @@ void Vorsk::ConnectRun() {
           [this](const QString &temperature, const QString &vcore) {
             ui.labelTemperature->setText(temperature);
             ui.labelVcore->setText(vcore);
-            // Every reading of the run, the one that reaches the limit too.
-            if (Run.Running())
-              GraphSamples.add(SampleStore::Temperature,
-                               platform().timeGetTime(), Run.Temperature);
           });
+  // Every reading of the run, the one that reaches the limit too.
+  connect(&Run, &RunController::sensorReading, this, [this](double celsius) {
+    if (Run.Running())
+      GraphSamples.add(SampleStore::Temperature, platform().timeGetTime(),
+                       celsius);
+  });
   connect(&Run, &RunController::stopAllowed, this, [this] {
     ui.pushTest->setText("Arrêter");
     ui.pushTest->setEnabled(true);
@@ -118,9 +120,8 @@ bool Vorsk::StartTest() {
   ui.comboDuration->setEnabled(false);
   ui.pushTest->setEnabled(false);
   // The load chosen in the options since the last run.
-  RunTestArgument =
-      WithEngineLoad(RunTestArgument, readEngineLoad(*openSettings()));
-  Run.Start();
+  Run.Start(m_SystemInfo,
+            WithEngineLoad(EngineArgument, readEngineLoad(*openSettings())));
   return true;
 }
 
@@ -146,10 +147,10 @@ void Vorsk::on_pushTest_clicked() {
     Run.StopByUser();
 }
 
-void Vorsk::NotifyEnd(const QStringList &lines, bool failure) {
-  QString message =
-      Run.CurrentTestTime().toString("'Durée du test' : hh:mm:ss");
-  if (failure) {
+void Vorsk::NotifyEnd(const RunResult &result) {
+  const QStringList &lines = result.endLines;
+  QString message = result.testTime.toString("'Durée du test' : hh:mm:ss");
+  if (result.failure) {
     const char *name = m_SystemInfo.ProcessorName;
     message = QString::fromLatin1(
                   name, int(qstrnlen(name, sizeof m_SystemInfo.ProcessorName)))
@@ -158,7 +159,7 @@ void Vorsk::NotifyEnd(const QStringList &lines, bool failure) {
       message += "\n" + lines.first();
   }
   notifyDesktop(TrayAvailable ? trayIcon : nullptr,
-                {lines.last(), message, failure});
+                {lines.last(), message, result.failure});
 }
 
 void Vorsk::ApplyShutdownRule() {

@@ -66,7 +66,7 @@ public:
   // after each tick.
   static std::vector<int64_t> run(Graph graph, int ticks,
                                   std::vector<int64_t> *drawing) {
-    InstantThreadsFake fake(ThreadStress); // frequency samplers end at once
+    InstantThreadsFake fake; // frequency samplers end at once
     Platform *previous = setPlatform(&fake);
     setStopFlagLowByte(&bStopTest, 1);
     m_SystemInfo = SystemInfo{};
@@ -83,7 +83,7 @@ public:
       for (int s = 0; s < ticks; ++s) {
         fake.advance(1000);
         for (int i = 0; i < 2; ++i)
-          fake.thread(m_SystemInfo.hThread[i])->userTime +=
+          fake.thread(w.Run.State().hThread[i])->userTime +=
               (s ? 1000 : 1500) * MS;
         fake.processorClocksKHz[s % 2] = 4300000 + 1000 * (s % 200);
         const int temperature = 6000 + int(1500 * std::sin(s / 60.0));

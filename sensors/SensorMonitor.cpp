@@ -77,17 +77,32 @@ bool SensorMonitor::MaxTempReached(int reading, int MaxTemp,
          Temperature != NO_READING && Temperature >= double(MaxTemp);
 }
 
+namespace {
+SensorStatistics statistics(double minimum, double mean, double maximum) {
+  if (mean == NO_READING || maximum < minimum)
+    return {};
+  return {true, minimum, mean, maximum};
+}
+} // namespace
+
+SensorStatistics SensorMonitor::TemperatureStatistics() const {
+  return statistics(TemperatureMin, TemperatureAvg, TemperatureMax);
+}
+
+SensorStatistics SensorMonitor::VcoreStatistics() const {
+  return statistics(VcoreMin, VcoreAvg, VcoreMax);
+}
+
 void SensorMonitor::EndSensorRun(const SensorChoice &choice,
                                  const AppendLog &appendLog) {
   if (choice.Monitoring == SOURCE_NONE)
     return;
-  if (VcoreAvg != NO_READING && VcoreMax >= VcoreMin)
-    appendLog(QString::asprintf("Vcore : %.2f V (%.2f à %.2f)", VcoreAvg,
-                                VcoreMin, VcoreMax));
-  if (TemperatureAvg != NO_READING && TemperatureMax >= TemperatureMin)
-    appendLog(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)",
-                                TemperatureAvg, TemperatureMin,
-                                TemperatureMax));
+  if (const SensorStatistics v = VcoreStatistics(); v.read)
+    appendLog(QString::asprintf("Vcore : %.2f V (%.2f à %.2f)", v.mean,
+                                v.minimum, v.maximum));
+  if (const SensorStatistics t = TemperatureStatistics(); t.read)
+    appendLog(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)", t.mean,
+                                t.minimum, t.maximum));
   if (choice.ExportTXT)
     Samples.WriteRemainder(SampleCount, choice.Monitoring);
   ResetSensors();

@@ -2,6 +2,7 @@
 
 #include "sensors/MonitoringLog.h"
 #include "sensors/SensorSources.h"
+#include "sensors/SensorStatistics.h"
 
 #include <QString>
 #include <QVariant>
@@ -48,6 +49,10 @@ public:
   // The sensor tick's limit: true when a running test must stop because the
   // temperature reached MaxTemp (a negative MaxTemp is no limit).
   bool MaxTempReached(int reading, int MaxTemp, bool testRunning) const;
+
+  // The run's statistics so far, as the summary lines give them.
+  SensorStatistics TemperatureStatistics() const;
+  SensorStatistics VcoreStatistics() const;
 
   // End of a run, inside StopTest: the summary lines, the samples still in
   // the ring, then the reset. Nothing at all without a source.

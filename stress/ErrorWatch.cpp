@@ -24,15 +24,15 @@ std::vector<ErrorCounter> errorRises(const std::vector<ErrorCounter> &start,
 
 void ErrorWatch::Start() { start_ = platform().hardwareErrorCounters(); }
 
-bool ErrorWatch::Rose() const {
-  return !errorRises(start_, platform().hardwareErrorCounters()).empty();
+bool ErrorWatch::Rose() const { return !Rises().empty(); }
+
+std::vector<ErrorCounter> ErrorWatch::Rises() const {
+  return errorRises(start_, platform().hardwareErrorCounters());
 }
 
-QStringList ErrorWatch::EndLines(bool *rose) const {
-  const std::vector<ErrorCounter> rises =
-      errorRises(start_, platform().hardwareErrorCounters());
-  *rose = !rises.empty();
-  if (start_.empty())
+QStringList hardwareErrorLines(bool watched,
+                               const std::vector<ErrorCounter> &rises) {
+  if (!watched)
     return {"Erreurs matérielles non surveillées : aucun compteur "
             "d'erreurs (EDAC, machine-check) disponible."};
   QStringList lines;

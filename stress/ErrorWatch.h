@@ -15,9 +15,10 @@ public:
   void Start();
   // True when a counter read now is above its start.
   bool Rose() const;
-  // The lines of the end of a run: one per counter that rose, with its
-  // rises and source, or the one line saying that nothing could be watched.
-  QStringList EndLines(bool *rose) const;
+  // Whether there were counters to watch at the start.
+  bool Watched() const { return !start_.empty(); }
+  // The rise of every counter watched since the start.
+  std::vector<ErrorCounter> Rises() const;
 
 private:
   std::vector<ErrorCounter> start_;
@@ -28,3 +29,8 @@ private:
 // were reset.
 std::vector<ErrorCounter> errorRises(const std::vector<ErrorCounter> &start,
                                      const std::vector<ErrorCounter> &now);
+
+// The lines of the end of a run: one per counter that rose, with its rises
+// and source, or the one line saying that nothing could be watched.
+QStringList hardwareErrorLines(bool watched,
+                               const std::vector<ErrorCounter> &rises);

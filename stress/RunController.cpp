@@ -17,15 +17,15 @@ int &bStopTest = workerStopFlag();
 namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
 // failed, or nullptr once the worker runs.
-const char *startWorker(int i, const CpuSet &mask, uint64_t seed) {
+const char *startWorker(RunState &state, int i, const CpuSet &mask,
+                        int engineArgument, uint64_t seed) {
   Platform &os = platform();
-  SystemInfo &info = m_SystemInfo;
   // Reset before anything can fail: a worker left suspended must measure
   // from zero, not from the previous run's time.
-  info.ThreadTime[i] = 0;
-  info.ThreadClock[i] = os.timeGetTime();
-  ThreadHandle &thread = info.hThread[i];
-  thread = os.createWorkerSuspended(RunTestArgument);
+  state.ThreadTime[i] = 0;
+  state.ThreadClock[i] = os.timeGetTime();
+  ThreadHandle &thread = state.hThread[i];
+  thread = os.createWorkerSuspended(engineArgument);
   if (!thread)
     return "CreateThread failed.";
   if (WorkerPage *page = os.workerPage(thread))
@@ -66,8 +66,14 @@ void RunController::SetColour(const char *colour) {
 }
 
 void RunController::SetVerdict(RunVerdict verdict) {
-  LastVerdict = verdict;
+  Outcome.verdict = verdict;
   emit runEnded(verdict);
+}
+
+void RunController::Notify(const QStringList &lines, bool failure) {
+  Outcome.endLines = lines;
+  Outcome.failure = failure;
+  emit endNotice(Outcome);
 }
 
 // Calculations may all have been right: the verdict is still a failure.
@@ -78,8 +84,11 @@ void RunController::ReportHardwareErrors() {
   SetVerdict(RunVerdict::Unstable);
 }
 
-void RunController::Start() {
+void RunController::Start(SystemInfo &machine, int engineArgument) {
+  Machine = &machine;
+  EngineArgument = engineArgument;
   Colour = nullptr;
+  Outcome = RunResult{};
   // Without it, a freeze of the machine leaves no trace of the run.
   const bool journal = Journal.begin();
   RunSeed = RequestedSeed;
@@ -97,10 +106,9 @@ void RunController::Start() {
   TestTimeCarry = 0;
   ReportedWorker = -1;
   HardwareErrors.Start();
-  HardwareErrorsFound = false;
   setStopFlagLowByte(&bStopTest, 0);
 
-  SystemInfo &info = m_SystemInfo;
+  const SystemInfo &info = machine;
   if (info.LogicalCount < info.OnlineCount)
     Log(info.LogicalCount == 1
             ? QString::asprintf("Test limité à 1 processeur logique sur "
@@ -109,12 +117,12 @@ void RunController::Start() {
             : QString::asprintf("Test limité à %d processeurs logiques "
                                 "sur %d (restriction d'affinité).",
                                 int(info.LogicalCount), int(info.OnlineCount)));
-  info.hThread.assign(info.LogicalCount, 0);
+  Workers.hThread.assign(info.LogicalCount, 0);
   Failures.assign(size_t(info.LogicalCount), FailureRecord{});
-  info.ThreadClock.assign(info.LogicalCount, 0);
-  info.ThreadTime.assign(info.LogicalCount, 0);
-  info.WorkerEntry.assign(info.LogicalCount, -1);
-  info.LoadClocks.assign(info.Processor.size(), LoadClock{});
+  Workers.ThreadClock.assign(info.LogicalCount, 0);
+  Workers.ThreadTime.assign(info.LogicalCount, 0);
+  Workers.WorkerEntry.assign(info.LogicalCount, -1);
+  Workers.LoadClocks.assign(info.Processor.size(), LoadClock{});
   // One worker per processor the process may run on; a worker that could
   // not be started leaves its processor to the next (the last ones then get
   // none, and fail).
@@ -123,10 +131,11 @@ void RunController::Start() {
     CpuSet mask;
     if (next < info.Processor.size())
       mask = CpuSet::single(info.Processor[next]);
-    if (const char *failure = startWorker(i, mask, RunSeed))
+    if (const char *failure =
+            startWorker(Workers, i, mask, EngineArgument, RunSeed))
       Log(failure);
     else if (next < info.Processor.size())
-      info.WorkerEntry[size_t(i)] = int(next++);
+      Workers.WorkerEntry[size_t(i)] = int(next++);
   }
   Cores = coresOf(info);
   // Per-core with one worker per core: the other workers never run.
@@ -160,16 +169,18 @@ bool RunController::StopTest() {
   // clock under load, turbo and throttling included.
   sysinfo::EndFrequency(800, log);
   double mhz = 0;
-  const QString clocks = sysinfo::processorClocksLine(&mhz);
+  const QString clocks = sysinfo::processorClocksLine(Workers.LoadClocks, &mhz);
   if (!clocks.isEmpty())
-    m_SystemInfo.Frequency = mhz;
-  const QString shown = sysinfo::frequencyText(m_SystemInfo.Frequency);
+    Machine->Frequency = mhz;
+  const QString shown = sysinfo::frequencyText(Machine->Frequency);
   emit frequency(shown);
   Log(clocks.isEmpty() ? "Fréquence : " + shown : clocks);
   SensorRunEnded();
+  Outcome.testTime = TestTime;
   Log(TestTime.toString("'Durée du test' : hh:mm:ss"));
 
   const double usage = AverageUsage(LoadedUserTime, LoadedMs, 1);
+  Outcome.usage = usage;
   Log(QString::asprintf("Utilisation CPU : %.1f %%", usage));
   emit runStopped();
 
@@ -181,8 +192,18 @@ bool RunController::StopTest() {
     Log("Pourcentage d'utilisation CPU incorrect !");
     plausible = false;
   }
-  Log(VerifiedArithmeticLine(TotalVerified(m_SystemInfo.hThread)));
-  for (const QString &line : HardwareErrors.EndLines(&HardwareErrorsFound))
+  Outcome.workers.assign(Workers.hThread.size(), WorkerResult{});
+  for (size_t i = 0; i < Workers.hThread.size(); ++i) {
+    WorkerResult &worker = Outcome.workers[i];
+    worker.entry = Workers.WorkerEntry[i];
+    if (Workers.hThread[i])
+      platform().getWorkerCounters(Workers.hThread[i], &worker.verified);
+  }
+  Log(VerifiedArithmeticLine(TotalVerified(Outcome.workers)));
+  Outcome.hardwareErrorsWatched = HardwareErrors.Watched();
+  Outcome.hardwareErrorRises = HardwareErrors.Rises();
+  for (const QString &line : hardwareErrorLines(Outcome.hardwareErrorsWatched,
+                                                Outcome.hardwareErrorRises))
     Log(line);
   return plausible;
 }
@@ -193,7 +214,7 @@ void RunController::StopByUser() {
   const bool plausible = StopTest();
   Log("Test stoppé par l'utilisateur.");
   emit toolTip(TOOLTIP_IDLE);
-  if (HardwareErrorsFound) {
+  if (!Outcome.hardwareErrorRises.empty()) {
     ReportHardwareErrors();
     return;
   }

@@ -4,6 +4,8 @@
 #include "stress/Agreement.h"
 #include "stress/ErrorWatch.h"
 #include "stress/RunJournal.h"
+#include "stress/RunResult.h"
+#include "stress/RunState.h"
 #include "stress/TestModes.h"
 
 #include <QObject>
@@ -13,23 +15,12 @@
 
 #include <cstdint>
 
-// How a run ended, from the user's point of view.
-enum class RunVerdict {
-  Stable,      // "Votre PC est stable !"
-  Unstable,    // calculation error, processor crash, hardware error counters
-  Usage,       // processor usage outside 90-100 %: the run proves nothing
-  Temperature, // stopped at the temperature limit
-  Stopped,     // stopped by the user before a verdict, or a worker stopped
-               // or was killed from outside
-  Failed,      // the tester failed (a worker's error, a worker unreadable)
-};
+struct SystemInfo;
 
 // One supervision tick of a running test.
 struct RunTick {
-  QTime testTime;     // processor time credited to the test so far
-  double usage;       // average processor usage of this tick, per cent
-  double temperature; // the last reading, NO_READING when there is none
-  double vcore;       // the last reading, NO_READING when there is none
+  QTime testTime; // processor time credited to the test so far
+  double usage;   // average processor usage of this tick, per cent
   // The worker processors' mean clock in MHz: the kernel's of this tick,
   // else the load frequency sampled on this tick of the first minute; NaN
   // when there is neither.
@@ -39,15 +30,14 @@ struct RunTick {
 // A test run with no window: starting the workers, the one-second
 // supervision (usage, test time, worker ends, hardware error counters), the
 // sensor tick (readings, temperature limit, the run's sensor summary), the
-// verdict and every log line. It goes through platform() only, so the same
-// logic runs on the fake platform and in a program with no widgets.
+// verdict, the run's result and every log line. It goes through platform()
+// only, so the same logic runs on the fake platform and in a program with no
+// widgets. It owns the run's state; the machine description is the caller's.
 //
-// Before Start the caller has identified the machine
-// (sysinfo::InitialiseSystem fills m_SystemInfo) and set RunTestArgument.
 // Lines, colours and tool tips are the window's texts; a program with no
 // window may ignore the signals it has no use for. Every signal is emitted
 // synchronously, in the order the window shows them.
-class RunController : public QObject, public SensorMonitor {
+class RunController : public QObject, private SensorMonitor {
   Q_OBJECT
 
 public:
@@ -69,22 +59,33 @@ public:
   uint64_t Seed() const { return RunSeed; }
   // The record of the failure worker found, or the one the comparison
   // between processors made for it; check FAILURE_NONE when there is none.
-  // Read before the handles are closed (workersEnded).
+  // Read before the handles are closed (resultReady).
   FailureRecord WorkerFailure(int worker) const;
   const SensorChoice &Sensors() const { return Choice; }
   int MaxTemperature() const { return MaxTemp; }
 
-  // Starts one worker per processor the process may run on (in the
-  // per-core mode, those of other cores are paused at once). Emits
-  // runStarted; the first tick follows one second later.
-  void Start();
+  // Starts one worker per processor of `machine` (identified, as
+  // sysinfo::InitialiseSystem leaves it) handing each engine
+  // `engineArgument`; in the per-core mode, those of other cores are paused
+  // at once. The machine must outlive the run: the run's clock is kept in its
+  // Frequency. Emits runStarted; the first tick follows one second later.
+  void Start(SystemInfo &machine, int engineArgument);
   // The user's stop: the end lines, "Test stoppé par l'utilisateur." and
   // the verdict. The workers are gone and runClosed emitted a second later.
   void StopByUser();
   // A test is running (the stop flag is down).
   bool Running() const;
   QTime CurrentTestTime() const { return TestTime; }
-  RunVerdict Verdict() const { return LastVerdict; }
+  RunVerdict Verdict() const { return Outcome.verdict; }
+  // The workers of the run in progress or of the last one.
+  const RunState &State() const { return Workers; }
+  // What the last run's end established; complete once resultReady came.
+  const RunResult &Result() const { return Outcome; }
+
+  // The run timer's tick (the one-second supervision, or the clean-up after
+  // a stop) and the sensor timer's; the timers call them.
+  void Tick();
+  void TickSensors();
 
   // The program closes: timers stopped, workers asked to stop and killed
   // after a short grace, late calculation errors of a judged run reported,
@@ -105,8 +106,10 @@ signals:
   void toolTip(const QString &text);
   // The processor clock to show, "4412.5 MHz".
   void frequency(const QString &text);
-  // A sensor reading that reached its source, as shown ("55.0 °C", "-").
+  // A sensor reading that reached its source, as shown ("55.0 °C", "-"),
+  // then as read (NO_READING where there is none).
   void sensorText(const QString &temperature, const QString &vcore);
+  void sensorReading(double temperature, double vcore);
 
   void runStarted();
   // The first tick: the workers run and the test may be stopped.
@@ -117,18 +120,17 @@ signals:
   // The verdict is given (after its lines). A calculation error that a
   // worker returns after a verdict emits it again with Unstable.
   void runEnded(RunVerdict verdict);
-  // The workers had their second to end after the stop; their handles,
-  // in m_SystemInfo.hThread, are still open for their exit codes, signals
-  // and counters. runClosed follows.
-  void workersEnded();
+  // The workers had their second to end after the stop: the result holds
+  // their ends too. runClosed follows.
+  void resultReady(const RunResult &result);
   // The workers are gone and their handles closed: a new run may start.
   void runClosed();
 
   // What the window adds to a verdict, in this order where they come
-  // together: a desktop notice (the lines; failure or not), the window
-  // brought back, the verdict sound, then the shutdown rule of a run that
-  // ended on its own (a timed end or a failure, not a user stop).
-  void endNotice(const QStringList &lines, bool failure);
+  // together: a desktop notice (the result's end lines; failure or not),
+  // the window brought back, the verdict sound, then the shutdown rule of a
+  // run that ended on its own (a timed end or a failure, not a user stop).
+  void endNotice(const RunResult &result);
   void restoreWindow();
   void verdictSound(bool success);
   void endedUnattended();
@@ -159,6 +161,7 @@ private:
   // The worker bound to processor entry `entry`, or -1.
   int WorkerOn(int entry) const;
   void SetVerdict(RunVerdict verdict);
+  void Notify(const QStringList &lines, bool failure);
   // True when the run's average usage was plausible.
   bool StopTest();
   void ReportHardwareErrors();
@@ -172,6 +175,8 @@ private:
   void StopWorkers();
   void SupervisionTick();
   void WorkerEnded(int worker, uint32_t code);
+  // Each worker's exit code and signal, once they had their time to end.
+  void ReadWorkerEnds();
   int WorkerSignal(int worker);
   void ScheduledEnd();
   // Reads the digests the workers published; true when a disagreement
@@ -183,13 +188,17 @@ private:
 
   // One sensor reading, shown and, during a run, counted.
   int GetSensorsValue();
-  // True when a running test must end because the temperature reached
-  // MaxTemp.
+  // The reading of a sensor tick; true when a running test must end because
+  // the temperature reached MaxTemp.
   bool SensorTick();
   // The sensor part of ending a run: summary lines, the monitoring log's
   // last samples, and the reset.
   void SensorRunEnded();
 
+  SystemInfo *Machine = nullptr;
+  int EngineArgument = 0;
+  RunState Workers;
+  RunResult Outcome;
   SensorChoice Choice;
   int MaxTemp = -1;
   QTime EndTime{23, 59, 0};
@@ -200,13 +209,11 @@ private:
   int64_t TestTimeCarry = 0;
   // The worker whose exit ended the run and was reported then, -1 if none.
   int ReportedWorker = -1;
-  // The kernel's hardware error counters over the run, and whether one rose.
+  // The kernel's hardware error counters over the run.
   ErrorWatch HardwareErrors;
-  bool HardwareErrorsFound = false;
   const char *Colour = nullptr;
-  RunVerdict LastVerdict = RunVerdict::Stopped;
   TestMode Mode;
-  // Each core's logical processors, as indices in m_SystemInfo.Processor.
+  // Each core's logical processors, as indices in the machine's Processor.
   std::vector<std::vector<int>> Cores;
   // Per worker: whether it runs during the current supervision interval.
   std::vector<bool> Loaded;

@@ -7,7 +7,7 @@
 #include "sysinfo/SystemInfo.h"
 
 void RunController::ApplyMode() {
-  const size_t count = m_SystemInfo.hThread.size();
+  const size_t count = Workers.hThread.size();
   std::vector<bool> wanted(count, true);
   if (Mode.kind == TestModeKind::PerCore && !Cores.empty()) {
     CurrentCore = coreAt(TestTime, Mode.coreMinutes, int(Cores.size()));
@@ -27,8 +27,8 @@ void RunController::ApplyMode() {
   for (size_t i = 0; i < count; ++i) {
     if (wanted[i] == Loaded[i])
       continue;
-    if (m_SystemInfo.hThread[i])
-      platform().pauseWorker(m_SystemInfo.hThread[i], !wanted[i]);
+    if (Workers.hThread[i])
+      platform().pauseWorker(Workers.hThread[i], !wanted[i]);
     Loaded[i] = wanted[i];
   }
 }
@@ -36,8 +36,8 @@ void RunController::ApplyMode() {
 void RunController::LoadAll() {
   for (size_t i = 0; i < Loaded.size(); ++i)
     if (!Loaded[i]) {
-      if (m_SystemInfo.hThread[i])
-        platform().pauseWorker(m_SystemInfo.hThread[i], false);
+      if (Workers.hThread[i])
+        platform().pauseWorker(Workers.hThread[i], false);
       Loaded[i] = true;
     }
 }
@@ -49,16 +49,15 @@ void RunController::AnnounceCore() {
   const std::vector<int> &core = Cores[size_t(CurrentCore)];
   QString line = QString("Cœur %1 (%2)")
                      .arg(CurrentCore)
-                     .arg(logicalProcessorsText(m_SystemInfo, core));
+                     .arg(logicalProcessorsText(*Machine, core));
   uint64_t kHz = 0;
-  if (platform().processorClockKHz(m_SystemInfo.Processor[size_t(core[0])],
-                                   &kHz))
+  if (platform().processorClockKHz(Machine->Processor[size_t(core[0])], &kHz))
     line += QString::asprintf(" : %.1f MHz", double(kHz) / 1000.0);
   Log(line + ".");
 }
 
 int RunController::WorkerOn(int entry) const {
-  const std::vector<int> &entries = m_SystemInfo.WorkerEntry;
+  const std::vector<int> &entries = Workers.WorkerEntry;
   for (size_t worker = 0; worker < entries.size(); ++worker)
     if (entries[worker] == entry)
       return int(worker);
@@ -67,9 +66,9 @@ int RunController::WorkerOn(int entry) const {
 
 int RunController::CoreOf(int worker) const {
   if (Mode.kind != TestModeKind::PerCore ||
-      size_t(worker) >= m_SystemInfo.WorkerEntry.size())
+      size_t(worker) >= Workers.WorkerEntry.size())
     return -1;
-  const int entry = m_SystemInfo.WorkerEntry[size_t(worker)];
+  const int entry = Workers.WorkerEntry[size_t(worker)];
   for (size_t core = 0; core < Cores.size(); ++core)
     for (int i : Cores[core])
       if (i == entry)

@@ -62,12 +62,9 @@ RunReport::Machine describeMachine(const SystemInfo &info) {
   return machine;
 }
 
-RunReport::Worker describeWorker(const SystemInfo &info, int worker) {
+RunReport::Worker describeWorker(const SystemInfo &info, int entry) {
   RunReport::Worker w;
   // A worker the run could not start has no processor of its own.
-  const int entry = size_t(worker) < info.WorkerEntry.size()
-                        ? info.WorkerEntry[size_t(worker)]
-                        : -1;
   if (entry < 0 || size_t(entry) >= info.Processor.size()) {
     w.logicalProcessor = w.core = w.package = -1;
     return w;

@@ -104,8 +104,9 @@ struct RunReport {
 // The machine part, from the identification: the processors tested, their
 // sets and topology.
 RunReport::Machine describeMachine(const SystemInfo &info);
-// A worker's place: its processor, core and package.
-RunReport::Worker describeWorker(const SystemInfo &info, int worker);
+// A worker's place: the processor, core and package of `entry`, an index
+// in the machine's Processor (-1: a worker that got none).
+RunReport::Worker describeWorker(const SystemInfo &info, int entry);
 
 QJsonDocument runReportJson(const RunReport &report);
 // A file is written whole or not at all; a pipe or terminal is written to.

@@ -3,8 +3,7 @@
 
 #include "stress/RunController.h"
 
-#include "stress/EngineContract.h"
-#include "stress/ThreadStress.h"
+#include "stress/RunMeasure.h"
 
 void RunController::SetSensors(const SensorChoice &choice, int maxTemp) {
   SuspendSensors();
@@ -28,6 +27,7 @@ int RunController::GetSensorsValue() {
   return ReadSensors(Choice, Running(),
                      {[this](const QString &temperature, const QString &vcore) {
                         emit sensorText(temperature, vcore);
+                        emit sensorReading(Temperature, Vcore);
                       },
                       [this](const QString &line) { Log(line); }});
 }
@@ -37,6 +37,16 @@ bool RunController::SensorTick() {
   return MaxTempReached(reading, MaxTemp, Running());
 }
 
+void RunController::TickSensors() {
+  if (SensorTick())
+    EndRunOnFailure({"Arrêt du test : température maximale atteinte !"},
+                    COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Temperature);
+}
+
+// The statistics are the result's before the summary lines are made from
+// them and the monitor forgets them.
 void RunController::SensorRunEnded() {
+  Outcome.temperature = TemperatureStatistics();
+  Outcome.vcore = VcoreStatistics();
   EndSensorRun(Choice, [this](const QString &line) { Log(line); });
 }

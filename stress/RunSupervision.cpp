@@ -52,14 +52,13 @@ bool ended(ThreadHandle worker) {
 
 void RunController::timerEvent(QTimerEvent *event) {
   const int timer = event->timerId();
-  if (timer == SensorTimer) {
-    if (SensorTick())
-      EndRunOnFailure({"Arrêt du test : température maximale atteinte !"},
-                      COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Temperature);
-    return;
-  }
-  if (timer != TestTimer)
-    return;
+  if (timer == SensorTimer)
+    TickSensors();
+  else if (timer == TestTimer)
+    Tick();
+}
+
+void RunController::Tick() {
   if (stopFlagLowByte(&bStopTest) == 1)
     CleanUpTick();
   else
@@ -74,14 +73,30 @@ void RunController::CleanUpTick() {
   platform().sleep(1000);
   ReportLateCalculationErrors();
   Journal.end();
-  emit workersEnded();
+  ReadWorkerEnds();
+  emit resultReady(Outcome);
   CloseWorkerHandles();
   emit runClosed();
 }
 
+void RunController::ReadWorkerEnds() {
+  for (size_t i = 0; i < Workers.hThread.size(); ++i) {
+    WorkerResult &worker = Outcome.workers[i];
+    const ThreadHandle handle = Workers.hThread[i];
+    if (!handle)
+      continue;
+    if (platform().getExitCodeThread(handle, &worker.code) &&
+        worker.code != STILL_ACTIVE)
+      worker.signal = WorkerSignal(int(i));
+    // The units a worker finished after the stop were verified too.
+    platform().getWorkerCounters(handle, &worker.verified);
+    worker.failure = WorkerFailure(int(i));
+  }
+}
+
 void RunController::CloseWorkerHandles() {
-  for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i) {
-    ThreadHandle &thread = m_SystemInfo.hThread[i];
+  for (size_t i = 0; i < Workers.hThread.size(); ++i) {
+    ThreadHandle &thread = Workers.hThread[i];
     if (thread) {
       platform().closeHandle(thread);
       thread = 0;
@@ -94,10 +109,10 @@ void RunController::CloseWorkerHandles() {
 // stand over a calculation error.
 void RunController::ReportLateCalculationErrors() {
   bool unstable = Colour && qstrcmp(Colour, COLOUR_UNSTABLE) == 0;
-  for (int i = 0; i < int(m_SystemInfo.hThread.size()); ++i) {
+  for (int i = 0; i < int(Workers.hThread.size()); ++i) {
     uint32_t code = STILL_ACTIVE;
-    if (i == ReportedWorker || !m_SystemInfo.hThread[i] ||
-        !platform().getExitCodeThread(m_SystemInfo.hThread[i], &code))
+    if (i == ReportedWorker || !Workers.hThread[i] ||
+        !platform().getExitCodeThread(Workers.hThread[i], &code))
       continue;
     const WorkerEnd end = DescribeWorkerEnd(i, code, WorkerSignal(i));
     if (!end.calculation)
@@ -110,7 +125,7 @@ void RunController::ReportLateCalculationErrors() {
       Log("Votre PC n'est pas stable !");
       SetColour(COLOUR_UNSTABLE);
       emit toolTip(TOOLTIP_UNSTABLE);
-      emit endNotice({end.line, "Votre PC n'est pas stable !"}, true);
+      Notify({end.line, "Votre PC n'est pas stable !"}, true);
       emit verdictSound(false);
       SetVerdict(RunVerdict::Unstable);
       unstable = true;
@@ -130,24 +145,25 @@ void RunController::SupervisionTick() {
       emit stopAllowed();
       sysinfo::BeginFrequency(800, log);
     } else if (sysinfo::EndFrequency(400, log)) {
-      emit frequency(sysinfo::frequencyText(m_SystemInfo.Frequency));
+      emit frequency(sysinfo::frequencyText(Machine->Frequency));
       loadFrequency = true;
     }
   }
 
-  const int count = int(m_SystemInfo.hThread.size());
+  const int count = int(Workers.hThread.size());
   // Idle processors of the per-core and alternating modes would pull the
   // clock under load down.
   std::vector<int> loadedEntries;
   for (int i = 0; i < count; ++i)
     if (Loaded[size_t(i)])
-      loadedEntries.push_back(m_SystemInfo.WorkerEntry[size_t(i)]);
-  double clock = sysinfo::SampleProcessorClocks(loadedEntries);
+      loadedEntries.push_back(Workers.WorkerEntry[size_t(i)]);
+  double clock =
+      sysinfo::SampleProcessorClocks(Workers.LoadClocks, loadedEntries);
   const int loaded = int(loadedEntries.size());
   double usage = 0.0;
   int64_t pauseMs = 0;
   for (int i = 0; i < count; ++i) {
-    const ThreadHandle thread = m_SystemInfo.hThread[i];
+    const ThreadHandle thread = Workers.hThread[i];
     uint32_t code = 0;
     if (!os.getExitCodeThread(thread, &code)) {
       EndRunOnFailure({"Arrêt du test : GetExitCodeThread failed !"},
@@ -165,10 +181,10 @@ void RunController::SupervisionTick() {
       return;
     }
     const uint32_t now = os.timeGetTime();
-    const int64_t wallMs = int32_t(now - m_SystemInfo.ThreadClock[i]);
-    m_SystemInfo.ThreadClock[i] = now;
-    const uint64_t userDelta = userTime - m_SystemInfo.ThreadTime[i];
-    m_SystemInfo.ThreadTime[i] = userTime;
+    const int64_t wallMs = int32_t(now - Workers.ThreadClock[i]);
+    Workers.ThreadClock[i] = now;
+    const uint64_t userDelta = userTime - Workers.ThreadTime[i];
+    Workers.ThreadTime[i] = userTime;
     if (!Loaded[size_t(i)]) {
       pauseMs = wallMs;
       continue;
@@ -188,8 +204,8 @@ void RunController::SupervisionTick() {
 
   // The clock of the tick: the kernel's, else the first minute's samples.
   if (std::isnan(clock) && loadFrequency)
-    clock = m_SystemInfo.Frequency;
-  emit tick({TestTime, usage, Temperature, Vcore, clock});
+    clock = Machine->Frequency;
+  emit tick({TestTime, usage, clock});
   Journal.tick(TestTime);
   if (Mode.kind == TestModeKind::PerCore)
     AnnounceCore();
@@ -223,7 +239,7 @@ void RunController::WorkerEnded(int worker, uint32_t code) {
   if (core >= 0)
     lines << QString("Erreur sur le cœur %1 (%2).")
                  .arg(core)
-                 .arg(logicalProcessorsText(m_SystemInfo, Cores[size_t(core)]));
+                 .arg(logicalProcessorsText(*Machine, Cores[size_t(core)]));
   if (end.fromOutside)
     ReportFailure(lines, COLOUR_STOPPED, TOOLTIP_FAILED, RunVerdict::Stopped);
   else if (end.calculation)
@@ -236,21 +252,21 @@ void RunController::WorkerEnded(int worker, uint32_t code) {
 
 FailureRecord RunController::WorkerFailure(int worker) const {
   FailureRecord record;
-  if (worker < 0 || worker >= int(m_SystemInfo.hThread.size()))
+  if (worker < 0 || worker >= int(Workers.hThread.size()))
     return record;
   if (size_t(worker) < Failures.size() &&
       Failures[size_t(worker)].check != FAILURE_NONE)
     return Failures[size_t(worker)];
   if (const WorkerPage *page =
-          platform().workerPage(m_SystemInfo.hThread[size_t(worker)]))
+          platform().workerPage(Workers.hThread[size_t(worker)]))
     readFailure(*page, &record);
   return record;
 }
 
 bool RunController::CompareWorkers() {
-  const int count = int(m_SystemInfo.hThread.size());
+  const int count = int(Workers.hThread.size());
   for (int i = 0; i < count; ++i)
-    if (const WorkerPage *page = platform().workerPage(m_SystemInfo.hThread[i]))
+    if (const WorkerPage *page = platform().workerPage(Workers.hThread[i]))
       Agree.read(i, *page);
   const std::vector<Disagreement> found = Agree.take();
   if (found.empty())
@@ -267,7 +283,7 @@ bool RunController::CompareWorkers() {
 // references tell which worker changes its answer, where one does.
 QStringList RunController::Recheck(const Disagreement &d) {
   Platform &os = platform();
-  const std::vector<ThreadHandle> &threads = m_SystemInfo.hThread;
+  const std::vector<ThreadHandle> &threads = Workers.hThread;
   for (int w : d.workers) {
     if (WorkerPage *page = os.workerPage(threads[size_t(w)]))
       __atomic_store_n(&page->recheckRequest, d.renewal + 1, __ATOMIC_RELEASE);
@@ -340,7 +356,7 @@ QStringList RunController::Recheck(const Disagreement &d) {
 // 0 when the worker was not killed by a signal, or when that is unknown.
 int RunController::WorkerSignal(int worker) {
   int signal = 0;
-  if (!platform().getWorkerSignal(m_SystemInfo.hThread[worker], &signal))
+  if (!platform().getWorkerSignal(Workers.hThread[worker], &signal))
     return 0;
   return signal;
 }
@@ -348,7 +364,8 @@ int RunController::WorkerSignal(int worker) {
 void RunController::ScheduledEnd() {
   const bool plausible = StopTest();
   Log("Fin programmée du test.");
-  if (HardwareErrorsFound) {
+  const bool hardwareErrors = !Outcome.hardwareErrorRises.empty();
+  if (hardwareErrors) {
     ReportHardwareErrors();
   } else if (plausible) {
     Log("Votre PC est stable !");
@@ -362,12 +379,11 @@ void RunController::ScheduledEnd() {
   emit toolTip(TOOLTIP_FINISHED);
   // Before the window comes back, while the tray icon still shows; it says
   // what the log says, hardware errors first.
-  if (HardwareErrorsFound)
-    emit endNotice({"Votre PC n'est pas stable !"}, true);
+  if (hardwareErrors)
+    Notify({"Votre PC n'est pas stable !"}, true);
   else
-    emit endNotice(
-        {plausible ? "Votre PC est stable !" : "Fin programmée du test."},
-        false);
+    Notify({plausible ? "Votre PC est stable !" : "Fin programmée du test."},
+           false);
   emit restoreWindow();
   emit endedUnattended();
 }
@@ -385,7 +401,7 @@ void RunController::ReportFailure(const QStringList &lines, const char *colour,
     Log(line);
   SetColour(colour);
   emit toolTip(tip);
-  emit endNotice(lines, true);
+  Notify(lines, true);
   emit restoreWindow();
   emit verdictSound(false);
   SetVerdict(verdict);
@@ -399,7 +415,7 @@ void RunController::StopWorkers() {
   setStopFlagLowByte(&bStopTest, 1);
   LoadAll();
   const uint32_t deadline = os.timeGetTime() + CLOSE_GRACE_MS;
-  for (const ThreadHandle thread : m_SystemInfo.hThread) {
+  for (const ThreadHandle thread : Workers.hThread) {
     if (!thread)
       continue;
     const int32_t left = int32_t(deadline - os.timeGetTime());

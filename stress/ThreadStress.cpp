@@ -3,20 +3,14 @@
 #include "platform/Platform.h"
 #include "stress/EngineContract.h"
 
-int RunTestArgument = 0;
-
 int WithEngineLoad(int argument, EngineLoad load) {
   argument &= ~ENGINE_LOAD_FP_ONLY;
   return load == EngineLoad::FloatingPoint ? argument | ENGINE_LOAD_FP_ONLY
                                            : argument;
 }
 
-uint32_t ThreadStress(void *param) {
-  return RunWorkerEngine(static_cast<int *>(param), nullptr);
-}
-
-uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops,
-                         WorkerPage *page) {
+uint32_t RunWorkerEngine(int *stopFlag, int argument,
+                         unsigned long long *verifiedFlops, WorkerPage *page) {
   Platform &os = platform();
   LibraryHandle library = os.loadLibrary(ENGINE_FILE);
   if (!library)
@@ -43,7 +37,7 @@ uint32_t RunWorkerEngine(int *stopFlag, unsigned long long *verifiedFlops,
     os.freeLibrary(library);
     return WORKER_FILE_ACCESS;
   }
-  int result = runTest(RunTestArgument);
+  int result = runTest(argument);
   os.freeLibrary(library);
   return static_cast<uint32_t>(result);
 }

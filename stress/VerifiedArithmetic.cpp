@@ -5,16 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-WorkerCounters TotalVerified(const std::vector<ThreadHandle> &workers) {
+WorkerCounters TotalVerified(const std::vector<WorkerResult> &workers) {
   WorkerCounters total;
-  for (ThreadHandle worker : workers) {
-    WorkerCounters counters;
-    if (!worker || !platform().getWorkerCounters(worker, &counters))
-      continue;
+  for (const WorkerResult &worker : workers) {
     for (int p = 0; p < WORKER_PATH_COUNT; ++p)
-      total.verifiedFlops[p] += counters.verifiedFlops[p];
+      total.verifiedFlops[p] += worker.verified.verifiedFlops[p];
     for (int w = 0; w < WORKER_WORKLOAD_COUNT; ++w)
-      total.verifiedWork[w] += counters.verifiedWork[w];
+      total.verifiedWork[w] += worker.verified.verifiedWork[w];
   }
   return total;
 }

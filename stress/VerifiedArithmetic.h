@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "stress/RunResult.h"
 
 #include <QString>
 
@@ -9,9 +9,8 @@
 // The arithmetic a run verified, summed over its workers, for the end-of-run
 // summary, so that runs can be compared by the work they checked.
 
-// The counts of every worker handle (0 handles and unreadable ones add
-// nothing), path by path.
-WorkerCounters TotalVerified(const std::vector<ThreadHandle> &workers);
+// The counts of every worker of a run, path by path.
+WorkerCounters TotalVerified(const std::vector<WorkerResult> &workers);
 
 // "Calculs vérifiés : 12.4 Tflop (AVX-512F 98 %, AVX2+FMA 1 %, SSE2 < 1 %)":
 // the total in Gflop, Tflop or Pflop with one decimal, then the share of each

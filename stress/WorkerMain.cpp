@@ -22,6 +22,5 @@ int main(int argc, char *argv[]) {
     return ENGINE_STOPPED;
   if (!stopFlag)
     return ENGINE_INITIALISATION;
-  RunTestArgument = std::atoi(argv[1]);
-  return int(RunWorkerEngine(stopFlag, counters, page));
+  return int(RunWorkerEngine(stopFlag, std::atoi(argv[1]), counters, page));
 }

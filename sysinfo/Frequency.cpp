@@ -238,16 +238,17 @@ int EndFrequency(unsigned long timeoutMs, const LogLine &log) {
 
 QString frequencyText(double mhz) { return QString::asprintf("%.1f MHz", mhz); }
 
-double SampleProcessorClocks(const std::vector<int> &entries) {
-  SystemInfo &info = m_SystemInfo;
-  info.LoadClocks.resize(info.Processor.size());
+double SampleProcessorClocks(std::vector<LoadClock> &clocks,
+                             const std::vector<int> &entries) {
+  const SystemInfo &info = m_SystemInfo;
+  clocks.resize(info.Processor.size());
   uint64_t sumKHz = 0;
   int processors = 0;
   for (int entry : entries) {
     if (entry < 0 || size_t(entry) >= info.Processor.size())
       continue;
     const size_t i = size_t(entry);
-    LoadClock &clock = info.LoadClocks[i];
+    LoadClock &clock = clocks[i];
     const int processor = info.Processor[i];
     uint64_t kHz = 0;
     const bool measured =
@@ -264,11 +265,10 @@ double SampleProcessorClocks(const std::vector<int> &entries) {
                     : std::numeric_limits<double>::quiet_NaN();
 }
 
-QString processorClocksLine(double *mhz) {
-  const SystemInfo &info = m_SystemInfo;
+QString processorClocksLine(const std::vector<LoadClock> &clocks, double *mhz) {
   double sum = 0, lowest = 0, highest = 0;
   int processors = 0;
-  for (const LoadClock &clock : info.LoadClocks) {
+  for (const LoadClock &clock : clocks) {
     if (!clock.Samples)
       continue;
     double average = double(clock.SumKHz) / clock.Samples / 1000;

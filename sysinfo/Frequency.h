@@ -26,6 +26,19 @@ extern std::atomic<int64_t> Twin;
 uint32_t ThreadBeginFrequency(void *param);
 uint32_t ThreadEndFrequency(void *param);
 
+// The clock under load of one processor of a test run, sampled on the run's
+// ticks.
+struct LoadClock {
+  uint64_t SumKHz = 0;
+  uint32_t Samples = 0;
+  // APERF and MPERF at the previous tick, once Counted. Counters turns false
+  // for the rest of the run when they cannot be read or do not count.
+  uint64_t Aperf = 0;
+  uint64_t Mperf = 0;
+  bool Counted = false;
+  bool Counters = true;
+};
+
 namespace sysinfo {
 
 // Receives the failure lines meant for the log pane.
@@ -46,12 +59,14 @@ QString frequencyText(double mhz);
 // loaded workers' processors) since the previous tick to its samples: the
 // time-stamp counter's rate times the rise of APERF over MPERF where those can
 // be read (root and the msr module; the first tick only starts the count), else
-// the kernel's cpufreq clock, else nothing. Returns the mean of this tick's
-// samples in MHz, NaN when no processor gave one.
-double SampleProcessorClocks(const std::vector<int> &entries);
+// the kernel's cpufreq clock, else nothing. clocks holds the run's samples,
+// by entry. Returns the mean of this tick's samples in MHz, NaN when no
+// processor gave one.
+double SampleProcessorClocks(std::vector<LoadClock> &clocks,
+                             const std::vector<int> &entries);
 // The end-of-run line from those samples, each processor's average clock:
 // "Fréquence : <average> MHz (<lowest> à <highest>)", with the average in
 // *mhz; empty when no processor gave a sample.
-QString processorClocksLine(double *mhz);
+QString processorClocksLine(const std::vector<LoadClock> &clocks, double *mhz);
 
 } // namespace sysinfo

@@ -52,19 +52,6 @@ struct L2Group {
   uint16_t SizeKb;
 };
 
-// The clock under load of one processor of a test run, sampled on the run's
-// ticks.
-struct LoadClock {
-  uint64_t SumKHz = 0;
-  uint32_t Samples = 0;
-  // APERF and MPERF at the previous tick, once Counted. Counters turns false
-  // for the rest of the run when they cannot be read or do not count.
-  uint64_t Aperf = 0;
-  uint64_t Mperf = 0;
-  bool Counted = false;
-  bool Counters = true;
-};
-
 // What the identification knows about the machine. Cleared as a whole
 // (m_SystemInfo = SystemInfo{}) before each identification.
 struct SystemInfo {
@@ -103,16 +90,6 @@ struct SystemInfo {
   // order of processor number: that number, and its APIC identifiers.
   std::vector<int> Processor;
   std::vector<ApicInfo> Apic;
-  // Per worker of a test run: LogicalCount entries.
-  std::vector<ThreadHandle> hThread;
-  std::vector<uint32_t> ThreadClock; // timeGetTime() at the previous sample
-  std::vector<uint64_t> ThreadTime;  // user time at the previous sample, 100 ns
-  // The index in Processor of the processor the worker was bound to, or -1:
-  // a worker that could not start leaves its processor to the next one.
-  std::vector<int> WorkerEntry;
-  // The clock under load of the processors of the run, by processor of
-  // Processor.
-  std::vector<LoadClock> LoadClocks;
 };
 
 extern SystemInfo m_SystemInfo;

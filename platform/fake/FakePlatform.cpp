@@ -1,7 +1,5 @@
 #include "platform/fake/FakePlatform.h"
 
-#include "stress/ThreadStress.h"
-
 #include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,7 +104,7 @@ uint32_t FakePlatform::resumeThread(ThreadHandle h) {
   if (failing(Op::ResumeThread) || !t || !t->suspended)
     return RESUME_FAILED;
   t->suspended = false;
-  if (runOnResume)
+  if (runOnResume && !t->worker)
     t->exitCode = t->proc(t->param);
   return 1;
 }
@@ -162,7 +160,7 @@ bool FakePlatform::closeHandle(ThreadHandle h) {
 
 ThreadHandle FakePlatform::createWorkerSuspended(int runTestArgument) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  const ThreadHandle h = createThreadSuspended(ThreadStress, &bStopTest);
+  const ThreadHandle h = createThreadSuspended(nullptr, nullptr);
   if (Thread *t = thread(h)) {
     t->worker = true;
     t->runTestArgument = runTestArgument;

@@ -116,8 +116,8 @@ public:
   bool getThreadUserTime(ThreadHandle thread, uint64_t *time100ns) override;
   bool terminateThread(ThreadHandle thread, uint32_t waitMs) override;
   bool closeHandle(ThreadHandle thread) override;
-  // A worker is a thread running ThreadStress on the stop flag, counted as
-  // a CreateThread.
+  // A worker is a thread that never runs (its exit code, times and counters
+  // are the test's to set), counted as a CreateThread.
   ThreadHandle createWorkerSuspended(int runTestArgument) override;
   bool getWorkerSignal(ThreadHandle worker, int *signal) override;
   bool getWorkerCounters(ThreadHandle worker,

@@ -29,9 +29,7 @@ QStringList lines(const QString &text) { return text.split('\n'); }
 // errors before the run.
 class RunFake : public InstantThreadsFake {
 public:
-  RunFake() : InstantThreadsFake(ThreadStress) {
-    errorCounters = {{"EDAC mc0", 5, 1}};
-  }
+  RunFake() { errorCounters = {{"EDAC mc0", 5, 1}}; }
 };
 
 struct NoticeRecorder {
@@ -79,8 +77,8 @@ class RunControlTest : public QObject {
     return w.ui.textLog->palette().color(QPalette::Base);
   }
   static QString toolTip(Vorsk &w) { return w.trayIcon->toolTip(); }
-  static FakePlatform::Thread *worker(FakePlatform &fake, int i) {
-    return fake.thread(m_SystemInfo.hThread[i]);
+  static FakePlatform::Thread *worker(FakePlatform &fake, Vorsk &w, int i) {
+    return fake.thread(w.Run.State().hThread[i]);
   }
 
   static void start(Vorsk &w, int logicalCount = 2) {
@@ -95,7 +93,7 @@ class RunControlTest : public QObject {
     const uint64_t wall = ms + (w.Run.TestTime == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
     for (int i = 0; i < m_SystemInfo.LogicalCount; ++i)
-      if (FakePlatform::Thread *t = worker(fake, i))
+      if (FakePlatform::Thread *t = worker(fake, w, i))
         if (!t->suspended)
           t->userTime += wall * MS * uint64_t(percent) / 100;
     QTimerEvent event(w.Run.TestTimer);
@@ -131,11 +129,11 @@ private slots:
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
     QVERIFY(w.Run.TestTimer != 0);
     for (int i = 0; i < 4; ++i) {
-      FakePlatform::Thread *t = worker(scope.fake, i);
+      FakePlatform::Thread *t = worker(scope.fake, w, i);
       QVERIFY(t);
       QCOMPARE(t->affinity, CpuSet::single(i));
       QVERIFY(t->worker);
-      QCOMPARE(t->runTestArgument, RunTestArgument);
+      QCOMPARE(t->runTestArgument, l2KbPerLogical());
       QCOMPARE(t->priority, ThreadPriority::Normal);
       QVERIFY(t->boostDisabled);
       QVERIFY(!t->suspended);
@@ -188,9 +186,10 @@ private slots:
     w.ui.pushTest->click();
     QFETCH(QStringList, lines);
     QCOMPARE(log(w), lines);
-    QCOMPARE(int(m_SystemInfo.hThread.size()), processors.size());
+    QCOMPARE(int(w.Run.State().hThread.size()), processors.size());
     for (int i = 0; i < processors.size(); ++i)
-      QCOMPARE(worker(scope.fake, i)->affinity, CpuSet::single(processors[i]));
+      QCOMPARE(worker(scope.fake, w, i)->affinity,
+               CpuSet::single(processors[i]));
   }
 
   // The kernel's clock of each worker processor, averaged over the ticks;
@@ -252,15 +251,15 @@ private slots:
     const auto failing = FakePlatform::Op(op);
     scope.fake.failCall(failing, scope.fake.callCount(failing));
     // A previous run's reading must not leak into the failed worker.
-    m_SystemInfo.ThreadTime.assign(2, 987654321);
+    w.Run.Workers.ThreadTime.assign(2, 987654321);
     start(w);
     QCOMPARE(log(w), QStringList{line});
-    QCOMPARE(worker(scope.fake, 1)->affinity, CpuSet::single(0));
-    QVERIFY(!worker(scope.fake, 1)->suspended);
+    QCOMPARE(worker(scope.fake, w, 1)->affinity, CpuSet::single(0));
+    QVERIFY(!worker(scope.fake, w, 1)->suspended);
 
     tick(scope.fake, w, 1000);
     if (op == int(FakePlatform::Op::CreateThread)) {
-      QCOMPARE(m_SystemInfo.hThread[0], ThreadHandle(0));
+      QCOMPARE(w.Run.State().hThread[0], ThreadHandle(0));
       QVERIFY(log(w).contains("Arrêt du test : GetExitCodeThread failed !"));
       QCOMPARE(logColour(w), QColor("#FB2"));
       QCOMPARE(toolTip(w), QString("Echec du test !"));
@@ -268,7 +267,7 @@ private slots:
       return;
     }
     // The worker that never started drags the usage down, nothing else.
-    QVERIFY(worker(scope.fake, 0)->suspended);
+    QVERIFY(worker(scope.fake, w, 0)->suspended);
     QCOMPARE(ui(w).labelBar->text(), QString("50.0 %"));
     QCOMPARE(w.Run.TestTime, QTime(0, 0, 1, 500));
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
@@ -385,8 +384,8 @@ private slots:
     start(w);
     runTo(scope.fake, w, testTime);
     QCOMPARE(w.Run.TestTime, testTime);
-    WorkerCounters &first = worker(scope.fake, 0)->counters;
-    WorkerCounters &second = worker(scope.fake, 1)->counters;
+    WorkerCounters &first = worker(scope.fake, w, 0)->counters;
+    WorkerCounters &second = worker(scope.fake, w, 1)->counters;
     first.verifiedFlops[WORKER_PATH_AVX2_FMA] = 2'000'000'000'000;
     second.verifiedFlops[WORKER_PATH_AVX2_FMA] = 1'970'000'000'000;
     second.verifiedFlops[WORKER_PATH_SSE2] = 30'000'000'000;
@@ -415,7 +414,7 @@ private slots:
     QVERIFY(ui(w).pushOptions->isEnabled());
     QVERIFY(ui(w).comboDuration->isEnabled());
     for (int i = 0; i < 2; ++i)
-      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+      QCOMPARE(w.Run.State().hThread[i], ThreadHandle(0));
     for (ThreadHandle h : scope.fake.handles())
       QVERIFY(scope.fake.thread(h)->closed);
 
@@ -539,7 +538,7 @@ private slots:
     if (workerCode == STILL_ACTIVE) {
       ui(w).pushTest->click();
     } else {
-      worker(scope.fake, 1)->exitCode = workerCode;
+      worker(scope.fake, w, 1)->exitCode = workerCode;
       tick(scope.fake, w, 1000);
     }
     setSoundPlayer(previous);
@@ -604,8 +603,8 @@ private slots:
     Vorsk w;
     start(w);
     runTo(scope.fake, w, QTime(0, 0, 10));
-    worker(scope.fake, 1)->exitCode = code;
-    worker(scope.fake, 1)->signal = signal;
+    worker(scope.fake, w, 1)->exitCode = code;
+    worker(scope.fake, w, 1)->signal = signal;
     tick(scope.fake, w, 1000);
 
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
@@ -666,7 +665,7 @@ private slots:
     // A minute asleep: one second of processor time in 61 s of wall time.
     scope.fake.advance(61000);
     for (int i = 0; i < 2; ++i)
-      worker(scope.fake, i)->userTime += 1000 * MS;
+      worker(scope.fake, w, i)->userTime += 1000 * MS;
     QTimerEvent event(w.Run.TestTimer);
     w.Run.timerEvent(&event);
     QCOMPARE(ui(w).labelBar->text(), QString("100.0 %"));
@@ -735,7 +734,7 @@ private slots:
         tick(scope.fake, w, 8000, percent);
     } else {
       runTo(scope.fake, w, QTime(0, 30));
-      worker(scope.fake, 1)->exitCode = code;
+      worker(scope.fake, w, 1)->exitCode = code;
       tick(scope.fake, w, 1000);
     }
     QCOMPARE(stopFlagLowByte(&bStopTest), 1);
@@ -833,10 +832,10 @@ private slots:
     if (endingCode == STILL_ACTIVE) {
       ui(w).pushTest->click();
     } else {
-      worker(scope.fake, 0)->exitCode = endingCode;
+      worker(scope.fake, w, 0)->exitCode = endingCode;
       tick(scope.fake, w, 1000);
     }
-    worker(scope.fake, 1)->exitCode = 2;
+    worker(scope.fake, w, 1)->exitCode = 2;
     if (closeBeforeCleanUp)
       QVERIFY(w.close());
     else
@@ -847,7 +846,7 @@ private slots:
     QCOMPARE(logColour(w), QColor("#F43"));
     QCOMPARE(toolTip(w), QString("PC instable !"));
     for (int i = 0; i < 2; ++i)
-      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+      QCOMPARE(w.Run.State().hThread[i], ThreadHandle(0));
     if (closeBeforeCleanUp) {
       QFile file("Event.log");
       QVERIFY(file.open(QIODevice::ReadOnly));
@@ -867,8 +866,8 @@ private slots:
     w.on_pushTest_clicked();
     runTo(scope.fake, w, QTime(0, 0, 20));
     const QString shown = ui(w).textLog->toPlainText();
-    const std::vector<ThreadHandle> second = {m_SystemInfo.hThread[0],
-                                              m_SystemInfo.hThread[1]};
+    const std::vector<ThreadHandle> second = {w.Run.State().hThread[0],
+                                              w.Run.State().hThread[1]};
     w.resize(410, 500);
 
     QVERIFY(w.close());
@@ -878,7 +877,7 @@ private slots:
       QVERIFY(scope.fake.thread(h)->closed);
     }
     for (int i = 0; i < 2; ++i)
-      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+      QCOMPARE(w.Run.State().hThread[i], ThreadHandle(0));
     QCOMPARE(ui(w).textLog->toPlainText(), shown);
     QVERIFY(!shown.contains("Votre PC"));
     QCOMPARE(scope.fake.shutdownRequests, 0);

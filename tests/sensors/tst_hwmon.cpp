@@ -307,12 +307,13 @@ private slots:
     m_SystemInfo.bConstantTsc = 1;
     m_SystemInfo.TscFrequency = 3000;
     m_SystemInfo.Processor = {0, 1, 2, 3};
-    sysinfo::SampleProcessorClocks({0, 1, 2, 3});
+    std::vector<LoadClock> clocks;
+    sysinfo::SampleProcessorClocks(clocks, {0, 1, 2, 3});
     umockdev_testbed_set_attribute(testbed, "/sys/devices/system/cpu/cpu0",
                                    "cpufreq/scaling_cur_freq", "4390000\n");
-    sysinfo::SampleProcessorClocks({0, 1, 2, 3});
+    sysinfo::SampleProcessorClocks(clocks, {0, 1, 2, 3});
     double mhz = 0;
-    QCOMPARE(sysinfo::processorClocksLine(&mhz),
+    QCOMPARE(sysinfo::processorClocksLine(clocks, &mhz),
              QString("Fréquence : 4417.5 MHz (4385.0 à 4450.0)"));
     m_SystemInfo = SystemInfo{};
   }
@@ -334,13 +335,12 @@ private slots:
     umockdev_testbed_set_attribute(
         testbed, "/sys/devices/system/edac/mc/mc0/csrow1", "ce_count", "2\n");
     QVERIFY(watch.Rose());
-    bool rose = false;
-    QCOMPARE(watch.EndLines(&rose),
+    QVERIFY(watch.Watched());
+    QCOMPARE(hardwareErrorLines(watch.Watched(), watch.Rises()),
              (QStringList{"Erreurs matérielles pendant le test (EDAC mc0) : 2 "
                           "corrigée(s), 0 non corrigée(s).",
                           "Erreurs matérielles pendant le test (EDAC mc0 "
                           "csrow1) : 2 corrigée(s), 0 non corrigée(s)."}));
-    QVERIFY(rose);
     setPlatform(previous);
   }
 };

@@ -63,7 +63,7 @@ private slots:
 
     Vorsk w;
     m_SystemInfo.LogicalCount = 2;
-    RunTestArgument = 0;
+    w.EngineArgument = 0;
     w.on_pushTest_clicked();
     platform().sleep(1000);
     tick(w);
@@ -72,11 +72,11 @@ private slots:
     tick(w);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
     for (int i = 0; i < 2; ++i)
-      QVERIFY2(m_SystemInfo.ThreadTime[i] > 0, "a worker got no processor");
+      QVERIFY2(w.Run.State().ThreadTime[i] > 0, "a worker got no processor");
     QVERIFY(w.Run.TestTime > QTime(0, 0));
 
-    const ThreadHandle threads[] = {m_SystemInfo.hThread[0],
-                                    m_SystemInfo.hThread[1]};
+    const ThreadHandle threads[] = {w.Run.State().hThread[0],
+                                    w.Run.State().hThread[1]};
     w.on_pushTest_clicked();
     for (ThreadHandle thread : threads) {
       QCOMPARE(platform().waitForThread(thread, 5000), WaitResult::Ended);
@@ -104,7 +104,7 @@ private slots:
     QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
     QVERIFY(ui(w).pushTest->isEnabled());
     for (int i = 0; i < 2; ++i)
-      QCOMPARE(m_SystemInfo.hThread[i], ThreadHandle(0));
+      QCOMPARE(w.Run.State().hThread[i], ThreadHandle(0));
   }
 
   // The crash fixture dies the way its argument says; 0 is a worker killed
@@ -151,9 +151,9 @@ private slots:
                           fixture(argument ? "crash" : "until_stop")));
     Vorsk w;
     m_SystemInfo.LogicalCount = 1;
-    RunTestArgument = argument;
+    w.EngineArgument = argument;
     w.on_pushTest_clicked();
-    const ThreadHandle worker = m_SystemInfo.hThread[0];
+    const ThreadHandle worker = w.Run.State().hThread[0];
     if (argument == 0) {
       const QList<pid_t> children = childProcesses();
       QCOMPARE(children.size(), 1);
@@ -167,7 +167,7 @@ private slots:
     QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor(colour));
     QVERIFY(w.isVisible());
     tick(w);
-    QCOMPARE(m_SystemInfo.hThread[0], ThreadHandle(0));
+    QCOMPARE(w.Run.State().hThread[0], ThreadHandle(0));
   }
 
   // Closing does not wait on an engine deaf to the stop flag: it is killed.

@@ -1,7 +1,9 @@
 #include "sensors/Publisher.h"
 
+#include "app/HeadlessRun.h"
 #include "platform/fake/InstantThreadsFake.h"
 #include "stress/EngineContract.h"
+#include "stress/FailureDetail.h"
 #include "stress/RunController.h"
 #include "stress/RunReport.h"
 #include "stress/ThreadStress.h"
@@ -17,16 +19,15 @@ const uint64_t MS = 10000; // 100-ns units in a millisecond
 // error counters are watched.
 class RunFake : public InstantThreadsFake {
 public:
-  RunFake() : InstantThreadsFake(ThreadStress) {
-    errorCounters = {{"EDAC mc0", 0, 0}};
-  }
+  RunFake() { errorCounters = {{"EDAC mc0", 0, 0}}; }
 };
 
 // The workers running, one bit each.
-int runningMask(FakePlatform &fake) {
+int runningMask(FakePlatform &fake, const RunController &run) {
   int mask = 0;
-  for (size_t i = 0; i < m_SystemInfo.hThread.size(); ++i)
-    if (const FakePlatform::Thread *t = fake.thread(m_SystemInfo.hThread[i]);
+  const std::vector<ThreadHandle> &workers = run.State().hThread;
+  for (size_t i = 0; i < workers.size(); ++i)
+    if (const FakePlatform::Thread *t = fake.thread(workers[i]);
         !t->paused && !t->suspended)
       mask |= 1 << i;
   return mask;
@@ -69,7 +70,7 @@ class RunControllerTest : public QObject {
     // The first tick waits 500 ms of its own.
     const uint64_t wall = ms + (run.TestTime == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
-    for (ThreadHandle h : m_SystemInfo.hThread)
+    for (ThreadHandle h : run.State().hThread)
       if (FakePlatform::Thread *t = fake.thread(h); t && !t->paused)
         t->userTime += wall * MS * uint64_t(percent) / 100;
     QTimerEvent event(run.TestTimer);
@@ -144,11 +145,10 @@ private slots:
     connect(&run, &RunController::runClosed, [&] { ++closed; });
     // The desktop notice of the end must say what the verdict says.
     bool failureNotice = false;
-    connect(
-        &run, &RunController::endNotice,
-        [&](const QStringList &, bool failure) { failureNotice = failure; });
+    connect(&run, &RunController::endNotice,
+            [&](const RunResult &result) { failureNotice = result.failure; });
 
-    run.Start();
+    run.Start(m_SystemInfo, 0);
     QVERIFY(run.Running());
     tick(fake, run, 10000, 100);
     switch (end) {
@@ -156,7 +156,7 @@ private slots:
       run.StopByUser();
       break;
     case End::Worker:
-      fake.thread(m_SystemInfo.hThread[1])->exitCode = uint32_t(detail);
+      fake.thread(run.State().hThread[1])->exitCode = uint32_t(detail);
       tick(fake, run, 1000, 100);
       break;
     case End::HardwareError:
@@ -184,7 +184,7 @@ private slots:
     case End::LateError:
       while (run.Running())
         tick(fake, run, 8000, 100);
-      fake.thread(m_SystemInfo.hThread[1])->exitCode = uint32_t(detail);
+      fake.thread(run.State().hThread[1])->exitCode = uint32_t(detail);
       break;
     }
     QVERIFY(!run.Running());
@@ -197,6 +197,93 @@ private slots:
     QCOMPARE(ended, verdicts);
     QCOMPARE(run.Verdict(), verdicts.last());
     QCOMPARE(closed, 1);
+    setPlatform(previous);
+  }
+
+  // The report is made from the run's result and the log's end lines from
+  // the same figures, however the run ends; a temperature stop may come
+  // before the first supervision tick.
+  void reportAgreesWithTheLog_data() {
+    QTest::addColumn<int>("celsius"); // the limit is 50 °C
+    QTest::addColumn<uint>("code");   // worker 1's end, STILL_ACTIVE: none
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("usage");
+    QTest::newRow("temperature stop at once")
+        << 60 << uint(STILL_ACTIVE) << 0 << 100;
+    QTest::newRow("calculation error") << 45 << 3u << 0 << 100;
+    QTest::newRow("crashed worker") << 45 << 139u << 11 << 100;
+    QTest::newRow("poor usage") << 45 << uint(STILL_ACTIVE) << 0 << 80;
+  }
+  void reportAgreesWithTheLog() {
+    QFETCH(int, celsius);
+    QFETCH(uint, code);
+    QFETCH(int, signal);
+    QFETCH(int, usage);
+    FailureRecord failure;
+    if (code == 3) {
+      failure.check = FAILURE_EXACT;
+      failure.path = WORKER_PATH_AVX2_FMA;
+      failure.kind = 0;
+      failure.renewal = 2;
+    }
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    RunController run;
+    run.SetDuration(60);
+    run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+    int results = 0;
+    connect(&run, &RunController::resultReady, [&] { ++results; });
+
+    fake.publish("SFSharedMemory_ALM", speedFanBytes({celsius * 100}, {}));
+    run.Start(m_SystemInfo, 0);
+    uint64_t aes = 1 << 20;
+    fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
+        aes;
+    run.TickSensors();
+    for (int second = 0; run.Running(); ++second) {
+      if (second == 3 && code != STILL_ACTIVE) {
+        fake.thread(run.State().hThread[1])->exitCode = code;
+        fake.thread(run.State().hThread[1])->signal = signal;
+        fake.thread(run.State().hThread[1])->page.failure = failure;
+      }
+      aes = uint64_t(second + 2) << 20;
+      fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
+          aes;
+      fake.publish("SFSharedMemory_ALM",
+                   speedFanBytes({(celsius + second % 3) * 100}, {}));
+      run.TickSensors();
+      if (run.Running())
+        tick(fake, run, 8000, usage);
+    }
+    // A unit finished after the stop counts too.
+    aes += 1 << 20;
+    fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
+        aes;
+    tick(fake, run, 1000, 100);
+    QCOMPARE(results, 1);
+
+    RunReport report;
+    reportResult(run.Result(), m_SystemInfo, run.Sensors(), &report);
+    QCOMPARE(int(report.sensors.size()), 1);
+    const RunReport::Sensor &t = report.sensors[0];
+    QVERIFY(log.contains(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)",
+                                           t.mean, t.minimum, t.maximum)));
+    QVERIFY(log.contains(QTime(0, 0)
+                             .addMSecs(int(report.run.actualSeconds * 1000))
+                             .toString("'Durée du test' : hh:mm:ss")));
+    QCOMPARE(int(report.workers.size()), 2);
+    const RunReport::Worker &second = report.workers[1];
+    QCOMPARE(second.signal, signal);
+    QCOMPARE(second.resultCode,
+             signal || code == STILL_ACTIVE ? -1 : int(code));
+    QCOMPARE(second.failure.check, failure.check);
+    if (failure.check != FAILURE_NONE)
+      QVERIFY(log.contains(failureDetailLine(failure)));
+    QCOMPARE(int(second.work.size()), 1);
+    QCOMPARE(second.work[0].amount, double(aes));
     setPlatform(previous);
   }
 
@@ -241,25 +328,25 @@ private slots:
     connect(&run, &RunController::logLine,
             [&](const QString &line) { log << line; });
 
-    run.Start();
-    Changes seen{{0, runningMask(fake)}};
+    run.Start(m_SystemInfo, 0);
+    Changes seen{{0, runningMask(fake, run)}};
     while (run.CurrentTestTime() < QTime(0, 2, 10)) {
       tick(fake, run, 1000, 100);
-      if (runningMask(fake) != seen.last().second)
-        seen.append(
-            {QTime(0, 0).secsTo(run.CurrentTestTime()), runningMask(fake)});
+      if (runningMask(fake, run) != seen.last().second)
+        seen.append({QTime(0, 0).secsTo(run.CurrentTestTime()),
+                     runningMask(fake, run)});
     }
     QCOMPARE(seen.mid(0, changes.size()), changes);
     if (coreLines.isEmpty()) {
       run.StopByUser();
       QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
     } else {
-      fake.thread(m_SystemInfo.hThread[0])->exitCode = 3;
+      fake.thread(run.State().hThread[0])->exitCode = 3;
       tick(fake, run, 1000, 100);
       QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
       QCOMPARE(log.filter("œur"), coreLines);
     }
-    QCOMPARE(runningMask(fake), 0xF);
+    QCOMPARE(runningMask(fake, run), 0xF);
     setPlatform(previous);
   }
 
@@ -330,7 +417,7 @@ private slots:
     connect(&run, &RunController::logLine,
             [&](const QString &line) { log << line; });
 
-    run.Start();
+    run.Start(m_SystemInfo, 0);
     const int lastTick = publications.last().tick;
     for (int tickIndex = 0; tickIndex <= lastTick; ++tickIndex) {
       QVERIFY(run.Running());
@@ -338,7 +425,7 @@ private slots:
         if (p.tick != tickIndex)
           continue;
         WorkerPage &page =
-            fake.thread(m_SystemInfo.hThread[size_t(p.worker)])->page;
+            fake.thread(run.State().hThread[size_t(p.worker)])->page;
         RenewalDigest d;
         d.digest[DIGEST_SEPARATE] = 0x5;
         d.digest[DIGEST_FUSED] = p.digest;
@@ -375,13 +462,14 @@ private slots:
     connect(&run, &RunController::logLine,
             [&](const QString &line) { log << line; });
 
-    run.Start();
+    run.Start(m_SystemInfo, 0);
     for (int second = 0; second < 30; ++second)
       tick(fake, run, 1000, 100);
-    QCOMPARE(runningMask(fake), 0x5);
-    QCOMPARE(describeWorker(m_SystemInfo, 1).logicalProcessor, -1);
-    QCOMPARE(describeWorker(m_SystemInfo, 2).logicalProcessor, 1);
-    fake.thread(m_SystemInfo.hThread[2])->exitCode = 3;
+    QCOMPARE(runningMask(fake, run), 0x5);
+    const std::vector<int> &entries = run.State().WorkerEntry;
+    QCOMPARE(describeWorker(m_SystemInfo, entries[1]).logicalProcessor, -1);
+    QCOMPARE(describeWorker(m_SystemInfo, entries[2]).logicalProcessor, 1);
+    fake.thread(run.State().hThread[2])->exitCode = 3;
     tick(fake, run, 1000, 100);
     QVERIFY(log.contains("Erreur sur le cœur 0 (processeurs logiques 0, 1)."));
     QVERIFY(log.contains("Fréquence : 4450.0 MHz (4400.0 à 4500.0)"));

@@ -36,21 +36,19 @@ private slots:
   void missingFileOrExportIsFileAccessAndUnloads() {
     FakePlatformScope scope;
     int flag = 1;
-    QCOMPARE(ThreadStress(&flag), uint32_t(WORKER_FILE_ACCESS));
+    QCOMPARE(RunWorkerEngine(&flag, 0, nullptr), uint32_t(WORKER_FILE_ACCESS));
     scope.fake.addLibrary("Burnmod.so", {{"SetStopTest", nullptr}});
-    QCOMPARE(ThreadStress(&flag), uint32_t(WORKER_FILE_ACCESS));
+    QCOMPARE(RunWorkerEngine(&flag, 0, nullptr), uint32_t(WORKER_FILE_ACCESS));
     QCOMPARE(scope.fake.openLibraries, 0);
   }
 
   void runsTheEngine() {
     install("return_argument", "Burnmod.so");
     int flag = 1;
-    RunTestArgument = 42;
-    QCOMPARE(ThreadStress(&flag), 42u);
-    RunTestArgument = 0;
+    QCOMPARE(RunWorkerEngine(&flag, 42, nullptr), 42u);
 
     install("no_runtest", "Burnmod.so");
-    QCOMPARE(ThreadStress(&flag), uint32_t(WORKER_FILE_ACCESS));
+    QCOMPARE(RunWorkerEngine(&flag, 0, nullptr), uint32_t(WORKER_FILE_ACCESS));
   }
 };
 

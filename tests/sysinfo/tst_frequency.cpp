@@ -273,6 +273,7 @@ void TestFrequency::clockUnderLoad() {
     if (cpufreqMHz[i])
       m.fake.processorClocksKHz[m_SystemInfo.Processor[i]] =
           uint64_t(cpufreqMHz[i]) * 1000;
+  std::vector<LoadClock> clocks;
   for (uint64_t second = 0; second < 3; ++second) {
     for (int i = 0; i < 2; ++i) {
       if (!aperfMHz[i])
@@ -282,10 +283,10 @@ void TestFrequency::clockUnderLoad() {
                    processor);
       m.cpu.setMsr(0xE7, counterStart + second * mperfMHz * 1000000, processor);
     }
-    sysinfo::SampleProcessorClocks({0, 1});
+    sysinfo::SampleProcessorClocks(clocks, {0, 1});
   }
   double mhz = 0;
-  QTEST(sysinfo::processorClocksLine(&mhz), "line");
+  QTEST(sysinfo::processorClocksLine(clocks, &mhz), "line");
 }
 
 QTEST_GUILESS_MAIN(TestFrequency)
