@@ -220,6 +220,12 @@ public:
   // where it publishes none.
   virtual bool processorClockKHz(int cpu, uint64_t *kHz) = 0;
 
+  // A file the kernel publishes under /proc or /sys, whole; false where it
+  // is absent or cannot be read.
+  virtual bool readKernelText(const std::string &path, std::string *text) = 0;
+  // The running kernel's release ("6.1.0-28-amd64"), empty if unknown.
+  virtual std::string kernelRelease() = 0;
+
   // A descriptor that turns readable once the program is asked to end: by
   // SIGTERM (logout, shutdown, kill, a scheduler's time limit), SIGHUP (the
   // session went away) or SIGINT (Ctrl+C). The same descriptor on every

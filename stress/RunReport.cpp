@@ -1,6 +1,7 @@
 #include "stress/RunReport.h"
 
 #include "platform/CpuAccess.h"
+#include "platform/Platform.h"
 #include "platform/WorkerCounters.h"
 #include "stress/FailureDetail.h"
 #include "sysinfo/SystemInfo.h"
@@ -59,6 +60,12 @@ RunReport::Machine describeMachine(const SystemInfo &info) {
   machine.l2 = sysinfo::cacheL2Text(info);
   machine.l2TotalKb = int(info.L2TotalKb);
   machine.frequencyAtRestMHz = info.Frequency;
+  CpuSet processMask, online;
+  if (platform().getProcessAffinityMask(&processMask, &online))
+    machine.microcode = sysinfo::microcodeRevisions(online);
+  machine.kernelRelease = QString::fromStdString(platform().kernelRelease());
+  machine.virtualMachine = sysinfo::hypervisorPresent();
+  machine.hypervisorVendor = sysinfo::hypervisorVendor();
   return machine;
 }
 
@@ -96,6 +103,18 @@ QJsonValue isoTime(const QDateTime &time) {
   return time.toUTC().toString(Qt::ISODate);
 }
 
+QJsonValue textOrNull(const QString &text) {
+  return text.isEmpty() ? QJsonValue() : text;
+}
+
+QJsonArray microcodeJson(const std::vector<sysinfo::Microcode> &revisions) {
+  QJsonArray array;
+  for (const sysinfo::Microcode &m : revisions)
+    array.append(QJsonObject{{"logicalProcessor", m.processor},
+                             {"revision", textOrNull(m.revision)}});
+  return array;
+}
+
 QJsonObject machineJson(const RunReport::Machine &m) {
   return {
       {"processor", m.processor},
@@ -110,6 +129,10 @@ QJsonObject machineJson(const RunReport::Machine &m) {
                    {"text", m.configuration}}},
       {"l2", QJsonObject{{"text", m.l2}, {"totalKb", m.l2TotalKb}}},
       {"frequencyAtRestMHz", m.frequencyAtRestMHz},
+      {"microcode", microcodeJson(m.microcode)},
+      {"kernelRelease", m.kernelRelease},
+      {"virtualMachine", m.virtualMachine},
+      {"hypervisorVendor", textOrNull(m.hypervisorVendor)},
   };
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/WorkerPage.h"
+#include "sysinfo/MachineFacts.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -46,6 +47,11 @@ struct RunReport {
     QString l2;            // "2 x 1024Ko"
     int l2TotalKb = 0;
     double frequencyAtRestMHz = 0;
+    // Each online processor's microcode, the kernel, the hypervisor.
+    std::vector<sysinfo::Microcode> microcode;
+    QString kernelRelease;
+    bool virtualMachine = false;
+    QString hypervisorVendor; // empty: bare metal, or none given
   } machine;
 
   struct Run {

@@ -391,6 +391,20 @@ bool FakePlatform::processorClockKHz(int cpu, uint64_t *kHz) {
   return true;
 }
 
+bool FakePlatform::readKernelText(const std::string &path, std::string *text) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto it = kernelTexts.find(path);
+  if (it == kernelTexts.end())
+    return false;
+  *text = it->second;
+  return true;
+}
+
+std::string FakePlatform::kernelRelease() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return release;
+}
+
 void FakePlatform::runShutdownCommand() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   ++shutdownRequests;

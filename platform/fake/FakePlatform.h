@@ -71,6 +71,9 @@ public:
   uint32_t priorityClass = NORMAL_PRIORITY_CLASS;
   int shutdownRequests = 0;
   std::map<int, uint64_t> processorClocksKHz; // cpufreq, by processor
+  // The /proc and /sys files the fake plays, by path; others are absent.
+  std::map<std::string, std::string> kernelTexts;
+  std::string release = "6.1.0-28-amd64"; // uname's
 
   // What appendToDisk wrote, by path; nothing reaches the real disk.
   std::map<std::string, std::string> diskFiles;
@@ -151,6 +154,8 @@ public:
   void freeLibrary(LibraryHandle library) override;
   void runShutdownCommand() override;
   bool processorClockKHz(int cpu, uint64_t *kHz) override;
+  bool readKernelText(const std::string &path, std::string *text) override;
+  std::string kernelRelease() override;
   // A pipe of the fake's own; requestTermination() makes it readable as the
   // signals make the real one.
   int terminationRequests() override;

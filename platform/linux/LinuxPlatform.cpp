@@ -28,6 +28,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -644,6 +645,21 @@ public:
                                    std::to_string(cpu) +
                                    "/cpufreq/scaling_cur_freq"),
                           kHz);
+  }
+
+  bool readKernelText(const std::string &path, std::string *text) override {
+    std::ifstream in(path);
+    if (!in)
+      return false;
+    std::stringstream whole;
+    whole << in.rdbuf();
+    *text = whole.str();
+    return !in.bad();
+  }
+
+  std::string kernelRelease() override {
+    utsname names{};
+    return uname(&names) == 0 ? names.release : "";
   }
 
   int terminationRequests() override { return ::terminationRequests(); }

@@ -1,8 +1,14 @@
 #include "RecordedMachine.h"
 
+#include "stress/RunReport.h"
 #include "sysinfo/SystemSummary.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QtTest>
+
+#include <algorithm>
+#include <cstring>
 
 // Processors since 2008 as the identification shows them. Each machine is
 // recorded from the leaf layouts in Intel's SDM (leaves 1, 4, 7, 0xB, 0x1A,
@@ -475,6 +481,8 @@ class TestMachines : public QObject {
 private slots:
   void identification_data();
   void identification();
+  void fleetRecord_data();
+  void fleetRecord();
 };
 
 void TestMachines::identification_data() {
@@ -501,6 +509,90 @@ void TestMachines::identification() {
   QCOMPARE(sysinfo::instructionsText(m_SystemInfo.Instructions),
            QString(x.instructions));
   QCOMPARE(l2KbPerLogical(), x.argument);
+}
+
+// The report's microcode, kernel and hypervisor, from recorded kernel files
+// and CPUID, on the four-processor guest of the table.
+void TestMachines::fleetRecord_data() {
+  QTest::addColumn<QVariantMap>("files"); // path: contents
+  QTest::addColumn<bool>("hypervisorBit");
+  QTest::addColumn<QByteArray>("leaf40000000"); // EBX, ECX, EDX
+  QTest::addColumn<QStringList>("microcode");   // processors 0 to 3; - none
+  QTest::addColumn<QString>("vendor");          // empty: null
+
+  const QString sysfs = "/sys/devices/system/cpu/cpu%1/microcode/version";
+  const auto cpuinfo = [](const QStringList &revisions) {
+    QString text;
+    for (int cpu = 0; cpu < revisions.size(); ++cpu)
+      text += QString("processor\t: %1\nvendor_id\t: GenuineIntel\n"
+                      "microcode\t: %2\ncpu MHz\t\t: 2600.000\n\n")
+                  .arg(cpu)
+                  .arg(revisions[cpu]);
+    return text;
+  };
+  // Bare metal answers a leaf beyond its last with its last basic leaf:
+  // here a bus clock of 100 MHz, "d" as text.
+  QTest::newRow("bare metal, microcode in sysfs")
+      << QVariantMap{{sysfs.arg(0), "0x5003604\n"},
+                     {sysfs.arg(1), "0x5003604\n"},
+                     {sysfs.arg(2), "0x5003604\n"},
+                     {sysfs.arg(3), "0x5003302\n"}}
+      << false << QByteArray("d\0\0\0\0\0\0\0\0\0\0\0", 12)
+      << QStringList{"0x5003604", "0x5003604", "0x5003604", "0x5003302"} << "";
+  QTest::newRow("guest naming its hypervisor, microcode in /proc/cpuinfo")
+      << QVariantMap{{"/proc/cpuinfo", cpuinfo({"0x1", "0x1", "0x2", "0x1"})}}
+      << true << QByteArray("KVMKVMKVM\0\0\0", 12)
+      << QStringList{"0x1", "0x1", "0x2", "0x1"} << "KVMKVMKVM";
+  QTest::newRow("sysfs for some, /proc/cpuinfo for others, one unknown")
+      << QVariantMap{{sysfs.arg(0), "0xb000040\n"},
+                     {sysfs.arg(1), "0xb000040\n"},
+                     {"/proc/cpuinfo",
+                      cpuinfo({"0xb000038", "0xb000038", "0xb000038", ""})}}
+      << true << QByteArray(12, '\0')
+      << QStringList{"0xb000040", "0xb000040", "0xb000038", "-"} << "";
+}
+
+void TestMachines::fleetRecord() {
+  QFETCH(QVariantMap, files);
+  QFETCH(bool, hypervisorBit);
+  QFETCH(QByteArray, leaf40000000);
+  QFETCH(QStringList, microcode);
+  QFETCH(QString, vendor);
+
+  RecordedMachine m;
+  record(m, *std::find_if(
+                std::begin(machines), std::end(machines), [](const Machine &x) {
+                  return QString(x.row) == "virtual machine with 0xB only";
+                }));
+  CpuidResult leaf1 = m.cpu.cpuid(1, 0);
+  leaf1.ecx = hypervisorBit ? leaf1.ecx | 1u << 31 : leaf1.ecx & ~(1u << 31);
+  m.cpu.setLeaf(1, 0, leaf1);
+  uint32_t words[3];
+  memcpy(words, leaf40000000.constData(), sizeof words);
+  m.cpu.setLeaf(0x40000000, 0, {0x40000001, words[0], words[1], words[2]});
+  for (auto it = files.begin(); it != files.end(); ++it)
+    m.fake.kernelTexts[it.key().toStdString()] =
+        it.value().toString().toStdString();
+  m.fake.release = "6.12.9-amd64";
+  CpuSet mask;
+  sysinfo::SystemReport quiet{[](const QString &) {}, [](const QString &) {}};
+  QCOMPARE(sysinfo::InitialiseSystem(&mask, quiet), 1);
+
+  RunReport report;
+  report.machine = describeMachine(m_SystemInfo);
+  const QJsonObject machine = runReportJson(report)["machine"].toObject();
+  QStringList revisions;
+  int processor = 0;
+  for (const QJsonValue &entry : machine["microcode"].toArray()) {
+    QCOMPARE(entry["logicalProcessor"].toInt(), processor++);
+    revisions << (entry["revision"].isNull() ? "-"
+                                             : entry["revision"].toString());
+  }
+  QCOMPARE(revisions, microcode);
+  QCOMPARE(machine["kernelRelease"].toString(), QString("6.12.9-amd64"));
+  QCOMPARE(machine["virtualMachine"].toBool(), hypervisorBit);
+  QCOMPARE(machine["hypervisorVendor"].isNull(), vendor.isEmpty());
+  QCOMPARE(machine["hypervisorVendor"].toString(), vendor);
 }
 
 QTEST_GUILESS_MAIN(TestMachines)

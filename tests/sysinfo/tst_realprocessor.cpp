@@ -1,9 +1,12 @@
+#include "platform/Platform.h"
 #include "sysinfo/CpuPrimitives.h"
+#include "sysinfo/MachineFacts.h"
 #include "sysinfo/SystemSummary.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
+#include <QSysInfo>
 #include <QtTest>
 
 // The real processor of this machine against what the kernel reports.
@@ -14,6 +17,7 @@ private slots:
   void initTestCase();
   void identificationMatchesTheKernel();
   void waitSpinsForTheWholeInterval();
+  void fleetRecordMatchesTheKernel();
 
 private:
   QMap<QString, QString> first_; // fields of the first processor
@@ -97,6 +101,27 @@ void TestRealProcessor::waitSpinsForTheWholeInterval() {
   timer.restart();
   Wait(30);
   QVERIFY(timer.elapsed() >= 30);
+}
+
+// The Linux layer reads /proc, whose files say they are empty, whole; and
+// the hypervisor bit is the one the kernel saw.
+void TestRealProcessor::fleetRecordMatchesTheKernel() {
+  QCOMPARE(QString::fromStdString(platform().kernelRelease()),
+           QSysInfo::kernelVersion());
+  std::string text;
+  QVERIFY(platform().readKernelText("/proc/cpuinfo", &text));
+  QFile cpuinfo("/proc/cpuinfo");
+  QVERIFY(cpuinfo.open(QIODevice::ReadOnly));
+  QCOMPARE(QByteArray::fromStdString(text), cpuinfo.readAll());
+  QVERIFY(!platform().readKernelText("/proc/no-such-file", &text));
+
+  QCOMPARE(sysinfo::hypervisorPresent(),
+           first_["flags"].split(' ').contains("hypervisor"));
+  CpuSet processMask, online;
+  QVERIFY(platform().getProcessAffinityMask(&processMask, &online));
+  const auto revisions = sysinfo::microcodeRevisions(online);
+  QCOMPARE(int(revisions.size()), processors_);
+  QCOMPARE(revisions.front().revision, first_["microcode"]);
 }
 
 QTEST_GUILESS_MAIN(TestRealProcessor)
