@@ -142,8 +142,6 @@ private:
   friend class VorskTest;
   friend class VorskSensorsTest;
   friend class HwmonTest;
-  friend class RunControlTest;
-  friend class RunControllerTest;
   friend class RealRunTest;
   friend class OptionsTest;
   friend class GraphBench;

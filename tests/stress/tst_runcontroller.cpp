@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <numeric>
+
 namespace {
 const uint64_t MS = 10000; // 100-ns units in a millisecond
 
@@ -44,18 +46,10 @@ struct Publication {
 };
 using Publications = QVector<Publication>;
 
-enum class End {
-  Timed,
-  LateError,
-  UserStop,
-  Worker,
-  HardwareError,
-  LastMomentError,
-  HotSensor
-};
+using Verdicts = QVector<RunVerdict>;
 } // namespace
 
-Q_DECLARE_METATYPE(End)
+Q_DECLARE_METATYPE(Verdicts)
 Q_DECLARE_METATYPE(Publications)
 
 // The controller alone, in a program with no widgets: how each way a run
@@ -66,15 +60,15 @@ class RunControllerTest : public QObject {
   // One supervision tick after `ms` in which the running workers got
   // `percent`.
   static void tick(RunFake &fake, RunController &run, uint64_t ms,
-                   int percent) {
+                   double percent) {
     // The first tick waits 500 ms of its own.
-    const uint64_t wall = ms + (run.TestTime == QTime(0, 0) ? 500 : 0);
+    const uint64_t wall = ms + (run.CurrentTestTime() == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
     for (ThreadHandle h : run.State().hThread)
-      if (FakePlatform::Thread *t = fake.thread(h); t && !t->paused)
-        t->userTime += wall * MS * uint64_t(percent) / 100;
-    QTimerEvent event(run.TestTimer);
-    run.timerEvent(&event);
+      if (FakePlatform::Thread *t = fake.thread(h);
+          t && !t->paused && !t->suspended)
+        t->userTime += uint64_t(double(wall * MS) * percent / 100);
+    run.Tick();
   }
 
   // Two cores of two threads each.
@@ -99,104 +93,369 @@ private slots:
       QFile::remove(file);
   }
 
-  void verdicts_data() {
-    QTest::addColumn<End>("end");
-    QTest::addColumn<int>("detail"); // usage, worker code or temperature
-    QTest::addColumn<QVector<RunVerdict>>("verdicts");
-    using V = QVector<RunVerdict>;
-    QTest::newRow("timed end, full usage")
-        << End::Timed << 100 << V{RunVerdict::Stable};
-    QTest::newRow("timed end, poor usage")
-        << End::Timed << 80 << V{RunVerdict::Usage};
-    QTest::newRow("calculation error returned after a stable verdict")
-        << End::LateError << 2 << V{RunVerdict::Stable, RunVerdict::Unstable};
-    QTest::newRow("user stop before an hour")
-        << End::UserStop << 100 << V{RunVerdict::Stopped};
-    QTest::newRow("calculation error")
-        << End::Worker << 3 << V{RunVerdict::Unstable};
-    QTest::newRow("allocation error")
-        << End::Worker << 5 << V{RunVerdict::Failed};
-    QTest::newRow("worker stopped, nothing to report")
-        << End::Worker << 0 << V{RunVerdict::Stopped};
-    QTest::newRow("hardware error counter rose")
-        << End::HardwareError << 0 << V{RunVerdict::Unstable};
-    QTest::newRow("hardware error counter rose as the run ended")
-        << End::LastMomentError << 0 << V{RunVerdict::Unstable};
-    QTest::newRow("temperature limit")
-        << End::HotSensor << 60 << V{RunVerdict::Temperature};
-    QTest::newRow("temperature below the limit, then a timed end")
-        << End::HotSensor << 40 << V{RunVerdict::Stable};
+  // Plays a run's script: steps separated by ';', each a word and its
+  // numbers, a percentage last being the workers' usage (100 if not given).
+  //   workers N, duration S, nocounter, fail OP K (call K from now of
+  //   FakePlatform::Op OP fails), hot C (a sensor at C °C and 1.30 V, limit
+  //   50 °C): before start;
+  //   start, stop (the user's), close (the program's);
+  //   to S [MS [PCT]]: ticks of MS (at most 8000) until S s of test time;
+  //   tick MS [PCT]; end [PCT]: ticks of 8 s until the run ends;
+  //   sleep MS USER: a tick after MS in which each worker got USER ms;
+  //   exit W CODE [SIGNAL]; flops W GFLOP PATH; sensor C (a sensor tick);
+  //   errors C U (the counters rose); errors-at-end: they rise after the
+  //   last tick's own check, as the end's summary begins.
+  static void play(RunFake &fake, RunController &run, const QString &script) {
+    for (const QString &step : script.split(';')) {
+      const QStringList w = step.simplified().split(' ');
+      const auto n = [&](int i, double fallback = 0) {
+        return i < w.size() ? w[i].toDouble() : fallback;
+      };
+      const QString &verb = w[0];
+      FakePlatform::Thread *worker =
+          verb == "exit" || verb == "flops"
+              ? fake.thread(run.State().hThread[size_t(n(1))])
+              : nullptr;
+      if (verb == "workers") {
+        const int count = int(n(1));
+        fake.processMask = fake.systemMask = (uint64_t(1) << count) - 1;
+        m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = uint8_t(count);
+        m_SystemInfo.Processor.resize(size_t(count));
+        std::iota(m_SystemInfo.Processor.begin(), m_SystemInfo.Processor.end(),
+                  0);
+      } else if (verb == "duration") {
+        run.SetDuration(int(n(1)));
+      } else if (verb == "nocounter") {
+        fake.errorCounters.clear();
+      } else if (verb == "fail") {
+        // In the order of FakePlatform::Op.
+        const auto op = FakePlatform::Op(QStringList{
+            "CreateThread", "SetThreadAffinityMask", "SetThreadPriority",
+            "SetThreadPriorityBoost", "ResumeThread", "WaitForThread",
+            "GetExitCodeThread", "GetThreadUserTime"}
+                                             .indexOf(w[1]));
+        fake.failCall(op, fake.callCount(op) + int(n(2)));
+      } else if (verb == "hot" || verb == "sensor") {
+        fake.publish("SFSharedMemory_ALM",
+                     speedFanBytes({int(n(1)) * 100}, {130}));
+        if (verb == "hot")
+          run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
+        else
+          run.TickSensors();
+      } else if (verb == "start") {
+        run.Start(m_SystemInfo, 0);
+      } else if (verb == "to") {
+        const QTime target = QTime(0, 0).addSecs(int(n(1)));
+        while (run.Running() && run.CurrentTestTime() < target) {
+          int64_t left = run.CurrentTestTime().msecsTo(target);
+          if (run.CurrentTestTime() == QTime(0, 0))
+            left = std::max<int64_t>(left - 500, 0);
+          tick(fake, run,
+               n(2) ? uint64_t(n(2)) : uint64_t(std::min<int64_t>(8000, left)),
+               n(3, 100));
+        }
+      } else if (verb == "tick") {
+        tick(fake, run, uint64_t(n(1)), n(2, 100));
+      } else if (verb == "end") {
+        while (run.Running())
+          tick(fake, run, 8000, n(1, 100));
+      } else if (verb == "sleep") {
+        fake.advance(uint64_t(n(1)));
+        for (ThreadHandle h : run.State().hThread)
+          fake.thread(h)->userTime += uint64_t(n(2)) * MS;
+        run.Tick();
+      } else if (verb == "exit") {
+        worker->exitCode = uint32_t(n(2));
+        worker->signal = int(n(3));
+      } else if (verb == "flops") {
+        worker->counters.verifiedFlops[int(n(3))] += uint64_t(n(2) * 1e9);
+      } else if (verb == "errors") {
+        fake.errorCounters = {
+            {"EDAC mc0", uint64_t(5 + n(1)), uint64_t(1 + n(2))}};
+      } else if (verb == "errors-at-end") {
+        QObject::connect(&run, &RunController::logLine,
+                         [&fake](const QString &line) {
+                           if (line.startsWith("Fréquence"))
+                             fake.errorCounters = {{"EDAC mc0", 6, 1}};
+                         });
+      } else if (verb == "stop") {
+        run.StopByUser();
+      } else {
+        QCOMPARE(verb, QString("close"));
+        run.Close();
+      }
+    }
   }
-  void verdicts() {
-    QFETCH(End, end);
-    QFETCH(int, detail);
-    QFETCH(QVector<RunVerdict>, verdicts);
+
+  // How each way a run can end is judged and told: its log (seed and clock
+  // lines left out, and a verified-arithmetic line of nothing), its
+  // verdicts, colour and tool tip, and whether a desktop notice raised an
+  // alarm (a user stop has none). The end of a run is always announced: the
+  // workers get their second, then the run is closed.
+  void runs_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<Verdicts>("verdicts");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<bool>("alarm");
+    const QString usage = "Utilisation CPU : 100.0 %";
+    const QString stopped = "Test stoppé par l'utilisateur.";
+    const QString stable = "Votre PC est stable !";
+    const QString unstable = "Votre PC n'est pas stable !";
+    const QString system = "Votre système a provoqué une erreur !";
+    const QString tooLow = "Celle-ci doit être supérieur à 90% !";
+    const QString tooShort = "Le test doit durer 1h minimum !";
+    const QString timed = "Fin programmée du test.";
+    const QString error1 = "Le processeur 1 a généré une erreur de calcul.";
+    const QString idle = "Vorsk 1.0.4", failed = "Echec du test !",
+                  unstableTip = "PC instable !", finished = "Test terminé.";
+    const auto at = [&](const char *time, const QString &shown = {}) {
+      return QStringList{"Fréquence", QString("Durée du test : ") + time,
+                         shown.isEmpty() ? usage : shown};
+    };
+    using V = Verdicts;
+    const V stableV{RunVerdict::Stable}, unstableV{RunVerdict::Unstable},
+        stoppedV{RunVerdict::Stopped}, failedV{RunVerdict::Failed},
+        usageV{RunVerdict::Usage};
+
+    QTest::newRow("timed end, full usage")
+        << "duration 3600; start; end"
+        << at("01:00:00") + QStringList{timed, stable} << stableV << "#6D2"
+        << finished << false;
+    QTest::newRow("timed end, poor usage")
+        << "duration 3600; start; end 80"
+        << at("01:00:00", "Utilisation CPU : 80.0 %") +
+               QStringList{tooLow, timed}
+        << usageV << "#FB2" << finished << false;
+    QTest::newRow("hardware error counter rose as the run ended")
+        << "duration 3600; start; errors-at-end; end"
+        << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
+                                        "(EDAC mc0) : 1 corrigée(s), 0 non "
+                                        "corrigée(s).",
+                                        timed, unstable}
+        << unstableV << "#F43" << finished << true;
+
+    const auto workerEnd =
+        [&](const char *name, const char *exit, const QStringList &lines,
+            const V &verdicts, const char *colour, const QString &tip) {
+          QTest::newRow(name)
+              << QString("start; to 10; exit 1 %1; tick 1000").arg(exit)
+              << at("00:00:10") + lines << verdicts << colour << tip
+              << !lines.isEmpty();
+        };
+    workerEnd("exit 0: stopped, no verdict", "0", {}, stoppedV, "", "");
+    workerEnd("exit 7: nothing to report", "7", {}, stoppedV, "", "");
+    workerEnd("exit 3: calculation error", "3", {error1, unstable}, unstableV,
+              "#F43", unstableTip);
+    workerEnd("exit 5: allocation", "5",
+              {"Thread 1 : erreur d'allocation mémoire.", system}, failedV,
+              "#FB2", failed);
+    workerEnd("exit 9: the engine's file", "9",
+              {"Thread 1 : erreur d'accès au fichier Burnmod.so.", system},
+              failedV, "#FB2", failed);
+    workerEnd("exit 42: other code", "42",
+              {"Le thread 1 a généré une erreur (code 42).", system}, failedV,
+              "#FB2", failed);
+    workerEnd("SIGILL: the processor failed", "132 4",
+              {"Le processeur 1 s'est arrêté brutalement (SIGILL : "
+               "instruction illégale).",
+               unstable},
+              unstableV, "#F43", unstableTip);
+    workerEnd("SIGKILL from outside: no verdict", "137 9",
+              {"Le processus de test du processeur 1 a été arrêté de "
+               "l'extérieur (SIGKILL)."},
+              stoppedV, "#FB2", failed);
+
+    // Worker 1 of the second tick.
+    QTest::newRow("exit code unreadable")
+        << "start; tick 1000; fail GetExitCodeThread 1; tick 1000"
+        << at("00:00:02") + QStringList{"Arrêt du test : GetExitCodeThread "
+                                        "failed !"}
+        << failedV << "#FB2" << failed << true;
+    QTest::newRow("times unreadable")
+        << "start; tick 1000; fail GetThreadUserTime 1; tick 1000"
+        << at("00:00:02") + QStringList{"Arrêt du test : GetThreadTimes "
+                                        "failed !"}
+        << failedV << "#FB2" << failed << true;
+
+    // A worker that could not start leaves its processor to the next and
+    // drags the usage down; one never created stops the run at once.
+    for (const char *op : {"SetThreadAffinityMask", "SetThreadPriority",
+                           "SetThreadPriorityBoost", "ResumeThread"})
+      QTest::newRow(qPrintable(QString("failed %1").arg(op)))
+          << QString("fail %1 0; start; tick 1000; stop").arg(op)
+          << QStringList{QString("%1 failed.").arg(op)} +
+                 at("00:00:01", "Utilisation CPU : 50.0 %") +
+                 QStringList{tooLow, stopped}
+          << usageV << "#FB2" << idle << false;
+    QTest::newRow("failed CreateThread")
+        << "fail CreateThread 0; start; tick 1000"
+        << QStringList{"CreateThread failed."} +
+               at("00:00:00", "Utilisation CPU : 0.0 %") +
+               QStringList{tooLow, "Arrêt du test : GetExitCodeThread failed !"}
+        << failedV << "#FB2" << failed << true;
+
+    QTest::newRow("corrected error seen at a tick ends the run")
+        << "start; to 3600; errors 2 0; tick 1000"
+        << at("01:00:01") + QStringList{"Erreurs matérielles pendant le test "
+                                        "(EDAC mc0) : 2 corrigée(s), 0 non "
+                                        "corrigée(s).",
+                                        unstable}
+        << unstableV << "#F43" << unstableTip << true;
+    QTest::newRow("uncorrected error after the last tick, user stop")
+        << "start; to 3600; errors 0 1; stop"
+        << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
+                                        "(EDAC mc0) : 0 corrigée(s), 1 non "
+                                        "corrigée(s).",
+                                        stopped, unstable}
+        << unstableV << "#F43" << idle << false;
+    QTest::newRow("errors counted before the run are not this run's")
+        << "start; to 3600; stop"
+        << at("01:00:00") + QStringList{stopped, stable} << stableV << "#6D2"
+        << idle << false;
+    QTest::newRow("no counter: said, the verdict unchanged")
+        << "nocounter; start; to 3600; stop"
+        << at("01:00:00") + QStringList{"Erreurs matérielles non surveillées "
+                                        ": aucun compteur d'erreurs (EDAC, "
+                                        "machine-check) disponible.",
+                                        stopped, stable}
+        << stableV << "#6D2" << idle << false;
+
+    const QString flops = "; flops 0 2000 2; flops 1 1970 2; flops 1 30 0";
+    const QString verified =
+        "Calculs vérifiés : 4.0 Tflop (AVX2+FMA 99 %, SSE2 1 %)";
+    QTest::newRow("user stop after 59 minutes")
+        << "start; to 3540" + flops + "; stop"
+        << at("00:59:00") + QStringList{verified, stopped, tooShort} << stoppedV
+        << "#FB2" << idle << false;
+    QTest::newRow("user stop after 60 minutes")
+        << "start; to 3600" + flops + "; stop"
+        << at("01:00:00") + QStringList{verified, stopped, stable} << stableV
+        << "#6D2" << idle << false;
+    QTest::newRow("stop before any test time")
+        << "start; stop"
+        << at("00:00:00", "Utilisation CPU : 0.0 %") +
+               QStringList{tooLow, stopped}
+        << usageV << "#FB2" << idle << false;
+
+    const auto usageRow = [&](const char *percent, const char *shown,
+                              const QString &fault) {
+      QTest::newRow(qPrintable(QString("usage of %1").arg(percent)))
+          << QString("start; to 3600 0 %1; stop").arg(percent)
+          << at("01:00:00", QString("Utilisation CPU : %1 %").arg(shown)) +
+                 (fault.isEmpty() ? QStringList{stopped, stable}
+                                  : QStringList{fault, stopped})
+          << (fault.isEmpty() ? stableV : usageV)
+          << (fault.isEmpty() ? "#6D2" : "#FB2") << idle << false;
+    };
+    usageRow("90", "90.0", {});
+    usageRow("100", "100.0", {});
+    usageRow("89.99", "90.0", tooLow);
+    usageRow("100.01", "100.0", "Pourcentage d'utilisation CPU incorrect !");
+
+    // Ticks whose wall time the worker count does not divide: the test time
+    // must still add up, or a fully loaded run reads above 100 per cent.
+    for (const char *workers : {"3", "32"})
+      QTest::newRow(
+          qPrintable(QString("full usage on %1 workers").arg(workers)))
+          << QString("workers %1; start; to 3600 7001; stop").arg(workers)
+          << at("01:00:06") + QStringList{stopped, stable} << stableV << "#6D2"
+          << idle << false;
+
+    // A minute asleep, one second of processor time in 61 s of wall time:
+    // one second of test time.
+    QTest::newRow("sleep")
+        << "start; to 58; tick 2000 50; sleep 61000 1000; stop"
+        << at("00:01:01", "Utilisation CPU : 98.4 %") +
+               QStringList{stopped, tooShort}
+        << stoppedV << "#FB2" << idle << false;
+
+    QTest::newRow("temperature limit")
+        << "hot 45; start; to 20; sensor 45; sensor 50"
+        << QStringList{"Fréquence",
+                       "Vcore : 1.30 V (1.30 à 1.30)",
+                       "T° CPU : 47.5 °C (45.0 à 50.0)",
+                       "Durée du test : 00:00:20",
+                       usage,
+                       "Arrêt du test : température maximale atteinte !"}
+        << V{RunVerdict::Temperature} << "#FB2" << failed << true;
+    QTest::newRow("temperature below the limit, then a timed end")
+        << "duration 3600; hot 40; start; sensor 40; end"
+        << QStringList{"Fréquence",
+                       "Vcore : 1.30 V (1.30 à 1.30)",
+                       "T° CPU : 40.0 °C (40.0 à 40.0)",
+                       "Durée du test : 01:00:00",
+                       usage,
+                       timed,
+                       stable}
+        << stableV << "#6D2" << finished << false;
+
+    // A worker may find an error in the unit it was running when the run
+    // was stopped and return it after the verdict.
+    QTest::newRow("late calculation error after a stable verdict")
+        << "start; to 3600; stop; exit 1 2"
+        << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
+        << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
+        << false;
+    QTest::newRow("late calculation error as the program closes")
+        << "start; to 3600; stop; exit 1 2; close"
+        << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
+        << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
+        << true;
+    QTest::newRow("late calculation error after a calculation error")
+        << "start; to 3600; exit 0 3; tick 1000; exit 1 2"
+        << at("01:00:00") + QStringList{"Le processeur 0 a généré une erreur "
+                                        "de calcul.",
+                                        unstable, error1}
+        << unstableV << "#F43" << unstableTip << true;
+  }
+  void runs() {
+    QFETCH(QString, script);
+    QFETCH(QStringList, log);
+    QFETCH(Verdicts, verdicts);
+    QFETCH(QString, colour);
+    QFETCH(QString, tip);
+    QFETCH(bool, alarm);
     RunFake fake;
+    fake.errorCounters = {{"EDAC mc0", 5, 1}};
     Platform *previous = setPlatform(&fake);
     RunController run;
-    run.SetDuration(3600);
-    if (end == End::HotSensor) {
-      fake.publish("SFSharedMemory_ALM", speedFanBytes({detail * 100}, {}));
-      run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
-    }
-    QVector<RunVerdict> ended;
+    QStringList shown;
+    connect(&run, &RunController::logLine, [&](const QString &line) {
+      if (line.startsWith("Fréquence : "))
+        shown << "Fréquence";
+      else if (!line.startsWith("Graine du test : ") &&
+               line != "Calculs vérifiés : 0.0 Gflop")
+        shown << line;
+    });
+    QString shownColour, shownTip;
+    connect(&run, &RunController::logColour,
+            [&](const char *c) { shownColour = c ? c : ""; });
+    connect(&run, &RunController::toolTip,
+            [&](const QString &text) { shownTip = text; });
+    Verdicts ended;
     int closed = 0;
+    bool alarmed = false;
     connect(&run, &RunController::runEnded, [&](RunVerdict v) { ended << v; });
     connect(&run, &RunController::runClosed, [&] { ++closed; });
-    // The desktop notice of the end must say what the verdict says.
-    bool failureNotice = false;
     connect(&run, &RunController::endNotice,
-            [&](const RunResult &result) { failureNotice = result.failure; });
+            [&](const RunResult &result) { alarmed = result.failure; });
 
-    run.Start(m_SystemInfo, 0);
-    QVERIFY(run.Running());
-    tick(fake, run, 10000, 100);
-    switch (end) {
-    case End::UserStop:
-      run.StopByUser();
-      break;
-    case End::Worker:
-      fake.thread(run.State().hThread[1])->exitCode = uint32_t(detail);
-      tick(fake, run, 1000, 100);
-      break;
-    case End::HardwareError:
-      fake.errorCounters = {{"EDAC mc0", 1, 0}};
-      tick(fake, run, 1000, 100);
-      break;
-    case End::LastMomentError:
-      // After the tick's own check, before the end's summary.
-      fake.errorCounters = {{"EDAC mc0", 1, 0}};
-      run.ScheduledEnd();
-      break;
-    case End::HotSensor: {
-      QTimerEvent event(run.SensorTimer);
-      run.timerEvent(&event);
-      if (detail < 50)
-        while (run.Running())
-          tick(fake, run, 60000, 100);
-      break;
-    }
-    case End::Timed:
-      // Ticks short enough not to be taken for the machine asleep.
-      while (run.Running())
-        tick(fake, run, 8000, detail);
-      break;
-    case End::LateError:
-      while (run.Running())
-        tick(fake, run, 8000, 100);
-      fake.thread(run.State().hThread[1])->exitCode = uint32_t(detail);
-      break;
-    }
+    play(fake, run, script);
     QVERIFY(!run.Running());
-    QCOMPARE(ended, verdicts.mid(0, 1));
-    QCOMPARE(failureNotice, verdicts.first() == RunVerdict::Unstable ||
-                                verdicts.first() == RunVerdict::Temperature ||
-                                verdicts.first() == RunVerdict::Failed);
     QCOMPARE(closed, 0);
-    tick(fake, run, 1000, 100);
+    QCOMPARE(alarmed, alarm);
+    if (!script.endsWith("close")) {
+      QCOMPARE(ended, verdicts.mid(0, 1));
+      tick(fake, run, 1000, 100);
+      QCOMPARE(closed, 1);
+    }
+    QCOMPARE(shown, log);
     QCOMPARE(ended, verdicts);
     QCOMPARE(run.Verdict(), verdicts.last());
-    QCOMPARE(closed, 1);
+    QCOMPARE(shownColour, colour);
+    QCOMPARE(shownTip, tip);
     setPlatform(previous);
   }
 
