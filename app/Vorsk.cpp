@@ -16,6 +16,7 @@
 #include "sysinfo/SystemSummary.h"
 
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 
 namespace {
@@ -124,6 +125,16 @@ Vorsk::Vorsk(bool trayAvailable, QWidget *parent)
 // A refused change leaves the choice and Priority on the class in force, so
 // that neither the box nor the stored value claims a priority the process
 // does not have.
+int Vorsk::InitialiseSystem() {
+  sysinfo::SystemReport report{
+      [this](const QString &line) { AppendLog(line); },
+      [this](const QString &text) {
+        QMessageBox::warning(this, "Vorsk 1.0.4", tr(text.toUtf8().constData()),
+                             QMessageBox::Ok);
+      }};
+  return sysinfo::InitialiseSystem(&ProcessAffinityMask, report);
+}
+
 void Vorsk::on_comboPriority_activated(int index) {
   const unsigned priorityClass = ui.comboPriority->itemData(index).toUInt();
   if (platform().setPriorityClass(priorityClass)) {

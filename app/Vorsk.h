@@ -85,12 +85,8 @@ private:
   void ShowInterruptedRun();
   bool WriteEventLog();
 
-  // Machine identification (sysinfo/).
-  int CpuCount();
-  int CheckInstructions();
-  void SetCorrectBrandString(char *name);
-  int CheckCpuType();
-  int MeasureFrequency();
+  // Identifies the machine into m_SystemInfo, its lines in the log pane
+  // and its warnings in message boxes.
   int InitialiseSystem();
 
   Ui_VorskClass ui;

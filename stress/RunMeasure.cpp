@@ -28,10 +28,6 @@ double AverageUsage(uint64_t userTimeSum100ns, int64_t testMs,
   return double(userTimeSum100ns / 100) / double(testMs) / logicalCount;
 }
 
-bool UsagePlausible(double percent) {
-  return percent >= 90.0 && percent <= 100.0;
-}
-
 int64_t TestMilliseconds(const QTime &testTime) {
   return int64_t(testTime.hour()) * 3600000 + testTime.minute() * 60000 +
          testTime.second() * 1000 + testTime.msec();

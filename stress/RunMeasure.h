@@ -26,9 +26,6 @@ WorkerUsage MeasureWorker(int64_t wallMs, uint64_t userDelta100ns);
 double AverageUsage(uint64_t userTimeSum100ns, int64_t testMs,
                     int logicalCount);
 
-// Usage between 90 and 100 per cent inclusive is plausible.
-bool UsagePlausible(double percent);
-
 // Milliseconds of a test time.
 int64_t TestMilliseconds(const QTime &testTime);
 
