@@ -10,6 +10,7 @@ namespace {
 int *stopFlag = nullptr;
 unsigned long long *verifiedFlops = nullptr;
 WorkerPage *page = nullptr;
+RunRegion *region = nullptr;
 EngineCounters counters;
 } // namespace
 
@@ -24,6 +25,9 @@ ENGINE_EXPORT void SetEngineCounters(unsigned long long *counts) {
 // (stress/EngineContract.h).
 ENGINE_EXPORT void SetWorkerPage(WorkerPage *workerPage) { page = workerPage; }
 
+// The run's region, shared with the other workers (stress/EngineContract.h).
+ENGINE_EXPORT void SetRunRegion(RunRegion *runRegion) { region = runRegion; }
+
 ENGINE_EXPORT int RunTest(int argument) {
   EngineOptions options;
   options.l2Kb = argument & ~ENGINE_LOAD_FP_ONLY;
@@ -31,6 +35,9 @@ ENGINE_EXPORT int RunTest(int argument) {
   options.verifiedFlops = verifiedFlops;
   options.page = page;
   options.seed = page ? page->runSeed : 0;
+  // The page tells this worker's channel; without it, no partner.
+  if (page)
+    options.partner = {region, page->worker};
   return runEngine(stopFlag, options, &counters);
 }
 

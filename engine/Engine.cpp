@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -285,6 +286,31 @@ int serveRecheck(Workspace *w, Reporter *r, unsigned paths) {
   return code;
 }
 
+// A workload's failure, recorded on the page as the matrix units' are.
+int reportWorkloadFailure(int code, const WorkloadSlices &slices,
+                          const Reporter &r) {
+  if (!r.page)
+    return code;
+  const SliceFailure &f = slices.failure();
+  FailureRecord record;
+  record.check = FAILURE_WORKLOAD;
+  record.kind = f.kind;
+  std::snprintf(record.level, sizeof record.level, "%s", f.level);
+  record.renewal = f.turn;
+  record.renewalSeed = f.seed;
+  record.col = int32_t(f.mismatch.element);
+  record.expected = f.mismatch.expected;
+  record.obtained = f.mismatch.obtained;
+  record.differing = f.mismatch.differing;
+  record.elements = f.mismatch.elements;
+  record.partner = f.mismatch.partner;
+  record.elapsedNs = uint64_t(elapsedNs(r.start));
+  record.retries = f.retries;
+  record.reproduced = f.reproduced;
+  publishFailure(r.page, record);
+  return code;
+}
+
 bool faultFits(const Geometry &g, const FaultInjection &f) {
   bool onA = f.target == FaultInjection::OPERAND_A;
   bool onB = f.target == FaultInjection::OPERAND_B;
@@ -384,18 +410,22 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
   uint64_t seed = options.seed ? options.seed : drawSeed();
   WorkloadSlices slices;
   bool sliced = !options.fpOnly || options.forcedWorkload >= 0;
-  if (sliced && !slices.create(lastLevelBytes()))
+  if (sliced && !slices.create(lastLevelBytes(), options.partner))
     return ENGINE_ALLOCATION;
   WorkloadTally tally{options.verifiedFlops,
                       counters ? counters->work : nullptr,
                       counters ? counters->workNanoseconds : nullptr};
   const uint64_t workloadSeed = ~seed;
-  if (options.forcedWorkload >= 0)
-    return slices.runUnits(
+  Reporter reporter{options.page, seed};
+  if (options.forcedWorkload >= 0) {
+    int code = slices.runUnits(
         options.forcedWorkload, options.forcedLevel, options.maxUnits,
         options.workloadFault.mask ? &options.workloadFault : nullptr, stopFlag,
         workloadSeed, tally);
-  Reporter reporter{options.page, seed};
+    return failedWorkload(uint32_t(code)) >= 0
+               ? reportWorkloadFailure(code, slices, reporter)
+               : code;
+  }
   Failure failure;
   if (int code = renew(&w, reporter, paths, &failure)) {
     reportFailure(&w, failure, reporter, nullptr);
@@ -404,7 +434,6 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
 
   RenewalClock clock{options.renewEvery};
   double flopsPerUnit = 2.0 * g.m * g.n * g.k;
-  long slice = 0;
   for (long unit = 0; options.maxUnits < 0 || unit < options.maxUnits; ++unit) {
     if (stopFlagLowByte(stopFlag))
       break;
@@ -413,8 +442,8 @@ int runEngine(const int *stopFlag, const EngineOptions &options,
         return code;
     if (sliced && slices.due(options.sliceSeconds)) {
       if (int code = slices.runSlice(options.sliceSeconds, stopFlag,
-                                     renewalSeed(workloadSeed, slice++), tally))
-        return code;
+                                     workloadSeed, tally))
+        return reportWorkloadFailure(code, slices, reporter);
       if (stopFlagLowByte(stopFlag))
         break;
     }

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "engine/EnginePaths.h"
-#include "platform/WorkerPage.h"
 #include "engine/workloads/Workload.h"
+#include "platform/WorkerPage.h"
 
 // A unit computes C = bias + A * B (M x K times K x N) on one path and checks
 // it before the next unit starts.
@@ -80,6 +80,9 @@ struct EngineOptions {
   int forcedWorkload = -1;
   int forcedLevel = -1;
   WorkloadFault workloadFault;
+  // The run's region and this worker's channel in it, for the workloads
+  // between two workers; without them those have no turn.
+  WorkloadPartner partner;
 };
 
 // Work done per path; written by the running engine thread, read by others

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CpuSet.h"
+#include "platform/RunRegion.h"
 #include "platform/WorkerCounters.h"
 #include "platform/WorkerPage.h"
 
@@ -139,6 +140,11 @@ public:
   // run's seed there before resuming it. Valid until the handle is closed;
   // nullptr for a handle that is not an open worker.
   virtual WorkerPage *workerPage(ThreadHandle worker) = 0;
+  // A new, zeroed RunRegion with a channel per worker, shared with the
+  // workers created after it (each finds its place in its WorkerPage's
+  // worker); the previous one is let go. Fewer than two workers, or no
+  // memory for it: nullptr, and the workers get none.
+  virtual RunRegion *openRunRegion(int workers) = 0;
   // Pauses a started worker's process, or lets it go on: a paused worker
   // takes no processor time at all (it does not spin) and sees no stop
   // flag until it goes on. False for a thread or a worker that ended.

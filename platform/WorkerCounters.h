@@ -34,6 +34,7 @@ enum WorkerWorkload {
   WORKLOAD_CARRYLESS,      // 64 x 64-bit carry-less products
   WORKLOAD_DIVIDE_SQRT,    // divisions and square roots (one lane each)
   WORKLOAD_LAST_LEVEL,     // bytes streamed through the last-level cache
+  WORKLOAD_COHERENCE,      // messages received from another worker
   WORKER_WORKLOAD_COUNT
 };
 
@@ -51,7 +52,8 @@ inline WorkloadNames workloadNames(int workload) {
       {"sha256", "bytes", "SHA-256"},
       {"carrylessMultiply", "products", "multiplication sans retenue"},
       {"divideSqrt", "operations", "division et racine carrée"},
-      {"lastLevelCache", "bytes", "cache L3"}};
+      {"lastLevelCache", "bytes", "cache L3"},
+      {"coherence", "messages", "cohérence"}};
   return workload >= 0 && workload < WORKER_WORKLOAD_COUNT
              ? names[workload]
              : WorkloadNames{"?", "?", "?"};

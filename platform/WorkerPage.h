@@ -24,6 +24,7 @@ enum FailureCheck : uint32_t {
   FAILURE_REPEAT = 2,
   FAILURE_NOT_FINITE = 3,
   FAILURE_OPERAND_SUMS = 4,
+  FAILURE_WORKLOAD = 5, // a unit of another workload than the matrix units
   FAILURE_AGREEMENT = 16,
 };
 
@@ -43,15 +44,22 @@ struct RenewalDigest {
 struct FailureRecord {
   uint32_t check = FAILURE_NONE; // written last
   int32_t path = -1;             // WorkerPath
-  int32_t kind = -1;             // 0 exact unit, 1 random unit
-  int64_t renewal = -1;
+  // 0 exact unit, 1 random unit; a workload's failure: its WorkerWorkload.
+  int32_t kind = -1;
+  int64_t renewal = -1; // a workload's: its turn, and its inputs' seed
   uint64_t renewalSeed = 0;
-  int32_t row = -1, col = -1; // first differing element; -1 where none
+  // First differing element; -1 where none. A workload's: its result word
+  // in col.
+  int32_t row = -1, col = -1;
   uint64_t expected = 0, obtained = 0;
   uint64_t differing = 0, elements = 0;
   uint64_t elapsedNs = 0; // since the engine started
   int32_t retries = 0;    // recomputations made
   int32_t reproduced = 0; // of them, those that failed again
+  // The other worker of a failure between two: the sender of a message
+  // received wrong; -1 where none.
+  int32_t partner = -1;
+  char level[24] = ""; // a workload's: its level, "AES-NI"
 };
 
 struct WorkerPage {
@@ -64,6 +72,9 @@ struct WorkerPage {
   uint64_t recheckDigest[FAILURE_RETRIES][DIGEST_KIND_COUNT] = {};
   RenewalDigest digests[WORKER_DIGEST_SLOTS];
   FailureRecord failure;
+  // The program's, before the gate opens: this worker's channel in the
+  // run's RunRegion; -1: none.
+  int32_t worker = -1;
 };
 
 // The engine's side: a slot written so that a reader never takes half of it.

@@ -18,7 +18,12 @@
 // units, publishes each renewal's reference digests there, recomputes a
 // renewal the program asks for, and leaves the record of a failure there
 // before RunTest returns its code.
+// An engine may also export SetRunRegion: the worker then calls it before
+// RunTest with the run's RunRegion (platform/RunRegion.h), shared by every
+// worker, where it finds its channel by the page's worker. The workloads
+// between two processors run only with it.
 
+#include "platform/RunRegion.h"
 #include "platform/WorkerCounters.h"
 #include "platform/WorkerPage.h"
 
@@ -31,6 +36,7 @@ typedef void (*SetStopTestFn)(int *stopFlag);
 typedef int (*RunTestFn)(int l2KbPerLogical);
 typedef void (*SetEngineCountersFn)(unsigned long long *verifiedWork);
 typedef void (*SetWorkerPageFn)(WorkerPage *page);
+typedef void (*SetRunRegionFn)(RunRegion *region);
 }
 
 // RunTest's argument flag: the matrix units only, for the most heat; without
@@ -66,7 +72,8 @@ enum EngineResult : int {
   // A unit of one of the other workloads (WorkerCounters.h) differs from the
   // answer known for it: code ENGINE_WORKLOAD_MISMATCH + its WorkerWorkload,
   // 10 vector integer, 11 scalar integer, 12 AES, 13 SHA-256, 14 carry-less
-  // multiply, 15 division and square root, 16 last-level cache.
+  // multiply, 15 division and square root, 16 last-level cache, 17 a message
+  // between two workers lost, repeated or torn.
   ENGINE_WORKLOAD_MISMATCH = 10,
   ENGINE_WORKLOAD_MISMATCH_END =
       ENGINE_WORKLOAD_MISMATCH + WORKER_WORKLOAD_COUNT,

@@ -22,6 +22,8 @@ const char *failureCheckWord(uint32_t check) {
     return "notFinite";
   case FAILURE_OPERAND_SUMS:
     return "operandSums";
+  case FAILURE_WORKLOAD:
+    return "workload";
   case FAILURE_AGREEMENT:
     return "agreement";
   default:
@@ -43,6 +45,11 @@ QString failureDetailLine(const FailureRecord &r, int worker) {
   case FAILURE_OPERAND_SUMS:
     what = QString("somme des opérandes, %1 %2").arg(unitText(r.kind), path);
     break;
+  case FAILURE_WORKLOAD:
+    what = QString("%1 %2").arg(workloadNames(r.kind).text, r.level);
+    if (r.partner >= 0)
+      what += QString(" avec le processeur %1").arg(r.partner);
+    break;
   case FAILURE_AGREEMENT:
     what = QString("références %1").arg(path);
     if (worker >= 0)
@@ -51,10 +58,14 @@ QString failureDetailLine(const FailureRecord &r, int worker) {
   default:
     what = QString("%1 %2").arg(unitText(r.kind), path);
   }
+  const bool workload = r.check == FAILURE_WORKLOAD;
   QString line = "Détail : " + what +
-                 QString(", renouvellement %1").arg(qlonglong(r.renewal));
+                 QString(workload ? ", tour %1" : ", renouvellement %1")
+                     .arg(qlonglong(r.renewal));
   if (r.row >= 0)
     line += QString(", élément (%1, %2)").arg(r.row).arg(r.col);
+  else if (workload && r.col >= 0)
+    line += QString(", mot %1").arg(r.col);
   line += QString(" : attendu %1, obtenu %2 (bits %3)")
               .arg(word(r.expected), word(r.obtained),
                    word(r.expected ^ r.obtained));

@@ -18,7 +18,7 @@ namespace {
 // Starts worker i bound to `mask`; the failure line of the step that
 // failed, or nullptr once the worker runs.
 const char *startWorker(RunState &state, int i, const CpuSet &mask,
-                        int engineArgument, uint64_t seed) {
+                        int engineArgument, uint64_t seed, bool partnered) {
   Platform &os = platform();
   // Reset before anything can fail: a worker left suspended must measure
   // from zero, not from the previous run's time.
@@ -28,8 +28,10 @@ const char *startWorker(RunState &state, int i, const CpuSet &mask,
   thread = os.createWorkerSuspended(engineArgument);
   if (!thread)
     return "CreateThread failed.";
-  if (WorkerPage *page = os.workerPage(thread))
+  if (WorkerPage *page = os.workerPage(thread)) {
     page->runSeed = seed;
+    page->worker = partnered ? i : -1;
+  }
   if (!os.setThreadAffinityMask(thread, mask))
     return "SetThreadAffinityMask failed.";
   if (!os.setThreadPriority(thread, ThreadPriority::Normal))
@@ -127,12 +129,17 @@ void RunController::Start(SystemInfo &machine, int engineArgument) {
   // not be started leaves its processor to the next (the last ones then get
   // none, and fail).
   size_t next = 0;
+  // Workers pass messages in a ring, except where most of them idle.
+  const bool partnered =
+      platform().openRunRegion(Mode.kind == TestModeKind::PerCore
+                                   ? 0
+                                   : info.LogicalCount) != nullptr;
   for (int i = 0; i < info.LogicalCount; ++i) {
     CpuSet mask;
     if (next < info.Processor.size())
       mask = CpuSet::single(info.Processor[next]);
     if (const char *failure =
-            startWorker(Workers, i, mask, EngineArgument, RunSeed))
+            startWorker(Workers, i, mask, EngineArgument, RunSeed, partnered))
       Log(failure);
     else if (next < info.Processor.size())
       Workers.WorkerEntry[size_t(i)] = int(next++);

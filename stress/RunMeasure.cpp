@@ -88,7 +88,8 @@ QString signalName(int signal) {
 }
 } // namespace
 
-WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal) {
+WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal,
+                            int partner) {
   WorkerEnd end;
   if (signal != 0) {
     end.reported = true;
@@ -133,8 +134,11 @@ WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal) {
   default:
     if (int workload = failedWorkload(code); workload >= 0) {
       end.calculation = true;
-      end.line = QString::asprintf("Erreur de calcul du processeur %d (%s).",
+      end.line = QString::asprintf("Erreur de calcul du processeur %d (%s",
                                    worker, workloadNames(workload).text);
+      if (partner >= 0)
+        end.line += QString::asprintf(" avec le processeur %d", partner);
+      end.line += ").";
       break;
     }
     end.line = QString::asprintf("Le thread %d a généré une erreur (code %u).",

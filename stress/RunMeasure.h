@@ -42,7 +42,9 @@ struct WorkerEnd {
   bool fromOutside = false; // killed from outside: the run has no verdict
   QString line;             // names the worker and the error
 };
-WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal = 0);
+// partner: the other worker of a failure between two, or -1.
+WorkerEnd DescribeWorkerEnd(int worker, uint32_t code, int signal = 0,
+                            int partner = -1);
 
 // Colours of the log pane's verdicts.
 #define COLOUR_STABLE "#6D2"

@@ -152,14 +152,22 @@ QJsonObject runJson(const RunReport::Run &r) {
 QJsonValue failureJson(const FailureRecord &f) {
   if (f.check == FAILURE_NONE)
     return QJsonValue::Null;
+  const bool workload = f.check == FAILURE_WORKLOAD;
+  QJsonValue element = QJsonValue::Null;
+  if (f.row >= 0)
+    element = QJsonObject{{"row", f.row}, {"column", f.col}};
+  else if (workload && f.col >= 0)
+    element = QJsonObject{{"word", f.col}};
   return QJsonObject{
       {"check", failureCheckWord(f.check)},
-      {"path", workerPathName(f.path)},
-      {"unit", f.kind == 0 ? "exact" : "random"},
+      {"path", workload ? QString(f.level) : workerPathName(f.path)},
+      {"unit", workload      ? workloadNames(f.kind).key
+               : f.kind == 0 ? "exact"
+                             : "random"},
+      {"partner", f.partner < 0 ? QJsonValue(QJsonValue::Null) : f.partner},
       {"renewal", double(f.renewal)},
       {"renewalSeed", hexWord(f.renewalSeed)},
-      {"element", f.row < 0 ? QJsonValue(QJsonValue::Null)
-                            : QJsonObject{{"row", f.row}, {"column", f.col}}},
+      {"element", element},
       {"expected", hexWord(f.expected)},
       {"obtained", hexWord(f.obtained)},
       {"bits", hexWord(f.expected ^ f.obtained)},

@@ -114,11 +114,12 @@ void RunController::ReportLateCalculationErrors() {
     if (i == ReportedWorker || !Workers.hThread[i] ||
         !platform().getExitCodeThread(Workers.hThread[i], &code))
       continue;
-    const WorkerEnd end = DescribeWorkerEnd(i, code, WorkerSignal(i));
+    const FailureRecord record = WorkerFailure(i);
+    const WorkerEnd end =
+        DescribeWorkerEnd(i, code, WorkerSignal(i), record.partner);
     if (!end.calculation)
       continue;
     Log(end.line);
-    const FailureRecord record = WorkerFailure(i);
     if (record.check != FAILURE_NONE)
       Log(failureDetailLine(record));
     if (!unstable) {
@@ -226,13 +227,14 @@ void RunController::SupervisionTick() {
 void RunController::WorkerEnded(int worker, uint32_t code) {
   ReportedWorker = worker;
   StopTest();
-  const WorkerEnd end = DescribeWorkerEnd(worker, code, WorkerSignal(worker));
+  const FailureRecord record = WorkerFailure(worker);
+  const WorkerEnd end =
+      DescribeWorkerEnd(worker, code, WorkerSignal(worker), record.partner);
   if (!end.reported) {
     SetVerdict(RunVerdict::Stopped);
     return;
   }
   QStringList lines{end.line};
-  const FailureRecord record = WorkerFailure(worker);
   if (end.calculation && record.check != FAILURE_NONE)
     lines << failureDetailLine(record);
   const int core = CoreOf(worker);

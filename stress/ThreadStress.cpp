@@ -10,7 +10,8 @@ int WithEngineLoad(int argument, EngineLoad load) {
 }
 
 uint32_t RunWorkerEngine(int *stopFlag, int argument,
-                         unsigned long long *verifiedFlops, WorkerPage *page) {
+                         unsigned long long *verifiedFlops, WorkerPage *page,
+                         RunRegion *region) {
   Platform &os = platform();
   LibraryHandle library = os.loadLibrary(ENGINE_FILE);
   if (!library)
@@ -31,6 +32,10 @@ uint32_t RunWorkerEngine(int *stopFlag, int argument,
     if (auto setPage = reinterpret_cast<SetWorkerPageFn>(
             os.getProcAddress(library, "SetWorkerPage")))
       setPage(page);
+  if (region)
+    if (auto setRegion = reinterpret_cast<SetRunRegionFn>(
+            os.getProcAddress(library, "SetRunRegion")))
+      setRegion(region);
   auto runTest =
       reinterpret_cast<RunTestFn>(os.getProcAddress(library, "RunTest"));
   if (!runTest) {

@@ -40,8 +40,9 @@ QString workText(double amount, const char *unit) {
   }
   if (std::strcmp(unit, "bytes") == 0)
     return QString::asprintf("%.1f %so", amount, prefixes[prefix]);
-  const char *word =
-      std::strcmp(unit, "products") == 0 ? "produits" : "opérations";
+  const char *word = std::strcmp(unit, "products") == 0   ? "produits"
+                     : std::strcmp(unit, "messages") == 0 ? "messages"
+                                                          : "opérations";
   return QString::asprintf("%.1f %s%s%s", amount, prefixes[prefix],
                            prefix ? " " : "", word);
 }

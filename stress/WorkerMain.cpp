@@ -2,8 +2,8 @@
 // program with the stop flag and a gate inherited, it waits at the gate so
 // that its affinity and priority are set before the engine runs, then runs
 // the engine, its verified operations counted in a page the program reads,
-// the run's seed, digests and failure record in another, and exits with its
-// result.
+// the run's seed, digests and failure record in another, the run's region
+// shared with the other workers, and exits with its result.
 
 #include "platform/linux/LinuxWorker.h"
 #include "stress/EngineContract.h"
@@ -17,10 +17,12 @@ int main(int argc, char *argv[]) {
   int *stopFlag = attachInheritedStopFlag();
   unsigned long long *counters = attachInheritedCounters();
   WorkerPage *page = attachInheritedPage();
+  RunRegion *region = attachInheritedRegion();
   // A gate closed without opening: the program gave up on this worker.
   if (!awaitWorkerGate())
     return ENGINE_STOPPED;
   if (!stopFlag)
     return ENGINE_INITIALISATION;
-  return int(RunWorkerEngine(stopFlag, std::atoi(argv[1]), counters, page));
+  return int(
+      RunWorkerEngine(stopFlag, std::atoi(argv[1]), counters, page, region));
 }

@@ -10,8 +10,10 @@ std::unique_ptr<Workload> makeSha256();
 std::unique_ptr<Workload> makeCarryless();
 std::unique_ptr<Workload> makeDivideSqrt();
 std::unique_ptr<Workload> makeLastLevelCache(long bytes);
+std::unique_ptr<Workload> makeCoherence(const WorkloadPartner &partner);
 
-std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes) {
+std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes,
+                                       const WorkloadPartner &partner) {
   switch (kind) {
   case WORKLOAD_VECTOR_INTEGER:
     return makeVectorInteger();
@@ -27,6 +29,8 @@ std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes) {
     return makeDivideSqrt();
   case WORKLOAD_LAST_LEVEL:
     return makeLastLevelCache(lastLevelBytes);
+  case WORKLOAD_COHERENCE:
+    return makeCoherence(partner);
   default:
     return nullptr;
   }
@@ -42,6 +46,26 @@ int widestLevel(unsigned levels) {
 void applyFault(const WorkloadFault *fault, uint64_t *words, long count) {
   if (fault)
     words[fault->word % count] ^= fault->mask;
+}
+
+bool Workload::sameWords(const void *result, const void *answer, long n) {
+  if (std::memcmp(result, answer, size_t(n) * 8) == 0)
+    return true;
+  found = {};
+  found.elements = uint64_t(n);
+  for (long i = 0; i < n; ++i) {
+    uint64_t got, want;
+    std::memcpy(&got, static_cast<const char *>(result) + 8 * i, 8);
+    std::memcpy(&want, static_cast<const char *>(answer) + 8 * i, 8);
+    if (got == want)
+      continue;
+    if (found.differing++ == 0) {
+      found.element = i;
+      found.expected = want;
+      found.obtained = got;
+    }
+  }
+  return false;
 }
 
 void AlignedFree::operator()(void *p) const { std::free(p); }

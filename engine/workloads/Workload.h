@@ -31,6 +31,23 @@ struct WorkloadFault {
   uint64_t mask = 0;
 };
 
+// What a failed unit found, for the worker's failure record.
+struct WorkloadMismatch {
+  long element = -1; // the first result word that differs
+  uint64_t expected = 0, obtained = 0;
+  uint64_t differing = 0, elements = 0; // words
+  int partner = -1; // the other worker of a workload between two
+};
+
+// Where a workload between two workers finds the other: the run's region
+// and this worker's channel in it (it sends on its own, receives on the one
+// before). Without them such a workload has no level.
+struct RunRegion;
+struct WorkloadPartner {
+  RunRegion *region = nullptr;
+  int worker = -1;
+};
+
 class Workload {
 public:
   virtual ~Workload() = default;
@@ -45,13 +62,22 @@ public:
   // One unit on an available level; fault may be null. False when its
   // results differ from the answers.
   virtual bool run(int level, const WorkloadFault *fault) = 0;
-  // The unit's work, in its workload's unit of measure.
+  // The last unit's work, in its workload's unit of measure.
   virtual uint64_t workPerUnit() const = 0;
+  // What the last failed unit or renewal found.
+  const WorkloadMismatch &mismatch() const { return found; }
+
+protected:
+  // Whether n result words equal their answers; where not, the difference
+  // described in found.
+  bool sameWords(const void *result, const void *answer, long n);
+  WorkloadMismatch found;
 };
 
 // A workload of the given kind (WorkerWorkload); null when its memory could
 // not be allocated. lastLevelBytes sizes the last-level cache workload.
-std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes);
+std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes,
+                                       const WorkloadPartner &partner = {});
 
 // The widest level of a set of level bits.
 int widestLevel(unsigned levels);

@@ -192,6 +192,18 @@ WorkerPage *FakePlatform::workerPage(ThreadHandle h) {
   return t && t->worker ? &t->page : nullptr;
 }
 
+RunRegion *FakePlatform::openRunRegion(int workers) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  runRegionWorkers = workers;
+  runRegion.clear();
+  if (workers < 2)
+    return nullptr;
+  runRegion.resize(runRegionBytes(workers) / sizeof(CoherenceLine) + 1);
+  auto *region = reinterpret_cast<RunRegion *>(runRegion.data());
+  region->workers = uint32_t(workers);
+  return region;
+}
+
 bool FakePlatform::pauseWorker(ThreadHandle h, bool paused) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   Thread *t = open(h);

@@ -74,6 +74,9 @@ public:
   // The /proc and /sys files the fake plays, by path; others are absent.
   std::map<std::string, std::string> kernelTexts;
   std::string release = "6.1.0-28-amd64"; // uname's
+  // The last openRunRegion's count (-1: none yet) and its region's memory.
+  int runRegionWorkers = -1;
+  std::vector<CoherenceLine> runRegion;
 
   // What appendToDisk wrote, by path; nothing reaches the real disk.
   std::map<std::string, std::string> diskFiles;
@@ -126,6 +129,7 @@ public:
   bool getWorkerCounters(ThreadHandle worker,
                          WorkerCounters *counters) override;
   WorkerPage *workerPage(ThreadHandle worker) override;
+  RunRegion *openRunRegion(int workers) override;
   bool pauseWorker(ThreadHandle worker, bool paused) override;
   bool getProcessAffinityMask(CpuSet *processMask, CpuSet *systemMask) override;
   bool setProcessAffinityMask(const CpuSet &mask) override;

@@ -374,7 +374,12 @@ public:
 
   ThreadHandle createWorkerSuspended(int runTestArgument) override {
     auto w = std::make_shared<LinuxWorker>();
-    if (!w->process.spawn(workerProgram(), workerStopFlagDescriptor(),
+    int region;
+    {
+      std::lock_guard<std::mutex> lock(regionMutex_);
+      region = region_.descriptor();
+    }
+    if (!w->process.spawn(workerProgram(), workerStopFlagDescriptor(), region,
                           runTestArgument))
       return 0;
     std::lock_guard<std::mutex> lock(handlesMutex_);
@@ -406,6 +411,11 @@ public:
   WorkerPage *workerPage(ThreadHandle h) override {
     auto w = findWorker(h);
     return w ? w->process.page : nullptr;
+  }
+
+  RunRegion *openRunRegion(int workers) override {
+    std::lock_guard<std::mutex> lock(regionMutex_);
+    return region_.open(workers);
   }
 
   bool pauseWorker(ThreadHandle h, bool paused) override {
@@ -703,6 +713,8 @@ private:
   std::map<ThreadHandle, std::shared_ptr<LinuxThread>> threads_;
   std::map<ThreadHandle, std::shared_ptr<LinuxWorker>> workers_;
   ThreadHandle nextHandle_ = 1;
+  std::mutex regionMutex_;
+  RunRegionFile region_;
 };
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -71,7 +72,7 @@ StopFlagPage &stopFlagPage() {
 // their places, everything else closed, default signal mask.
 [[noreturn]] void execWorker(const char *program, char *const argv[],
                              pid_t parent, int stopFlagFd, int gateFd,
-                             int countersFd, int pageFd) {
+                             int countersFd, int pageFd, int regionFd) {
   // Killed with the program, even by SIGKILL; a program already gone by
   // now would never do it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -81,13 +82,18 @@ StopFlagPage &stopFlagPage() {
   const int gateCopy = fcntl(gateFd, F_DUPFD, 10);
   const int countersCopy = fcntl(countersFd, F_DUPFD, 10);
   const int pageCopy = fcntl(pageFd, F_DUPFD, 10);
+  const int regionCopy = regionFd < 0 ? -1 : fcntl(regionFd, F_DUPFD, 10);
   if (flagCopy < 0 || gateCopy < 0 || countersCopy < 0 || pageCopy < 0 ||
+      (regionFd >= 0 && regionCopy < 0) ||
       dup2(flagCopy, WorkerStopFlagDescriptor) < 0 ||
       dup2(gateCopy, WorkerGateDescriptor) < 0 ||
       dup2(countersCopy, WorkerCountersDescriptor) < 0 ||
-      dup2(pageCopy, WorkerPageDescriptor) < 0)
+      dup2(pageCopy, WorkerPageDescriptor) < 0 ||
+      (regionCopy >= 0 && dup2(regionCopy, WorkerRegionDescriptor) < 0))
     _exit(127);
-  close_range(WorkerPageDescriptor + 1, ~0u, 0);
+  close_range(regionCopy >= 0 ? WorkerRegionDescriptor + 1
+                              : WorkerPageDescriptor + 1,
+              ~0u, 0);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -156,7 +162,7 @@ WorkerProcess::~WorkerProcess() {
 }
 
 bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
-                          int runTestArgument) {
+                          int regionFd, int runTestArgument) {
   if (stopFlagFd < 0 || access(program.c_str(), X_OK) != 0)
     return false;
   void *countersMapping = nullptr, *pageMapping = nullptr;
@@ -181,7 +187,7 @@ bool WorkerProcess::spawn(const std::string &program, int stopFlagFd,
   const pid_t child = fork();
   if (child == 0)
     execWorker(program.c_str(), argv, parent, stopFlagFd, fds[0], countersFd,
-               pageFd);
+               pageFd, regionFd);
   close(fds[0]);
   close(countersFd);
   close(pageFd);
@@ -307,4 +313,49 @@ unsigned long long *attachInheritedCounters() {
 WorkerPage *attachInheritedPage() {
   return static_cast<WorkerPage *>(
       attachInherited(WorkerPageDescriptor, sizeof(WorkerPage)));
+}
+
+RunRegion *attachInheritedRegion() {
+  struct stat file {};
+  if (fstat(WorkerRegionDescriptor, &file) != 0)
+    return nullptr;
+  if (file.st_size < off_t(sizeof(RunRegion))) {
+    close(WorkerRegionDescriptor);
+    return nullptr;
+  }
+  auto *region = static_cast<RunRegion *>(
+      attachInherited(WorkerRegionDescriptor, size_t(file.st_size)));
+  // A count the region cannot hold would send the engine past its end.
+  if (region && runRegionBytes(int(region->workers)) > size_t(file.st_size)) {
+    munmap(region, size_t(file.st_size));
+    return nullptr;
+  }
+  return region;
+}
+
+RunRegionFile::~RunRegionFile() { close(); }
+
+RunRegion *RunRegionFile::open(int workers) {
+  close();
+  if (workers < 2)
+    return nullptr;
+  const size_t size = runRegionBytes(workers);
+  void *mapping = nullptr;
+  fd = createSharedPage("vorsk-run-region", size, &mapping);
+  if (fd < 0)
+    return nullptr;
+  region = static_cast<RunRegion *>(mapping);
+  bytes = size;
+  region->workers = uint32_t(workers);
+  return region;
+}
+
+void RunRegionFile::close() {
+  if (region)
+    munmap(region, bytes);
+  if (fd >= 0)
+    ::close(fd);
+  region = nullptr;
+  fd = -1;
+  bytes = 0;
 }

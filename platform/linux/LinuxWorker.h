@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/RunRegion.h"
 #include "platform/WorkerCounters.h"
 #include "platform/WorkerPage.h"
 
@@ -11,13 +12,14 @@
 // Worker processes: the program's side (spawn, gate, wait, kill, reap,
 // counts) and the worker program's side (the inherited stop flag, gate and
 // counts). The worker finds the stop flag on descriptor 3, the read end of
-// its gate on 4, its page of counts on 5 and its WorkerPage on 6; its only
-// argument is RunTest's.
+// its gate on 4, its page of counts on 5, its WorkerPage on 6 and the run's
+// RunRegion, where there is one, on 7; its only argument is RunTest's.
 
 constexpr int WorkerStopFlagDescriptor = 3;
 constexpr int WorkerGateDescriptor = 4;
 constexpr int WorkerCountersDescriptor = 5;
 constexpr int WorkerPageDescriptor = 6;
+constexpr int WorkerRegionDescriptor = 7;
 
 // The worker program the platform spawns: vorsk-worker beside the
 // executable, unless set (tests run from folders of their own).
@@ -49,7 +51,9 @@ struct WorkerProcess {
   // Spawns the worker program blocked at its gate. The worker dies with the
   // calling thread (PR_SET_PDEATHSIG): call it from the thread that lives as
   // long as the program.
-  bool spawn(const std::string &program, int stopFlagFd, int runTestArgument);
+  // regionFd: the run's RunRegion, or -1 for none.
+  bool spawn(const std::string &program, int stopFlagFd, int regionFd,
+             int runTestArgument);
   // Opens the gate once; false when already open or the worker is gone.
   bool resume();
   // Reaps the worker if it has ended, waiting up to ms for that.
@@ -76,3 +80,25 @@ bool awaitWorkerGate();
 unsigned long long *attachInheritedCounters();
 // The worker program's WorkerPage; nullptr on failure.
 WorkerPage *attachInheritedPage();
+// The run's RunRegion; nullptr when the program handed none.
+RunRegion *attachInheritedRegion();
+
+// The program's side of a RunRegion: a memfd the workers inherit, mapped
+// here too. Unmapped and closed when destroyed.
+class RunRegionFile {
+public:
+  RunRegionFile() = default;
+  RunRegionFile(const RunRegionFile &) = delete;
+  RunRegionFile &operator=(const RunRegionFile &) = delete;
+  ~RunRegionFile();
+  // A new zeroed region for `workers`, replacing this one's; nullptr on
+  // failure (then none).
+  RunRegion *open(int workers);
+  void close();
+  int descriptor() const { return fd; }
+
+private:
+  int fd = -1;
+  RunRegion *region = nullptr;
+  size_t bytes = 0;
+};

@@ -8,7 +8,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <thread>
+
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(FaultInjection::Target)
 
@@ -423,7 +428,8 @@ private slots:
     QTest::addColumn<int>("level");
     QTest::addColumn<long>("word");
     QTest::addColumn<int>("bit");
-    for (int kind = 0; kind < WORKER_WORKLOAD_COUNT; ++kind) {
+    // Coherence needs two processes: coherenceBetweenTwoProcesses.
+    for (int kind = 0; kind < WORKLOAD_COHERENCE; ++kind) {
       std::unique_ptr<Workload> w = makeWorkload(kind, 1 << 20);
       for (int level = 0; level < LEVEL_COUNT; ++level) {
         if (std::strcmp(w->levelName(level), "?") == 0)
@@ -475,18 +481,101 @@ private slots:
     t.options.verifiedFlops = shared;
     std::thread run(
         [&] { t.result = runEngine(&t.flag, t.options, &counters); });
-    // Two turns of every workload: 2 x 7 x 8 slices.
-    QTest::qWait(1500);
+    // Two turns of every workload: 2 x 8 x 8 slices.
+    QTest::qWait(2000);
     setStopFlagLowByte(&t.flag, 1);
     run.join();
     QCOMPARE(t.result, int(ENGINE_STOPPED));
     QVERIFY(shared[scheduledPath(0, availablePaths())] > 0);
     for (int kind = 0; kind < WORKER_WORKLOAD_COUNT; ++kind) {
       uint64_t work = shared[WORKER_PATH_COUNT + kind];
-      QVERIFY2((work > 0) != fpOnly, workloadNames(kind).key);
+      // Coherence has no partner here, and leaves its turn to the matrix.
+      bool partnered = kind == WORKLOAD_COHERENCE;
+      QVERIFY2((work > 0) != (fpOnly || partnered), workloadNames(kind).key);
       QCOMPARE(work, counters.work[kind]);
-      QCOMPARE(work % makeWorkload(kind, 1 << 20)->workPerUnit(), 0ull);
+      if (!partnered)
+        QCOMPARE(work % makeWorkload(kind, 1 << 20)->workPerUnit(), 0ull);
     }
+  }
+
+  // Two processes pass messages through the run's region, as two workers
+  // do: clean, both receive; a message repeated or torn on its way ends
+  // the receiver's run with the coherence code and a record naming the
+  // sender and the word.
+  void coherenceBetweenTwoProcesses_data() {
+    QTest::addColumn<long>("word");
+    QTest::addColumn<qulonglong>("mask");
+    QTest::newRow("clean") << 0L << 0ull;
+    QTest::newRow("number repeated") << 0L << 1ull;
+    QTest::newRow("payload torn") << 3L << (1ull << 40);
+    QTest::newRow("sum torn") << 7L << (1ull << 63);
+  }
+  void coherenceBetweenTwoProcesses() {
+    QFETCH(long, word);
+    QFETCH(qulonglong, mask);
+    RunRegion *region = platform().openRunRegion(2);
+    QVERIFY(region);
+    struct Shared {
+      int stop;
+      WorkerPage page[2];
+      unsigned long long counts[2][WORKER_COUNTER_COUNT];
+    };
+    void *mapping = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE,
+                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    QVERIFY(mapping != MAP_FAILED);
+    Shared *shared = new (mapping) Shared{};
+    pid_t child[2];
+    for (int i = 0; i < 2; ++i) {
+      child[i] = fork();
+      if (child[i] == 0) {
+        EngineOptions o;
+        o.forcedWorkload = WORKLOAD_COHERENCE;
+        o.seed = 0x5EED;
+        o.partner = {region, i};
+        o.page = &shared->page[i];
+        o.verifiedFlops = shared->counts[i];
+        // Worker 0 sends to worker 1.
+        if (i == 0 && mask)
+          o.workloadFault = {1, word, mask};
+        _exit(runEngine(&shared->stop, o, nullptr));
+      }
+      QVERIFY(child[i] > 0);
+    }
+    const int coherence = WORKER_PATH_COUNT + WORKLOAD_COHERENCE;
+    auto received = [&](int i) {
+      return __atomic_load_n(&shared->counts[i][coherence], __ATOMIC_RELAXED);
+    };
+    auto oneEnded = [] {
+      siginfo_t info{};
+      return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             info.si_pid != 0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while ((received(0) < 100000 || received(1) < 100000) && !oneEnded() &&
+           waited.elapsed() < 30000)
+      QTest::qSleep(10);
+    setStopFlagLowByte(&shared->stop, 1);
+    int status[2];
+    for (int i = 0; i < 2; ++i)
+      QCOMPARE(waitpid(child[i], &status[i], 0), child[i]);
+    const FailureRecord record = shared->page[1].failure;
+    const unsigned long long counts[2] = {received(0), received(1)};
+    munmap(mapping, sizeof(Shared));
+    platform().openRunRegion(0);
+    QCOMPARE(WEXITSTATUS(status[0]), int(ENGINE_STOPPED));
+    if (!mask) {
+      QCOMPARE(WEXITSTATUS(status[1]), int(ENGINE_STOPPED));
+      QVERIFY(counts[0] >= 100000 && counts[1] >= 100000);
+      return;
+    }
+    QCOMPARE(WEXITSTATUS(status[1]),
+             int(ENGINE_WORKLOAD_MISMATCH) + WORKLOAD_COHERENCE);
+    QCOMPARE(record.check, uint32_t(FAILURE_WORKLOAD));
+    QCOMPARE(record.kind, int(WORKLOAD_COHERENCE));
+    QCOMPARE(record.partner, 0);
+    QCOMPARE(record.col, int(word));
+    QCOMPARE(record.expected ^ record.obtained, mask);
   }
 
   void returnsPromptlyOnceTheFlagIsRaised() {

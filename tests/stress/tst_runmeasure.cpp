@@ -81,7 +81,7 @@ private slots:
     QTest::newRow("last workload code")
         << 16u << true << "Erreur de calcul du processeur 3 (cache L3).";
     QTest::newRow("past the workloads' codes")
-        << 17u << false << "Le thread 3 a généré une erreur (code 17).";
+        << 18u << false << "Le thread 3 a généré une erreur (code 18).";
     QTest::newRow("initialisation")
         << 6u << false << "Thread 3 : erreur d'initialisation.";
     QTest::newRow("code above 2^31 stays unsigned")
