@@ -16,8 +16,8 @@ BugReport::BugReport(QString diagnostic, QWidget *parent, ReportRoute route)
   keepButtonTextsInRoom(this);
   {
     const auto settings = openSettings();
-    Pseudo = settings->value("Pseudo", DEFAULT_PSEUDO).toString();
-    SmtpServer = settings->value("SMTP", "").toString();
+    Pseudo = settings->value(Key::Pseudo, DEFAULT_PSEUDO).toString();
+    SmtpServer = settings->value(Key::Smtp, "").toString();
   }
   ui.pseudoEdit->setText(Pseudo);
   ui.smtpEdit->setText(SmtpServer);
@@ -62,8 +62,8 @@ void BugReport::on_sendButton_clicked() {
 
   {
     const auto settings = openSettings();
-    settings->setValue("Pseudo", Pseudo);
-    settings->setValue("SMTP", SmtpServer);
+    settings->setValue(Key::Pseudo, Pseudo);
+    settings->setValue(Key::Smtp, SmtpServer);
     settings->sync();
   }
   QMessageBox::information(this, tr("Vorsk 1.0.4"),

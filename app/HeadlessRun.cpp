@@ -4,6 +4,7 @@
 #include "sensors/FirstSensor.h"
 #include "settings/DataFolder.h"
 #include "settings/RunChoices.h"
+#include "settings/RunSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/TestModeSettings.h"
@@ -37,9 +38,8 @@ const char *const SourceWords[SOURCE_LAST + 1] = {
     "none", "SysTool", "SpeedFan", "Everest",
     "MBM5", "Intel",   "K8",       "lm-sensors"};
 
-int storedIndex(const QSettings &settings, const char *key, int fallback,
-                int count) {
-  const int index = readInt(settings, key, fallback);
+// A stored index, or its default when out of range.
+int indexOr(int index, int count, int fallback) {
   return index >= 0 && index < count ? index : fallback;
 }
 } // namespace
@@ -158,17 +158,14 @@ bool HeadlessRun::Start() {
   }
 
   const auto settings = openSettings();
-  const int priority = storedIndex(*settings, "Priority", DEFAULT_PRIORITY, 3);
-  const int duration = storedIndex(*settings, "Duration", DEFAULT_DURATION, 10);
-  SensorChoice sensors;
-  sensors.Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
+  const RunSettings stored = readRunSettings(*settings);
+  const int priority = indexOr(stored.priority, 3, DEFAULT_PRIORITY);
+  const int duration = indexOr(stored.duration, 10, DEFAULT_DURATION);
+  SensorChoice sensors = stored.sensors;
   if (unsigned(sensors.Monitoring) > SOURCE_LAST)
     sensors.Monitoring = SOURCE_NONE;
-  sensors.TempSensor = settings->value("TempSensor");
-  sensors.VoltSensor = settings->value("VoltSensor");
   chooseFirstSensor(*settings, &sensors);
-  sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
-  const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
+  const int maxTemp = stored.maxTemp;
 
   // The stored mode, with its per-core settings, unless --mode names one.
   TestMode mode = readTestMode(*settings);

@@ -8,6 +8,7 @@
 #include "sensors/FirstSensor.h"
 #include "settings/DataFolder.h"
 #include "settings/RunChoices.h"
+#include "settings/RunSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/TestModeSettings.h"
@@ -48,23 +49,20 @@ Vorsk::Vorsk(bool trayAvailable, QWidget *parent)
   ui.comboDuration->setStyleSheet("QComboBox { combobox-popup: 0; }");
 
   const auto settings = openSettings();
-  AutoStart = readBool(*settings, "AutoStart", DEFAULT_AUTOSTART);
-  Priority = readInt(*settings, "Priority", DEFAULT_PRIORITY);
-  Duration = readInt(*settings, "Duration", DEFAULT_DURATION);
-  Shutdown = readBool(*settings, "Shutdown", DEFAULT_SHUTDOWN);
-  SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
-  FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
-  SensorChoice sensors;
-  sensors.Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
-  sensors.TempSensor = settings->value("TempSensor", QVariant());
-  sensors.VoltSensor = settings->value("VoltSensor", QVariant());
-  sensors.ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
-  const int maxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
+  AutoStart = readBool(*settings, Key::AutoStart, DEFAULT_AUTOSTART);
+  const RunSettings stored = readRunSettings(*settings);
+  Priority = stored.priority;
+  Duration = stored.duration;
+  Shutdown = readBool(*settings, Key::Shutdown, DEFAULT_SHUTDOWN);
+  SuccesSound = settings->value(Key::SuccesSound, DEFAULT_SOUND).toString();
+  FailedSound = settings->value(Key::FailedSound, DEFAULT_SOUND).toString();
+  SensorChoice sensors = stored.sensors;
+  const int maxTemp = stored.maxTemp;
   chooseFirstSensor(*settings, &sensors);
 
   AppPalette = QGuiApplication::palette();
-  ChangeStyle(settings->value("Style", DEFAULT_STYLE).toString(),
-              readBool(*settings, "Palette", DEFAULT_PALETTE));
+  ChangeStyle(settings->value(Key::Style, DEFAULT_STYLE).toString(),
+              readBool(*settings, Key::Palette, DEFAULT_PALETTE));
 
   ui.barTest->setFormat(QString());
   ui.barTest->setValue(0);
@@ -75,8 +73,8 @@ Vorsk::Vorsk(bool trayAvailable, QWidget *parent)
   CreateTrayIcon();
   ConnectRun();
 
-  resize(settings->value("Size").toSize());
-  placeWindow(this, settings->value("Position", QPoint(-1, -1)).toPoint());
+  resize(settings->value(Key::Size).toSize());
+  placeWindow(this, settings->value(Key::Position, QPoint(-1, -1)).toPoint());
 
   setWindowTitle(sysinfo::windowTitle());
 

@@ -90,10 +90,10 @@ void Vorsk::closeEvent(QCloseEvent *event) {
   bool settingsLost;
   {
     const auto settings = openSettings();
-    settings->setValue("Priority", Priority);
-    settings->setValue("Duration", Duration);
-    settings->setValue("Size", size());
-    settings->setValue("Position", pos());
+    settings->setValue(Key::Priority, Priority);
+    settings->setValue(Key::Duration, Duration);
+    settings->setValue(Key::Size, size());
+    settings->setValue(Key::Position, pos());
     settings->sync();
     settingsLost = settings->status() != QSettings::NoError;
   }

@@ -14,6 +14,7 @@
 #include "app/RunGraph.h"
 #include "app/Vorsk.h"
 #include "platform/fake/InstantThreadsFake.h"
+#include "settings/SettingsKeys.h"
 #include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
@@ -118,10 +119,10 @@ int main(int argc, char **argv) {
   QDir::setCurrent(folder.path());
   {
     QSettings settings("Vorsk.ini", QSettings::IniFormat);
-    settings.setValue("Monitoring", 2);
-    settings.setValue("TempSensor", 0);
-    settings.setValue("VoltSensor", 0);
-    settings.setValue("MaxTemp", 90);
+    settings.setValue(Key::Monitoring, 2);
+    settings.setValue(Key::TempSensor, 0);
+    settings.setValue(Key::VoltSensor, 0);
+    settings.setValue(Key::MaxTemp, 90);
   }
 
   std::printf("%d ticks of a two-worker run, fake platform, offscreen\n",

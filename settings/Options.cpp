@@ -4,6 +4,7 @@
 #include "app/Vorsk.h"
 #include "platform/Platform.h"
 #include "sensors/SensorSources.h"
+#include "settings/RunSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SoundPlayer.h"
@@ -58,17 +59,18 @@ Options::Options(QWidget *parent)
 
   for (const char *name : StyleNames)
     ui.comboStyle->addItem(name);
-  selectText(ui.comboStyle, settings->value("Style", DEFAULT_STYLE).toString());
+  selectText(ui.comboStyle,
+             settings->value(Key::Style, DEFAULT_STYLE).toString());
   if (!usesOwnColours(ui.comboStyle->currentText()))
     ui.checkPalette->setEnabled(false);
   // Checking the box applies the selected style with the saved palette.
-  if (!readBool(*settings, "Palette", DEFAULT_PALETTE))
+  if (!readBool(*settings, Key::Palette, DEFAULT_PALETTE))
     ui.checkPalette->setChecked(true);
 
   fillSounds(ui.comboSucces, SoundKind::Success);
   fillSounds(ui.comboFail, SoundKind::Failure);
-  SuccesSound = settings->value("SuccesSound", DEFAULT_SOUND).toString();
-  FailedSound = settings->value("FailedSound", DEFAULT_SOUND).toString();
+  SuccesSound = settings->value(Key::SuccesSound, DEFAULT_SOUND).toString();
+  FailedSound = settings->value(Key::FailedSound, DEFAULT_SOUND).toString();
   selectText(ui.comboSucces, SuccesSound);
   selectText(ui.comboFail, FailedSound);
 
@@ -83,9 +85,10 @@ Options::Options(QWidget *parent)
   ui.comboLoad->setCurrentIndex(int(readEngineLoad(*settings)));
   on_comboMode_currentIndexChanged(int(Mode.kind));
 
-  Monitoring = readInt(*settings, "Monitoring", DEFAULT_MONITORING);
-  TempSensor = settings->value("TempSensor", QVariant());
-  VoltSensor = settings->value("VoltSensor", QVariant());
+  const RunSettings stored = readRunSettings(*settings);
+  Monitoring = stored.sensors.Monitoring;
+  TempSensor = stored.sensors.TempSensor;
+  VoltSensor = stored.sensors.VoltSensor;
   // Chips may have come or gone since the start (a module loaded): they are
   // found again once per opening, never while the sensor timer reads them.
   platform().rescanSensors();
@@ -96,11 +99,11 @@ Options::Options(QWidget *parent)
     Monitoring = 0;
   ui.comboMonitoring->setCurrentIndex(Monitoring);
 
-  ExportTXT = readBool(*settings, "ExportTXT", DEFAULT_EXPORTTXT);
+  ExportTXT = stored.sensors.ExportTXT;
   ui.checkExportTXT->setChecked(ExportTXT);
-  Shutdown = readBool(*settings, "Shutdown", DEFAULT_SHUTDOWN);
+  Shutdown = readBool(*settings, Key::Shutdown, DEFAULT_SHUTDOWN);
   ui.checkShutdown->setChecked(Shutdown);
-  MaxTemp = readInt(*settings, "MaxTemp", DEFAULT_MAXTEMP);
+  MaxTemp = stored.maxTemp;
   ui.checkMaxTemp->setChecked(MaxTemp >= 0);
   // The spin box clamps to its range; the 64-bit magnitude keeps INT_MIN
   // from overflowing.
@@ -111,33 +114,33 @@ Options::Options(QWidget *parent)
 void Options::done(int r) {
   const auto settings = openSettings();
   if (r == 1) {
-    settings->setValue("Style", ui.comboStyle->currentText());
-    settings->setValue("Palette", !ui.checkPalette->isChecked());
+    settings->setValue(Key::Style, ui.comboStyle->currentText());
+    settings->setValue(Key::Palette, !ui.checkPalette->isChecked());
     Shutdown = ui.checkShutdown->isChecked();
-    settings->setValue("Shutdown", Shutdown);
+    settings->setValue(Key::Shutdown, Shutdown);
     SuccesSound = ui.comboSucces->currentText();
     FailedSound = ui.comboFail->currentText();
-    settings->setValue("SuccesSound", SuccesSound);
-    settings->setValue("FailedSound", FailedSound);
+    settings->setValue(Key::SuccesSound, SuccesSound);
+    settings->setValue(Key::FailedSound, FailedSound);
     Mode = {TestModeKind(ui.comboMode->currentIndex()),
             ui.spinCoreMinutes->value(), ui.checkCoreThreads->isChecked()};
     writeTestMode(*settings, Mode);
     writeEngineLoad(*settings, EngineLoad(ui.comboLoad->currentIndex()));
     Monitoring = ui.comboMonitoring->currentIndex();
-    settings->setValue("Monitoring", Monitoring);
+    settings->setValue(Key::Monitoring, Monitoring);
     if (ui.labelMonitoring->text() == QString::fromUtf8("Présent")) {
       storeSensorChoice();
-      settings->setValue("TempSensor", TempSensor);
-      settings->setValue("VoltSensor", VoltSensor);
+      settings->setValue(Key::TempSensor, TempSensor);
+      settings->setValue(Key::VoltSensor, VoltSensor);
     }
     MaxTemp = ui.checkMaxTemp->isChecked() ? ui.spinMaxTemp->value()
                                            : -ui.spinMaxTemp->value();
-    settings->setValue("MaxTemp", MaxTemp);
+    settings->setValue(Key::MaxTemp, MaxTemp);
     ExportTXT = ui.checkExportTXT->isChecked();
-    settings->setValue("ExportTXT", ExportTXT);
+    settings->setValue(Key::ExportTXT, ExportTXT);
   } else {
-    applyStyle(settings->value("Style", DEFAULT_STYLE).toString(),
-               readBool(*settings, "Palette", DEFAULT_PALETTE));
+    applyStyle(settings->value(Key::Style, DEFAULT_STYLE).toString(),
+               readBool(*settings, Key::Palette, DEFAULT_PALETTE));
   }
   QDialog::done(r);
 }

@@ -9,29 +9,29 @@ const int MAX_CORE_MINUTES = 60;
 
 TestMode readTestMode(const QSettings &settings) {
   TestMode mode;
-  const int kind = readInt(settings, "TestMode", DEFAULT_TESTMODE);
+  const int kind = readInt(settings, Key::TestMode, DEFAULT_TESTMODE);
   if (kind >= 0 && kind <= int(TestModeKind::Alternating))
     mode.kind = TestModeKind(kind);
-  const int minutes = readInt(settings, "CoreMinutes", DEFAULT_COREMINUTES);
+  const int minutes = readInt(settings, Key::CoreMinutes, DEFAULT_COREMINUTES);
   mode.coreMinutes = minutes >= 1 && minutes <= MAX_CORE_MINUTES
                          ? minutes
                          : DEFAULT_COREMINUTES;
-  mode.everyThread = readBool(settings, "CoreThreads", DEFAULT_CORETHREADS);
+  mode.everyThread = readBool(settings, Key::CoreThreads, DEFAULT_CORETHREADS);
   return mode;
 }
 
 EngineLoad readEngineLoad(const QSettings &settings) {
-  return readInt(settings, "Load", DEFAULT_LOAD) == 1
+  return readInt(settings, Key::Load, DEFAULT_LOAD) == 1
              ? EngineLoad::FloatingPoint
              : EngineLoad::Full;
 }
 
 void writeEngineLoad(QSettings &settings, EngineLoad load) {
-  settings.setValue("Load", load == EngineLoad::FloatingPoint ? 1 : 0);
+  settings.setValue(Key::Load, load == EngineLoad::FloatingPoint ? 1 : 0);
 }
 
 void writeTestMode(QSettings &settings, const TestMode &mode) {
-  settings.setValue("TestMode", int(mode.kind));
-  settings.setValue("CoreMinutes", mode.coreMinutes);
-  settings.setValue("CoreThreads", mode.everyThread);
+  settings.setValue(Key::TestMode, int(mode.kind));
+  settings.setValue(Key::CoreMinutes, mode.coreMinutes);
+  settings.setValue(Key::CoreThreads, mode.everyThread);
 }
