@@ -89,10 +89,9 @@ public:
         fake.processorClocksKHz[s % 2] = 4300000 + 1000 * (s % 200);
         const int temperature = 6000 + int(1500 * std::sin(s / 60.0));
         fake.publish("SFSharedMemory_ALM", speedFanBytes({temperature}, {130}));
-        QTimerEvent runTick(w.Run.TestTimer), sensorTick(w.Run.SensorTimer);
         const int64_t t0 = threadNs();
-        w.Run.timerEvent(&sensorTick);
-        w.Run.timerEvent(&runTick);
+        w.Run.TickSensors();
+        w.Run.Tick();
         const int64_t t1 = threadNs();
         // What the graph's own timer does between ticks, then the painting.
         if (graph == OpenDrawing)

@@ -46,11 +46,15 @@ public:
   // The test time after which a run ends on its own; 0 runs until stopped
   // (in practice 23:59:00 of test time).
   void SetDuration(int seconds);
+  // The test time at which the run ends on its own (23:59:00 for none).
+  QTime EndOfTest() const { return EndTime; }
   // The sensor source and limit (a negative MaxTemp is no limit). With a
   // source, one reading per second, run or not; without one, none.
   void SetSensors(const SensorChoice &choice, int maxTemp);
   // No reading until the next SetSensors (a dialog probes the sources).
   void SuspendSensors();
+  // The sensor timer runs: a source was chosen and not suspended.
+  bool SensorsReading() const { return SensorTimer != 0; }
   // What the next runs load; all processors all the time by default.
   void SetMode(const TestMode &mode) { Mode = mode; }
   // The seed of the next runs' units; 0 draws one for each run.
@@ -139,12 +143,9 @@ protected:
   void timerEvent(QTimerEvent *event) override;
 
 private:
-  friend class VorskTest;
   friend class VorskSensorsTest;
   friend class HwmonTest;
-  friend class RealRunTest;
   friend class OptionsTest;
-  friend class GraphBench;
 
   void SetColour(const char *colour);
   // Pauses and lets go the workers as the mode wants them for the next

@@ -41,14 +41,14 @@ private slots:
     QCOMPARE(ui(w).comboPriority->currentText(), QString(" Normale"));
     QCOMPARE(ui(w).comboDuration->currentText(), QString("  Manuelle"));
     QCOMPARE(scope.fake.priorityClass, uint32_t(NORMAL_PRIORITY_CLASS));
-    QCOMPARE(w.Run.SensorTimer, 0);
-    QCOMPARE(w.Run.TestTimer, 0);
-    QCOMPARE(w.Run.MaxTemp, -70);
+    QVERIFY(!w.Run.SensorsReading());
+    QVERIFY(!w.Run.Running());
+    QCOMPARE(w.Run.MaxTemperature(), -70);
     QCOMPARE(w.SuccesSound, QString("Aucun"));
     QCOMPARE(w.FailedSound, QString("Aucun"));
-    QVERIFY(!w.AutoStart && !w.Shutdown && !w.Run.Choice.ExportTXT);
-    QVERIFY(!w.Run.Choice.TempSensor.isValid() &&
-            !w.Run.Choice.VoltSensor.isValid());
+    QVERIFY(!w.AutoStart && !w.Shutdown && !w.Run.Sensors().ExportTXT);
+    QVERIFY(!w.Run.Sensors().TempSensor.isValid() &&
+            !w.Run.Sensors().VoltSensor.isValid());
     QCOMPARE(ui(w).labelBar->text(), QString("0.0%"));
     QCOMPARE(ui(w).barCPU->value(), 80);
     QCOMPARE(ui(w).textLog->toPlainText(), QString());
@@ -99,8 +99,8 @@ private slots:
     QCOMPARE(ui(w).comboPriority->currentIndex(), expectedPriority);
     QCOMPARE(w.Duration, expectedDuration);
     QCOMPARE(ui(w).comboDuration->currentIndex(), expectedDuration);
-    QCOMPARE(w.Run.Choice.Monitoring, expectedMonitoring);
-    QCOMPARE(w.Run.SensorTimer, 0);
+    QCOMPARE(w.Run.Sensors().Monitoring, expectedMonitoring);
+    QVERIFY(!w.Run.SensorsReading());
   }
 
   // A stored position stays only where the whole frame fits the screen;
@@ -158,13 +158,13 @@ private slots:
     Vorsk w;
     w.on_comboDuration_activated(0);
     QCOMPARE(ui(w).barTest->maximum(), 59);
-    QCOMPARE(w.Run.EndTime, QTime(23, 59, 0));
+    QCOMPARE(w.Run.EndOfTest(), QTime(23, 59, 0));
     w.on_comboDuration_activated(9);
     QCOMPARE(w.Duration, 9);
     QCOMPARE(ui(w).barTest->maximum(), 72000);
-    QCOMPARE(w.Run.EndTime, QTime(20, 0, 0));
+    QCOMPARE(w.Run.EndOfTest(), QTime(20, 0, 0));
     w.on_comboDuration_activated(1);
-    QCOMPARE(w.Run.EndTime, QTime(1, 0, 0));
+    QCOMPARE(w.Run.EndOfTest(), QTime(1, 0, 0));
   }
 
   // A refused change leaves the box, Priority and the saved value on the
