@@ -178,21 +178,3 @@ void Options::applyStyle(const QString &style, bool palette) {
   if (MainWindow)
     MainWindow->ChangeStyle(style, palette);
 }
-
-void Vorsk::ShowOptions() {
-  // The dialog probes the sources itself; no reading may overlap it.
-  Run.SuspendSensors();
-  SensorChoice sensors = Run.Sensors();
-  int maxTemp = Run.MaxTemperature();
-  Options options(this);
-  if (options.exec() == 1) {
-    Shutdown = options.Shutdown;
-    SuccesSound = options.SuccesSound;
-    FailedSound = options.FailedSound;
-    sensors = {options.Monitoring, options.TempSensor, options.VoltSensor,
-               options.ExportTXT};
-    maxTemp = options.MaxTemp;
-    Run.SetMode(options.Mode);
-  }
-  Run.SetSensors(sensors, maxTemp);
-}
