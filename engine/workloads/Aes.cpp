@@ -4,6 +4,7 @@
 
 #include "engine/workloads/Features.h"
 #include "engine/workloads/Workload.h"
+#include "platform/RunRegion.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ void aesEncryptBlock(const uint8_t keys[176], const uint8_t in[16],
 }
 
 void aesPlain(const AesJob &job) {
-  for (long b = 0; b < job.blocks; ++b)
+  for (long b = 0; !job.decryptOnly && b < job.blocks; ++b)
     aesEncryptBlock(job.roundKeys, job.in + 16 * b, job.encrypted + 16 * b);
   for (long b = 0; b < job.blocks; ++b)
     decryptBlock(job.roundKeys, job.encrypted + 16 * b, job.decrypted + 16 * b);
@@ -138,7 +139,7 @@ void aesPlain(const AesJob &job) {
 
 namespace {
 
-constexpr long BLOCKS = 256; // 4 KB
+constexpr long BLOCKS = RUN_AES_WORDS / 2; // 4 KB
 constexpr long KNOWN_BLOCKS = 32;
 // FIPS-197, appendix C.1.
 constexpr uint8_t KNOWN_KEY[16] = {0, 1, 2,  3,  4,  5,  6,  7,
@@ -153,8 +154,21 @@ constexpr uint8_t KNOWN_CIPHER[16] = {0x69, 0xc4, 0xe0, 0xd8, 0x6a, 0x7b,
 void (*const LEVELS[LEVEL_COUNT])(const AesJob &) = {aesPlain, aesNi,
                                                      aesVaes256, aesVaes512};
 
+// Beside its own units, each worker decrypts on every level of its own what
+// the worker before it encrypted in the same turn (same key, same
+// plaintext): a fault that the encrypting processor's own decryption undoes
+// is caught on another.
 class Aes : public Workload {
 public:
+  explicit Aes(const WorkloadPartner &p) {
+    if (!p.region || p.region->workers < 2 || p.worker < 0 ||
+        p.worker >= int(p.region->workers))
+      return;
+    int workers = int(p.region->workers);
+    partner = (p.worker + workers - 1) % workers;
+    out = runChannel(p.region, p.worker);
+    in = runChannel(p.region, partner);
+  }
   unsigned levels() const override {
     const CpuFeatures &f = cpuFeatures();
     return 1u << LEVEL_PLAIN | (f.aes && f.sse41) << LEVEL_SSE |
@@ -177,22 +191,76 @@ public:
     }
     for (long b = 0; b < BLOCKS; ++b)
       aesEncryptBlock(roundKeys, slot(0) + 16 * b, slot(3) + 16 * b);
+    turn = seed | 1;
+    published = fetched = false;
+    crossedLevels = 0;
     return knownAnswers();
   }
+  // With a partner, the first unit of a turn publishes its encryption; a
+  // fault then hits the published copy only, as an encryption wrong in a
+  // way this processor's own decryption undoes.
   bool run(int level, const WorkloadFault *fault) override {
     LEVELS[level]({roundKeys, slot(0), slot(1), slot(2), BLOCKS});
+    if (out && !published) {
+      publish(fault);
+      fault = nullptr;
+    }
     applyFault(fault, reinterpret_cast<uint64_t *>(slot(1)), 4 * BLOCKS);
-    return std::memcmp(slot(1), slot(3), 16 * BLOCKS) == 0 &&
-           std::memcmp(slot(2), slot(0), 16 * BLOCKS) == 0;
+    if (!sameWords(slot(1), slot(3), 2 * BLOCKS) ||
+        !sameWords(slot(2), slot(0), 2 * BLOCKS))
+      return false;
+    crossed = 0;
+    if (!in || (crossedLevels & (1u << level)) || !fetch())
+      return true;
+    LEVELS[level]({roundKeys, nullptr, slot(4), slot(5), BLOCKS, true});
+    crossedLevels |= 1u << level;
+    crossed = 16 * BLOCKS;
+    if (sameWords(slot(5), slot(0), 2 * BLOCKS))
+      return true;
+    found.partner = partner;
+    return false;
   }
-  uint64_t workPerUnit() const override { return 2 * 16 * BLOCKS; }
+  uint64_t workPerUnit() const override { return 2 * 16 * BLOCKS + crossed; }
 
-  // Plaintext, encrypted, decrypted, the encryption's answer.
-  Buffer<uint8_t> memory = makeBuffer<uint8_t>(4 * 16 * BLOCKS);
+  // Plaintext, encrypted, decrypted, the encryption's answer, the partner's
+  // encryption and its decryption here.
+  Buffer<uint8_t> memory = makeBuffer<uint8_t>(6 * 16 * BLOCKS);
 
 private:
   uint8_t roundKeys[176];
+  RunChannel *out = nullptr, *in = nullptr;
+  int partner = -1;
+  uint64_t turn = 0; // the tag of this turn's encryption
+  bool published = false, fetched = false;
+  unsigned crossedLevels = 0; // levels that decrypted the partner's
+  uint64_t crossed = 0;       // bytes of it the last unit decrypted
   uint8_t *slot(int i) { return memory.get() + i * 16 * BLOCKS; }
+
+  void publish(const WorkloadFault *fault) {
+    uint64_t words[RUN_AES_WORDS];
+    std::memcpy(words, slot(1), sizeof words);
+    applyFault(fault, words, RUN_AES_WORDS);
+    __atomic_store_n(&out->aesTag, 0, __ATOMIC_RELAXED);
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    for (int i = 0; i < RUN_AES_WORDS; ++i)
+      __atomic_store_n(out->aesCipher + i, words[i], __ATOMIC_RELAXED);
+    __atomic_store_n(&out->aesTag, turn, __ATOMIC_RELEASE);
+    published = true;
+  }
+
+  // The partner's encryption of this turn, copied whole once it is there.
+  bool fetch() {
+    if (fetched || __atomic_load_n(&in->aesTag, __ATOMIC_ACQUIRE) != turn)
+      return fetched;
+    uint64_t words[RUN_AES_WORDS];
+    for (int i = 0; i < RUN_AES_WORDS; ++i)
+      words[i] = __atomic_load_n(in->aesCipher + i, __ATOMIC_RELAXED);
+    __atomic_thread_fence(__ATOMIC_ACQUIRE);
+    if (__atomic_load_n(&in->aesTag, __ATOMIC_RELAXED) != turn)
+      return false;
+    std::memcpy(slot(4), words, sizeof words);
+    return fetched = true;
+  }
 
   // FIPS-197's example on every level here, in the result slots (the
   // answers of the unit do not need them).
@@ -207,8 +275,8 @@ private:
         continue;
       LEVELS[level]({keys, in, out, back, KNOWN_BLOCKS});
       for (long b = 0; b < KNOWN_BLOCKS; ++b)
-        if (std::memcmp(out + 16 * b, KNOWN_CIPHER, 16) ||
-            std::memcmp(back + 16 * b, KNOWN_PLAIN, 16))
+        if (!sameWords(out + 16 * b, KNOWN_CIPHER, 2) ||
+            !sameWords(back + 16 * b, KNOWN_PLAIN, 2))
           return false;
     }
     return true;
@@ -217,7 +285,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Workload> makeAes() {
-  auto w = std::make_unique<Aes>();
+std::unique_ptr<Workload> makeAes(const WorkloadPartner &partner) {
+  auto w = std::make_unique<Aes>(partner);
   return w->memory ? std::move(w) : nullptr;
 }

@@ -10,7 +10,8 @@ struct AesJob {
   const uint8_t *roundKeys; // 11 x 16 bytes, the encryption schedule
   const uint8_t *in;        // plaintext
   uint8_t *encrypted, *decrypted;
-  long blocks; // a multiple of 32
+  long blocks;              // a multiple of 32
+  bool decryptOnly = false; // encrypted given: its decryption alone
 };
 
 void aesPlain(const AesJob &job);

@@ -35,8 +35,9 @@ void aesPass(const __m128i *keys, const uint8_t *in, uint8_t *out,
   }
 }
 
-// Encrypts, then decrypts the encryption with the equivalent inverse
-// schedule (round keys in reverse, the middle ones through InvMixColumns).
+// Encrypts (unless told not to), then decrypts the encryption with the
+// equivalent inverse schedule (round keys in reverse, the middle ones through
+// InvMixColumns).
 template <typename V> void aesKernel(const AesJob &job) {
   __m128i enc[11], dec[11];
   for (int r = 0; r < 11; ++r)
@@ -44,7 +45,8 @@ template <typename V> void aesKernel(const AesJob &job) {
   dec[0] = enc[10], dec[10] = enc[0];
   for (int r = 1; r < 10; ++r)
     dec[r] = _mm_aesimc_si128(enc[10 - r]);
-  aesPass<V, false>(enc, job.in, job.encrypted, job.blocks);
+  if (!job.decryptOnly)
+    aesPass<V, false>(enc, job.in, job.encrypted, job.blocks);
   aesPass<V, true>(dec, job.encrypted, job.decrypted, job.blocks);
 }
 

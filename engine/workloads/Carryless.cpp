@@ -56,7 +56,7 @@ public:
   bool run(int level, const WorkloadFault *fault) override {
     LEVELS[level](job(result()));
     applyFault(fault, result(), 2 * PAIRS);
-    return std::memcmp(result(), answer(), 2 * PAIRS * 8) == 0;
+    return sameWords(result(), answer(), 2 * PAIRS);
   }
   uint64_t workPerUnit() const override { return PAIRS; }
 

@@ -45,7 +45,7 @@ public:
   bool run(int level, const WorkloadFault *fault) override {
     LEVELS[level]({slot(0), slot(1), slot(2), slot(3), slot(4), LANES});
     applyFault(fault, reinterpret_cast<uint64_t *>(slot(3)), 2 * LANES);
-    return std::memcmp(slot(3), slot(5), 2 * LANES * sizeof(double)) == 0;
+    return sameWords(slot(3), slot(5), 2 * LANES);
   }
   uint64_t workPerUnit() const override { return 2 * LANES; }
 

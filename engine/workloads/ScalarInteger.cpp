@@ -187,7 +187,7 @@ public:
     ScalarIntegerJob j = job(result());
     (level == LEVEL_PLAIN ? scalarIntegerPlain : scalarIntegerBmi)(j);
     applyFault(fault, result(), SCALAR_RESULT_WORDS);
-    return std::memcmp(result(), answer(), SCALAR_RESULT_WORDS * 8) == 0;
+    return sameWords(result(), answer(), SCALAR_RESULT_WORDS);
   }
   uint64_t workPerUnit() const override {
     // A multiply and two additions per limb pair, a divide, six bit

@@ -110,14 +110,17 @@ int WorkloadSlices::runUnits(int kind, int level, long units,
   return ENGINE_STOPPED;
 }
 
-// The failure described, and its unit run again on its level where one ran
-// and can be: a message between two workers is gone once received.
+// The failure described, and its unit run again on its level from the
+// same inputs where one ran and can be: a message between two workers is
+// gone once received.
 int WorkloadSlices::fail(int kind, int level, long turn, uint64_t seed,
                          bool ran) {
   Workload &w = *workloads[kind];
   failed = {kind, level >= 0 ? w.levelName(level) : "?", turn, seed,
             w.mismatch()};
-  if (ran && kind != WORKLOAD_COHERENCE) {
+  // Renewed first: a unit may have left its wrong result in its inputs
+  // (the last-level cache copies from its last copy).
+  if (ran && kind != WORKLOAD_COHERENCE && w.renew(seed)) {
     failed.retries = FAILURE_RETRIES;
     for (int i = 0; i < FAILURE_RETRIES; ++i)
       failed.reproduced += !w.run(level, nullptr);

@@ -5,7 +5,7 @@
 
 std::unique_ptr<Workload> makeVectorInteger();
 std::unique_ptr<Workload> makeScalarInteger();
-std::unique_ptr<Workload> makeAes();
+std::unique_ptr<Workload> makeAes(const WorkloadPartner &partner);
 std::unique_ptr<Workload> makeSha256();
 std::unique_ptr<Workload> makeCarryless();
 std::unique_ptr<Workload> makeDivideSqrt();
@@ -20,7 +20,7 @@ std::unique_ptr<Workload> makeWorkload(int kind, long lastLevelBytes,
   case WORKLOAD_SCALAR_INTEGER:
     return makeScalarInteger();
   case WORKLOAD_AES:
-    return makeAes();
+    return makeAes(partner);
   case WORKLOAD_SHA256:
     return makeSha256();
   case WORKLOAD_CARRYLESS:

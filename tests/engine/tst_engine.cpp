@@ -422,7 +422,9 @@ private slots:
   }
 
   // Every level of every workload: a clean run passes, one flipped bit in
-  // one result word of one unit ends the run with the workload's code.
+  // one result word of one unit ends the run with the workload's code and a
+  // record of the workload, its level, the word's bits and the retries,
+  // which the flip, hitting once, does not come back in.
   void everyWorkloadCatchesAFlippedResultBit_data() {
     QTest::addColumn<int>("workload");
     QTest::addColumn<int>("level");
@@ -455,12 +457,24 @@ private slots:
     o.forcedLevel = level;
     o.maxUnits = 3;
     o.seed = 0x5EED + word;
+    auto page = std::make_unique<WorkerPage>();
+    o.page = page.get();
     QCOMPARE(runEngine(&flag, o, nullptr), int(ENGINE_STOPPED));
     o.workloadFault.unit = 1;
     o.workloadFault.word = word;
     o.workloadFault.mask = 1ull << bit;
     QCOMPARE(runEngine(&flag, o, nullptr),
              int(ENGINE_WORKLOAD_MISMATCH) + workload);
+    const FailureRecord &r = page->failure;
+    QCOMPARE(r.check, uint32_t(FAILURE_WORKLOAD));
+    QCOMPARE(r.kind, workload);
+    QCOMPARE(QString(r.level),
+             QString(makeWorkload(workload, 1 << 20)->levelName(level)));
+    // The last-level cache compares checksums of what it read.
+    if (workload != WORKLOAD_LAST_LEVEL)
+      QCOMPARE(r.expected ^ r.obtained, 1ull << bit);
+    QCOMPARE(r.retries, FAILURE_RETRIES);
+    QCOMPARE(r.reproduced, 0);
   }
 
   // The full load gives every workload its slices beside the matrix units;
@@ -498,21 +512,36 @@ private slots:
     }
   }
 
-  // Two processes pass messages through the run's region, as two workers
-  // do: clean, both receive; a message repeated or torn on its way ends
-  // the receiver's run with the coherence code and a record naming the
-  // sender and the word.
-  void coherenceBetweenTwoProcesses_data() {
+  // Two processes work together through the run's region, as two workers
+  // do: clean, both receive; a message repeated or torn on its way, or an
+  // encryption that its own processor's decryption would undo, ends the
+  // receiver's run with the workload's code and a record naming the sender
+  // and the first word wrong.
+  void betweenTwoProcesses_data() {
+    QTest::addColumn<int>("workload");
+    QTest::addColumn<long>("unit");
     QTest::addColumn<long>("word");
     QTest::addColumn<qulonglong>("mask");
-    QTest::newRow("clean") << 0L << 0ull;
-    QTest::newRow("number repeated") << 0L << 1ull;
-    QTest::newRow("payload torn") << 3L << (1ull << 40);
-    QTest::newRow("sum torn") << 7L << (1ull << 63);
+    QTest::addColumn<int>("firstWrong");
+    const int coherence = WORKLOAD_COHERENCE, aes = WORKLOAD_AES;
+    QTest::newRow("coherence clean") << coherence << 1L << 0L << 0ull << -1;
+    QTest::newRow("message number repeated")
+        << coherence << 1L << 0L << 1ull << 0;
+    QTest::newRow("message payload torn")
+        << coherence << 1L << 3L << (1ull << 40) << 3;
+    QTest::newRow("message sum torn")
+        << coherence << 1L << 7L << (1ull << 63) << 7;
+    QTest::newRow("AES clean") << aes << 0L << 0L << 0ull << -1;
+    // A wrong bit in block 5 garbles the whole block when decrypted.
+    QTest::newRow("AES decrypted on the other processor")
+        << aes << 0L << 11L << (1ull << 17) << 10;
   }
-  void coherenceBetweenTwoProcesses() {
+  void betweenTwoProcesses() {
+    QFETCH(int, workload);
+    QFETCH(long, unit);
     QFETCH(long, word);
     QFETCH(qulonglong, mask);
+    QFETCH(int, firstWrong);
     RunRegion *region = platform().openRunRegion(2);
     QVERIFY(region);
     struct Shared {
@@ -529,21 +558,21 @@ private slots:
       child[i] = fork();
       if (child[i] == 0) {
         EngineOptions o;
-        o.forcedWorkload = WORKLOAD_COHERENCE;
+        o.forcedWorkload = workload;
         o.seed = 0x5EED;
         o.partner = {region, i};
         o.page = &shared->page[i];
         o.verifiedFlops = shared->counts[i];
         // Worker 0 sends to worker 1.
         if (i == 0 && mask)
-          o.workloadFault = {1, word, mask};
+          o.workloadFault = {unit, word, mask};
         _exit(runEngine(&shared->stop, o, nullptr));
       }
       QVERIFY(child[i] > 0);
     }
-    const int coherence = WORKER_PATH_COUNT + WORKLOAD_COHERENCE;
     auto received = [&](int i) {
-      return __atomic_load_n(&shared->counts[i][coherence], __ATOMIC_RELAXED);
+      return __atomic_load_n(&shared->counts[i][WORKER_PATH_COUNT + workload],
+                             __ATOMIC_RELAXED);
     };
     auto oneEnded = [] {
       siginfo_t info{};
@@ -569,13 +598,11 @@ private slots:
       QVERIFY(counts[0] >= 100000 && counts[1] >= 100000);
       return;
     }
-    QCOMPARE(WEXITSTATUS(status[1]),
-             int(ENGINE_WORKLOAD_MISMATCH) + WORKLOAD_COHERENCE);
+    QCOMPARE(WEXITSTATUS(status[1]), int(ENGINE_WORKLOAD_MISMATCH) + workload);
     QCOMPARE(record.check, uint32_t(FAILURE_WORKLOAD));
-    QCOMPARE(record.kind, int(WORKLOAD_COHERENCE));
+    QCOMPARE(record.kind, workload);
     QCOMPARE(record.partner, 0);
-    QCOMPARE(record.col, int(word));
-    QCOMPARE(record.expected ^ record.obtained, mask);
+    QCOMPARE(record.col, firstWrong);
   }
 
   void returnsPromptlyOnceTheFlagIsRaised() {

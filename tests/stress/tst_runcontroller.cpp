@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <cstring>
+
 #include <numeric>
 
 namespace {
@@ -467,23 +469,42 @@ private slots:
     QTest::addColumn<uint>("code");   // worker 1's end, STILL_ACTIVE: none
     QTest::addColumn<int>("signal");
     QTest::addColumn<int>("usage");
+    QTest::addColumn<QString>("errorLine"); // empty: none
     QTest::newRow("temperature stop at once")
-        << 60 << uint(STILL_ACTIVE) << 0 << 100;
-    QTest::newRow("calculation error") << 45 << 3u << 0 << 100;
-    QTest::newRow("crashed worker") << 45 << 139u << 11 << 100;
-    QTest::newRow("poor usage") << 45 << uint(STILL_ACTIVE) << 0 << 80;
+        << 60 << uint(STILL_ACTIVE) << 0 << 100 << QString();
+    QTest::newRow("calculation error")
+        << 45 << 3u << 0 << 100
+        << "Le processeur 1 a généré une erreur de calcul.";
+    QTest::newRow("message from the processor before torn")
+        << 45 << uint(ENGINE_WORKLOAD_MISMATCH + WORKLOAD_COHERENCE) << 0 << 100
+        << "Erreur de calcul du processeur 1 (cohérence avec le processeur "
+           "0).";
+    QTest::newRow("crashed worker")
+        << 45 << 139u << 11 << 100
+        << "Le processeur 1 s'est arrêté brutalement (SIGSEGV : accès "
+           "mémoire invalide).";
+    QTest::newRow("poor usage")
+        << 45 << uint(STILL_ACTIVE) << 0 << 80 << QString();
   }
   void reportAgreesWithTheLog() {
     QFETCH(int, celsius);
     QFETCH(uint, code);
     QFETCH(int, signal);
     QFETCH(int, usage);
+    QFETCH(QString, errorLine);
     FailureRecord failure;
     if (code == 3) {
       failure.check = FAILURE_EXACT;
       failure.path = WORKER_PATH_AVX2_FMA;
       failure.kind = 0;
       failure.renewal = 2;
+    }
+    if (failedWorkload(code) == WORKLOAD_COHERENCE) {
+      failure.check = FAILURE_WORKLOAD;
+      failure.kind = WORKLOAD_COHERENCE;
+      failure.partner = 0;
+      failure.col = 3;
+      std::strcpy(failure.level, "x86-64");
     }
     RunFake fake;
     Platform *previous = setPlatform(&fake);
@@ -539,8 +560,11 @@ private slots:
     QCOMPARE(second.resultCode,
              signal || code == STILL_ACTIVE ? -1 : int(code));
     QCOMPARE(second.failure.check, failure.check);
+    QCOMPARE(second.failure.partner, failure.partner);
     if (failure.check != FAILURE_NONE)
       QVERIFY(log.contains(failureDetailLine(failure)));
+    if (!errorLine.isEmpty())
+      QVERIFY2(log.contains(errorLine), qPrintable(log.join('\n')));
     QCOMPARE(int(second.work.size()), 1);
     QCOMPARE(second.work[0].amount, double(aes));
     setPlatform(previous);
