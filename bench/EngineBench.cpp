@@ -5,14 +5,15 @@
 // program stops it, and the peak loop again. The engine runs as the program
 // runs it, in one process per worker loading the one Burnmod.so with the
 // flag in shared memory; "threads" runs it on threads of the bench, each
-// through its own copy of the library, for comparison. Then, for every path the
-// processor has, its own peak loop, the engine forced onto that path, and the
-// peak loop again; and OpenBLAS restricted to its AVX2 kernel, in a child
-// process since OpenBLAS picks its kernel when it loads. A shared or virtual
-// machine's peak drifts; the engine is compared with the mean of the two
-// peaks that bracket it. l2Kb defaults to this machine's L2 per logical
-// processor, as the program computes it. The report ends with lines a script
-// can read:
+// through its own copy of the library, for comparison. Then, for every path
+// the processor has, its own peak loop, the engine forced onto that path (on
+// the widest path twice more: with a worker page as the program gives it,
+// then without), and the peak loop again; and OpenBLAS restricted to its AVX2
+// kernel, in a child process since OpenBLAS picks its kernel when it loads. A
+// shared or virtual machine's peak drifts; the engine is compared with the mean
+// of the two peaks that bracket it. l2Kb defaults to this machine's L2 per
+// logical processor, as the program computes it. The report ends with lines a
+// script can read:
 //   summary PATH engine/peak R engine/openblas R   (worst worker, R or -)
 //   summary stop-latency-ms X
 
@@ -45,7 +46,18 @@ typedef void (*CountersFn)(unsigned long long *, unsigned long long *);
 
 enum Phase { PEAK, BLAS, BLAS_LARGE, ENGINE, PEAK_AFTER, PHASES };
 // Each path's phases follow: its peak, the engine forced onto it, its peak.
-enum PathPhase { PATH_PEAK, PATH_ENGINE, PATH_PEAK_AFTER, PATH_PHASES };
+// On the widest path the engine runs again with a worker page, as the
+// program runs it (digests published every renewal, failures recorded),
+// then once more without: the second phase of two runs slower by a percent
+// or two here, so the page's cost is taken against the runs around it.
+enum PathPhase {
+  PATH_PEAK,
+  PATH_ENGINE,
+  PATH_ENGINE_PAGE,
+  PATH_ENGINE_AGAIN,
+  PATH_PEAK_AFTER,
+  PATH_PHASES
+};
 constexpr int ALL_PHASES = PHASES + PATH_COUNT * PATH_PHASES;
 
 int pathPhase(int path, PathPhase phase) {
@@ -75,6 +87,7 @@ double cpuSeconds() {
 // processor time, set-up included).
 struct PathFigures {
   double peak = 0, peakAfter = 0, engine = 0;
+  double engineWithPage = 0, engineAgain = 0;
   int code = -1;
   unsigned long long renewals = 0;
   double renewalSeconds = 0, runSeconds = 0; // wall
@@ -145,15 +158,20 @@ std::vector<std::string> engineCopies(const fs::path &engine,
 }
 
 // The engine forced onto `path` on every processor for `seconds`, stopped
-// through the flag; flops over the processor time each thread really had.
+// through the flag, with a worker page in PATH_ENGINE_PAGE; flops over the
+// processor time each thread really had.
 void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
-                       double seconds) {
+                       double seconds, PathPhase which = PATH_ENGINE) {
   int stopFlag = 0;
-  onEveryProcessor(workers, pathPhase(path, PATH_ENGINE), [&](int cpu) {
+  const bool withPage = which == PATH_ENGINE_PAGE;
+  onEveryProcessor(workers, pathPhase(path, which), [&](int cpu) {
+    WorkerPage page;
+    page.runSeed = 0x5eed;
     EngineOptions options;
     options.l2Kb = l2Kb;
     options.forcedPath = path;
     options.fpOnly = true;
+    options.page = withPage ? &page : nullptr;
     EngineCounters counters = {};
     std::thread stopper;
     if (cpu == 0)
@@ -164,11 +182,18 @@ void measureForcedPath(std::vector<Worker> &workers, int path, int l2Kb,
     double cpu0 = cpuSeconds();
     auto wall0 = Clock::now();
     PathFigures &f = workers[cpu].path[path];
-    f.code = runEngine(&stopFlag, options, &counters);
-    f.engine = counters.flops[path] / (cpuSeconds() - cpu0) / 1e9;
-    f.runSeconds = std::chrono::duration<double>(Clock::now() - wall0).count();
-    f.renewals = counters.renewals;
-    f.renewalSeconds = counters.renewalNanoseconds / 1e9;
+    const int code = runEngine(&stopFlag, options, &counters);
+    const double gflops = counters.flops[path] / (cpuSeconds() - cpu0) / 1e9;
+    if (which != PATH_ENGINE) {
+      (withPage ? f.engineWithPage : f.engineAgain) = gflops;
+    } else {
+      f.code = code;
+      f.engine = gflops;
+      f.runSeconds =
+          std::chrono::duration<double>(Clock::now() - wall0).count();
+      f.renewals = counters.renewals;
+      f.renewalSeconds = counters.renewalNanoseconds / 1e9;
+    }
     if (stopper.joinable())
       stopper.join();
   });
@@ -407,6 +432,10 @@ int main(int argc, char **argv) {
       workers[cpu].path[p].peak = peakGflops(p, seconds);
     });
     measureForcedPath(workers, p, l2Kb, seconds);
+    if (p == widestPath(paths)) {
+      measureForcedPath(workers, p, l2Kb, seconds, PATH_ENGINE_PAGE);
+      measureForcedPath(workers, p, l2Kb, seconds, PATH_ENGINE_AGAIN);
+    }
     onEveryProcessor(workers, pathPhase(p, PATH_PEAK_AFTER), [&](int cpu) {
       workers[cpu].path[p].peakAfter = peakGflops(p, seconds);
     });
@@ -475,6 +504,11 @@ int main(int argc, char **argv) {
              cpu, pathName(p), f.code, f.peak, f.peakAfter, f.engine,
              f.engine / meanPeak(f),
              workers[cpu].share[pathPhase(p, PATH_ENGINE)]);
+      if (f.engineWithPage > 0)
+        printf("    with its worker page (digests, failure record) %.2f, "
+               "without again %.2f: %.2f %% of the mean without\n",
+               f.engineWithPage, f.engineAgain,
+               200 * f.engineWithPage / (f.engine + f.engineAgain));
       if (f.renewals)
         printf("    operands renewed %llu times, %.2f ms each, %.2f %% of the "
                "run\n",
