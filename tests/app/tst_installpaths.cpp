@@ -66,19 +66,22 @@ private slots:
     QTest::addColumn<bool>("writable");
     QTest::addColumn<bool>("othersWrite");
     QTest::addColumn<bool>("userFolderPossible");
-    QTest::addColumn<bool>("keepsWorkingFolder");
+    // "working", "user", or "fresh": a new folder of this user's alone.
+    QTest::addColumn<QString>("chosen");
     QTest::newRow("writable folder with its settings")
-        << "file" << true << false << true << true;
+        << "file" << true << false << true << "working";
     QTest::newRow("writable folder without settings (menu, first run)")
-        << "" << true << false << true << false;
+        << "" << true << false << true << "user";
     QTest::newRow("folder with settings it cannot write")
-        << "file" << false << false << true << false;
+        << "file" << false << false << true << "user";
     QTest::newRow("no user folder can be made")
-        << "" << true << false << false << true;
+        << "" << true << false << false << "working";
     QTest::newRow("settings in a folder others can write (/tmp)")
-        << "file" << true << true << true << false;
+        << "file" << true << true << true << "user";
+    QTest::newRow("no user folder, settings in a folder others can write")
+        << "file" << true << true << false << "fresh";
     QTest::newRow("settings that are a link to another file")
-        << "link" << true << false << true << false;
+        << "link" << true << false << true << "user";
   }
 
   void dataFolder() {
@@ -86,7 +89,7 @@ private slots:
     QFETCH(bool, writable);
     QFETCH(bool, othersWrite);
     QFETCH(bool, userFolderPossible);
-    QFETCH(bool, keepsWorkingFolder);
+    QFETCH(QString, chosen);
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QString working = root.filePath("working");
@@ -117,11 +120,21 @@ private slots:
       }
     }
 
-    const QString chosen = chooseDataFolder(working, user);
+    const QString folder = chooseDataFolder(working, user);
     QFile::setPermissions(working, QFile::ReadOwner | QFile::WriteOwner |
                                        QFile::ExeOwner);
-    QCOMPARE(chosen, keepsWorkingFolder ? working : user);
-    QVERIFY(QDir(chosen).exists());
+    const bool fresh = folder != working && folder != user;
+    // A folder the choice made is this user's alone, whatever the umask.
+    const QFile::Permissions made =
+        QFile::permissions(folder) & QFile::Permissions(0x7077);
+    if (fresh)
+      QDir(folder).removeRecursively();
+    QCOMPARE(QString(fresh               ? "fresh"
+                     : folder == working ? "working"
+                                         : "user"),
+             chosen);
+    if (chosen != "working")
+      QCOMPARE(made, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(QDir(working).entryList(QDir::Files | QDir::System),
              settings.isEmpty() ? QStringList{} : QStringList{"Vorsk.ini"});
   }
