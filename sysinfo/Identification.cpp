@@ -242,6 +242,14 @@ int CpuCount() {
   info.HyperThreading = bit(edx, 28) ? 1 : 0;
   uint8_t logical = uint8_t(ebx >> 16);
   info.LogicalPerPackage = logical ? logical : 1;
+  // AMD counts a package's cores in 0x80000008 (ECX 7..0, minus one); leaf
+  // 1's count is only the identifiers set aside for them, 254 in some
+  // guests of one core per package.
+  Cpuid(0x80000000, 0);
+  if (info.Vendor == VENDOR_AMD && i_eax >= 0x80000008) {
+    Cpuid(0x80000008, 0);
+    info.LogicalPerPackage = uint16_t((i_ecx & 0xFF) + 1);
+  }
 
   if (info.Vendor != VENDOR_INTEL || info.LogicalPerPackage == 1) {
     info.CoresPerPackage = info.LogicalPerPackage;

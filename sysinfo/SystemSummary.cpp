@@ -73,6 +73,7 @@ void shareL2(SystemInfo &info) {
     return;
   const unsigned online = std::max(info.OnlineCount, info.LogicalCount);
   info.L2ShareKb = info.L2Size / std::max(1u, (online + caches - 1) / caches);
+  info.L2TotalKb = info.L2Size * caches;
 }
 
 // Intel's documented limits for processors whose MSR_TEMPERATURE_TARGET

@@ -40,6 +40,7 @@ private slots:
   void configuration_data();
   void configuration();
   void apicTable();
+  void guestSettingIdentifiersAside();
   void tjMax_data();
   void tjMax();
   void instructionsText_data();
@@ -177,6 +178,30 @@ void TestSystemSummary::apicTable() {
   QCOMPARE(int(last.PackageId), 0);
   QCOMPARE(int(m_SystemInfo.PackageCount), 2);
   QCOMPARE(int(m_SystemInfo.HyperThreading), 2);
+}
+
+// Recorded on a two-processor guest of a family 1Ah host: leaf 1 sets 254
+// identifiers aside per package while 0x80000008 counts one core, and no
+// topology leaf answers. Two single-core packages, not one of 254 cores with
+// 252 inactive; the L2 total covers both caches.
+void TestSystemSummary::guestSettingIdentifiersAside() {
+  RecordedMachine m;
+  m.cpu.setVendor("AuthenticAMD", 0xD);
+  setLeaf1(m.cpu, RecordedProcessor::signature(15, 2, 1, 0xB), 254u << 16, 0,
+           1u << 28);
+  m.cpu.setBrandString("AMD EPYC", 0x80000021);
+  m.cpu.setLeaf(0x80000006, 0, {0, 0, 1024u << 16, 0});
+  m.cpu.setApicId(0, 0x11);
+  m.cpu.setApicId(1, 0x8B);
+  m.fake.processMask = m.fake.systemMask = 0x3;
+  Outcome out;
+  CpuSet mask;
+  QCOMPARE(sysinfo::InitialiseSystem(&mask, out.report), 1);
+  QCOMPARE(sysinfo::configurationText(m_SystemInfo),
+           QString("2 Processeurs Monocore"));
+  QCOMPARE(sysinfo::cacheL2Text(m_SystemInfo), QString("1024Ko"));
+  QCOMPARE(m_SystemInfo.L2TotalKb, 2048u);
+  QCOMPARE(l2KbPerLogical(), 1024);
 }
 
 void TestSystemSummary::tjMax_data() {

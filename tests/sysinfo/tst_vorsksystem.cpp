@@ -33,6 +33,8 @@ void TestVorskSystem::summaryOfARecordedProcessor() {
                        0x80000008);
   m.cpu.setLeaf(0x80000001, 0, {0, 0, 0, 1u << 29 | 1u << 31});
   m.cpu.setLeaf(0x80000006, 0, {0, 0, 512u << 16, 0});
+  m.cpu.setLeaf(0x80000008, 0, {0, 0, 1, 0}); // two cores
+  m.cpu.setApicId(1, 1);
   m.cpu.tscMHz = 2211;
 
   Vorsk w;
