@@ -163,6 +163,8 @@ namespace {
 QString unwritable(const QString &path, const char *what, bool replaced) {
   const QFileInfo target(path);
   const QString cannot = QString("cannot write the %1 %2").arg(what, path);
+  if (target.isDir())
+    return QString("the %1 %2 is a folder").arg(what, path);
   if (target.exists() && (!target.isFile() || !replaced))
     return target.isWritable() ? QString() : cannot;
   if (!QFileInfo(target.absolutePath()).isDir())

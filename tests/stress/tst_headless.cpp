@@ -128,6 +128,11 @@ private slots:
         << false << 3 << ""
         << ""
         << "the folder of the report " << QByteArray() << false;
+    QTest::newRow("report that is a folder")
+        << QStringList{"--headless", "--duration", "1", "--report", "."} << ""
+        << false << 3 << ""
+        << ""
+        << "is a folder" << QByteArray() << false;
     QTest::newRow("help") << QStringList{"--help"} << "" << false << 0 << ""
                           << ""
                           << "--mode <MODE>" << QByteArray() << false;
