@@ -1,7 +1,9 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -54,6 +56,13 @@ public:
 
   QString path;
   bool copied = false;
+};
+
+// Enters a directory for one test and leaves it when the test leaves.
+struct WorkingDirectory {
+  explicit WorkingDirectory(const QString &path) { QDir::setCurrent(path); }
+  ~WorkingDirectory() { QDir::setCurrent(before); }
+  const QString before = QDir::currentPath();
 };
 
 int callFixture(Platform &p, LibraryHandle library) {
@@ -192,6 +201,8 @@ private slots:
     QTest::newRow("bare name beside the executable before the working "
                   "directory")
         << "BesideFixture.so" << 1;
+    QTest::newRow("bare name in the working directory, others may write it")
+        << "SharedFixture.so" << -1;
     QTest::newRow("bare name found nowhere") << "PlatformFixture1.so" << -1;
     QTest::newRow("missing path") << "/nonexistent/PlatformFixture1.so" << -1;
     QTest::newRow("file that is no library") << "NotALibrary.so" << -1;
@@ -201,10 +212,17 @@ private slots:
     QFETCH(QString, fileName);
     QFETCH(int, value);
     QString exeDir = QCoreApplication::applicationDirPath();
+    // A working directory apart from the executable's, as once installed.
+    QTemporaryDir working;
+    const WorkingDirectory entered(working.path());
     CopiedFile workingDir(FIXTURE2_PATH, "WorkingDirFixture.so");
     CopiedFile besideWorking(FIXTURE2_PATH, "BesideFixture.so");
     CopiedFile beside(FIXTURE1_PATH, exeDir + "/BesideFixture.so");
-    QVERIFY(workingDir.copied && besideWorking.copied && beside.copied);
+    CopiedFile shared(FIXTURE2_PATH, "SharedFixture.so");
+    QVERIFY(workingDir.copied && besideWorking.copied && beside.copied &&
+            shared.copied);
+    QVERIFY(QFile::setPermissions(shared.path, QFile::permissions(shared.path) |
+                                                   QFile::WriteOther));
     QFile notALibrary("NotALibrary.so");
     QVERIFY(notALibrary.open(QIODevice::WriteOnly));
     notALibrary.write("not an ELF file");
@@ -218,6 +236,51 @@ private slots:
     QCOMPARE(callFixture(p, library), value);
     QVERIFY(!p.getProcAddress(library, "noSuchFunction"));
     p.freeLibrary(library);
+  }
+
+  // The files kept in the working folder: only the user's own regular
+  // files, never through a link, never waiting on a FIFO nobody writes.
+  void ownFilesRefuseWhatOthersCouldPlant_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("the user's own file") << "file" << true;
+    QTest::newRow("link to another file of the user's") << "link" << false;
+    QTest::newRow("FIFO") << "fifo" << false;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("another user's file") << "other" << false;
+  }
+
+  void ownFilesRefuseWhatOthersCouldPlant() {
+    QFETCH(QString, planted);
+    QFETCH(bool, opened);
+    QTemporaryDir dir;
+    const std::string target = dir.filePath("target").toStdString();
+    const std::string name = dir.filePath("Event.log").toStdString();
+    QVERIFY(replaceOwnFile(target, "kept\n"));
+    if (planted == "file" || planted == "other")
+      QVERIFY(replaceOwnFile(name, "old\n"));
+    if (planted == "other" &&
+        (geteuid() != 0 || chown(name.c_str(), 65534, 65534) != 0))
+      QSKIP("only root can give a file to another user");
+    if (planted == "link")
+      QCOMPARE(symlink(target.c_str(), name.c_str()), 0);
+    if (planted == "fifo")
+      QCOMPARE(mkfifo(name.c_str(), 0600), 0);
+    if (planted == "folder")
+      QCOMPARE(mkdir(name.c_str(), 0700), 0);
+
+    std::string bytes;
+    QCOMPARE(readOwnFile(name, &bytes), opened);
+    QCOMPARE(appendOwnFile(name, "added\n"), opened);
+    if (opened) {
+      QVERIFY(readOwnFile(name, &bytes));
+      QCOMPARE(bytes, std::string("old\nadded\n"));
+    }
+    // Replacing renames a new file over the name, never writes through it.
+    if (planted == "link")
+      QVERIFY(replaceOwnFile(name, "new\n"));
+    QVERIFY(readOwnFile(target, &bytes));
+    QCOMPARE(bytes, std::string("kept\n"));
   }
 
   void procAddressOfNoLibraryIsNull() {
