@@ -2,6 +2,7 @@
 
 #include "app/KeptFiles.h"
 #include "app/RunGraph.h"
+#include "app/SystemLabels.h"
 #include "app/TextRoom.h"
 #include "app/WindowPlace.h"
 #include "platform/Platform.h"

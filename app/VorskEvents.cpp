@@ -4,10 +4,10 @@
 #include "app/Vorsk.h"
 
 #include "app/KeptFiles.h"
+#include "platform/EngineContract.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
-#include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/SystemInfo.h"

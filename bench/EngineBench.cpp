@@ -35,7 +35,7 @@
 #include "FmaPeak.h"
 #include "MachineL2.h"
 #include "engine/Engine.h"
-#include "stress/EngineContract.h"
+#include "platform/EngineContract.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

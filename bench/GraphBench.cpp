@@ -13,9 +13,9 @@
 
 #include "app/RunGraph.h"
 #include "app/Vorsk.h"
+#include "platform/EngineContract.h"
 #include "platform/fake/InstantThreadsFake.h"
 #include "settings/SettingsKeys.h"
-#include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"

@@ -2,7 +2,7 @@
 // address and counters, so per-worker copies never share state.
 
 #include "engine/Engine.h"
-#include "stress/EngineContract.h"
+#include "platform/EngineContract.h"
 
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -16,16 +16,16 @@ EngineCounters counters;
 
 ENGINE_EXPORT void SetStopTest(int *flag) { stopFlag = flag; }
 
-// The worker's counts in memory the program reads (stress/EngineContract.h).
+// The worker's counts in memory the program reads (platform/EngineContract.h).
 ENGINE_EXPORT void SetEngineCounters(unsigned long long *counts) {
   verifiedFlops = counts;
 }
 
 // The run's seed in, digests and the failure record out
-// (stress/EngineContract.h).
+// (platform/EngineContract.h).
 ENGINE_EXPORT void SetWorkerPage(WorkerPage *workerPage) { page = workerPage; }
 
-// The run's region, shared with the other workers (stress/EngineContract.h).
+// The run's region, shared with the other workers (platform/EngineContract.h).
 ENGINE_EXPORT void SetRunRegion(RunRegion *runRegion) { region = runRegion; }
 
 ENGINE_EXPORT int RunTest(int argument) {

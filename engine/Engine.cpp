@@ -10,7 +10,7 @@
 #include "engine/Unit.h"
 #include "engine/workloads/Features.h"
 #include "engine/workloads/Slices.h"
-#include "stress/EngineContract.h"
+#include "platform/EngineContract.h"
 
 // The program reads the published counts in this order.
 static_assert(int(ENGINE_EXACT_MISMATCH) == FAILURE_EXACT &&

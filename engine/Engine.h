@@ -1,7 +1,7 @@
 #pragma once
 
 // The engine core: self-checking dense matrix products on one thread.
-// Burnmod.so wraps it in the two exports of stress/EngineContract.h; tests
+// Burnmod.so wraps it in the two exports of platform/EngineContract.h; tests
 // link it directly to force a path or a unit kind and to inject faults,
 // which the library's exports cannot reach.
 

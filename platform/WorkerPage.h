@@ -16,7 +16,7 @@
 enum DigestKind { DIGEST_SEPARATE, DIGEST_FUSED, DIGEST_KIND_COUNT };
 
 // What found a failure. The engine's checks keep their result codes (see
-// stress/EngineContract.h); the comparison between processors is the
+// platform/EngineContract.h); the comparison between processors is the
 // program's.
 enum FailureCheck : uint32_t {
   FAILURE_NONE = 0,

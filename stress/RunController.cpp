@@ -2,8 +2,8 @@
 
 #include "stress/RunController.h"
 
+#include "platform/EngineContract.h"
 #include "platform/Platform.h"
-#include "stress/EngineContract.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"
 #include "stress/VerifiedArithmetic.h"

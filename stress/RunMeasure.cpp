@@ -1,6 +1,6 @@
 #include "stress/RunMeasure.h"
 
-#include "stress/EngineContract.h"
+#include "platform/EngineContract.h"
 
 #include <csignal>
 

@@ -3,8 +3,8 @@
 
 #include "stress/RunController.h"
 
+#include "platform/EngineContract.h"
 #include "platform/Platform.h"
-#include "stress/EngineContract.h"
 #include "stress/FailureDetail.h"
 #include "stress/RunMeasure.h"
 #include "stress/ThreadStress.h"

@@ -6,10 +6,8 @@
 #include "sysinfo/Identification.h"
 #include "sysinfo/Topology.h"
 
-#include <QLabel>
+#include <QStringList>
 #include <QSysInfo>
-
-#include <QFontMetrics>
 
 #include <algorithm>
 #include <cstring>
@@ -293,34 +291,6 @@ QString processorNameText(const SystemInfo &info) {
   return QString::fromLatin1(
       info.ProcessorName,
       int(strnlen(info.ProcessorName, sizeof info.ProcessorName)));
-}
-
-// The whole text when the label holds it; else the short one, cut to the
-// label if it must be, with the whole text in the tool tip.
-static void fitText(QLabel *label, const QString &whole, const QString &brief) {
-  const QFontMetrics fm = label->fontMetrics();
-  const int room = label->contentsRect().width();
-  const bool fits = fm.horizontalAdvance(whole) <= room;
-  if (fits)
-    label->setText(whole);
-  else if (fm.horizontalAdvance(brief) <= room)
-    label->setText(brief);
-  else
-    label->setText(fm.elidedText(brief, Qt::ElideRight, room));
-  label->setToolTip(fits ? QString() : whole);
-}
-
-void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
-                      QLabel *cacheL2, QLabel *configuration) {
-  const SystemInfo &info = m_SystemInfo;
-  name->setText(processorNameText(info));
-  fitText(instructions, instructionsText(info.Instructions),
-          shortInstructionsText(info.Instructions));
-  frequency->setText(frequencyText(info.Frequency));
-  QString cache = cacheL2Text(info);
-  if (!cache.isEmpty())
-    fitText(cacheL2, cache, QString(cache).remove(' '));
-  configuration->setText(configurationText(info));
 }
 
 } // namespace sysinfo

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <functional>
 
-class QLabel;
-
 namespace sysinfo {
 
 // Where the identification reports: a line for the log pane, or a warning
@@ -34,10 +32,5 @@ QString shortInstructionsText(uint32_t instructions);
 QString cacheL2Text(const SystemInfo &info);
 QString configurationText(const SystemInfo &info);
 QString processorNameText(const SystemInfo &info);
-
-// The five labels of the system group, in their order. An extension list
-// wider than its label shows in short, whole in the label's tool tip.
-void fillSystemLabels(QLabel *name, QLabel *instructions, QLabel *frequency,
-                      QLabel *cacheL2, QLabel *configuration);
 
 } // namespace sysinfo

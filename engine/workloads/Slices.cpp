@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/EngineContract.h"
 #include "platform/WorkerPage.h"
-#include "stress/EngineContract.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include "app/DesktopNotice.h"
 #include "app/Vorsk.h"
+#include "platform/EngineContract.h"
 #include "platform/fake/InstantThreadsFake.h"
 #include "platform/fake/RecordedProcessor.h"
 #include "settings/SoundPlayer.h"
-#include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"
 #include "sysinfo/SystemInfo.h"

@@ -1,7 +1,7 @@
 #include "engine/Engine.h"
 #include "engine/Workspace.h"
+#include "platform/EngineContract.h"
 #include "platform/Platform.h"
-#include "stress/EngineContract.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,5 +1,5 @@
+#include "platform/EngineContract.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "stress/EngineContract.h"
 #include "stress/WorkerInstall.h"
 
 #include <QElapsedTimer>

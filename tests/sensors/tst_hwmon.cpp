@@ -2,13 +2,13 @@
 #include <umockdev.h>
 
 #include "app/Vorsk.h"
+#include "platform/EngineContract.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/RecordedProcessor.h"
 #include "platform/linux/LibSensors.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "sensors/SensorListing.h"
 #include "sensors/ThermalSensors.h"
-#include "stress/EngineContract.h"
 #include "stress/ErrorWatch.h"
 #include "stress/ThreadStress.h"
 #include "sysinfo/Frequency.h"

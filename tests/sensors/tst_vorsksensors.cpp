@@ -1,8 +1,8 @@
 #include "Publisher.h"
 
 #include "app/Vorsk.h"
+#include "platform/EngineContract.h"
 #include "platform/fake/FakePlatform.h"
-#include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 
 #include <QSettings>

@@ -1,6 +1,6 @@
 #include "app/Vorsk.h"
+#include "platform/EngineContract.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 #include "stress/WorkerInstall.h"
 #include "sysinfo/SystemInfo.h"

@@ -1,8 +1,8 @@
 #include "sensors/Publisher.h"
 
 #include "app/HeadlessRun.h"
+#include "platform/EngineContract.h"
 #include "platform/fake/InstantThreadsFake.h"
-#include "stress/EngineContract.h"
 #include "stress/FailureDetail.h"
 #include "stress/RunController.h"
 #include "stress/RunReport.h"

@@ -1,5 +1,6 @@
+#include "platform/EngineContract.h"
+#include "platform/WorkerEngine.h"
 #include "platform/fake/FakePlatform.h"
-#include "stress/EngineContract.h"
 #include "stress/ThreadStress.h"
 
 #include <QDir>

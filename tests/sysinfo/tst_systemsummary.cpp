@@ -1,5 +1,6 @@
 #include "RecordedMachine.h"
 
+#include "app/SystemLabels.h"
 #include "sysinfo/SystemSummary.h"
 
 #include <QLabel>

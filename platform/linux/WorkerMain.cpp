@@ -5,9 +5,9 @@
 // the run's seed, digests and failure record in another, the run's region
 // shared with the other workers, and exits with its result.
 
+#include "platform/EngineContract.h"
+#include "platform/WorkerEngine.h"
 #include "platform/linux/LinuxWorker.h"
-#include "stress/EngineContract.h"
-#include "stress/ThreadStress.h"
 
 #include <cstdlib>
 

@@ -1,13 +1,7 @@
-#include "stress/ThreadStress.h"
+#include "platform/WorkerEngine.h"
 
+#include "platform/EngineContract.h"
 #include "platform/Platform.h"
-#include "stress/EngineContract.h"
-
-int WithEngineLoad(int argument, EngineLoad load) {
-  argument &= ~ENGINE_LOAD_FP_ONLY;
-  return load == EngineLoad::FloatingPoint ? argument | ENGINE_LOAD_FP_ONLY
-                                           : argument;
-}
 
 uint32_t RunWorkerEngine(int *stopFlag, int argument,
                          unsigned long long *verifiedFlops, WorkerPage *page,
