@@ -38,6 +38,12 @@ public:
   // the style's own colours, false the palette saved at construction.
   void ChangeStyle(QString style, bool palette);
 
+  // The run this window shows. Its timers tick it; whatever drives it
+  // without them (a scripted run, a benchmark) ticks it here.
+  RunController &Controller() { return Run; }
+  // What the graph window draws of the current or last run.
+  const SampleStore &GraphData() const { return GraphSamples; }
+
 private slots:
   void on_pushAbout_clicked();
   void on_pushOptions_clicked();
@@ -60,7 +66,6 @@ private:
   friend class VorskTest;
   friend class VorskSensorsTest;
   friend class HwmonTest;
-  friend class RunControlTest;
   friend class RealRunTest;
   friend class WindowEventsTest;
   friend class OptionsTest;

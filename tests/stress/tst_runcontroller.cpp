@@ -3,6 +3,7 @@
 #include "app/HeadlessRun.h"
 #include "platform/EngineContract.h"
 #include "platform/fake/InstantThreadsFake.h"
+#include "platform/fake/RecordedProcessor.h"
 #include "stress/FailureDetail.h"
 #include "stress/RunController.h"
 #include "stress/RunReport.h"
@@ -97,15 +98,14 @@ private slots:
 
   // Plays a run's script: steps separated by ';', each a word and its
   // numbers, a percentage last being the workers' usage (100 if not given).
-  //   workers N, duration S, nocounter, fail OP K (call K from now of
-  //   FakePlatform::Op OP fails), hot C (a sensor at C °C and 1.30 V, limit
-  //   50 °C): before start;
-  //   start, stop (the user's), close (the program's);
-  //   to S [MS [PCT]]: ticks of MS (at most 8000) until S s of test time;
-  //   tick MS [PCT]; end [PCT]: ticks of 8 s until the run ends;
-  //   sleep MS USER: a tick after MS in which each worker got USER ms;
-  //   exit W CODE [SIGNAL]; flops W GFLOP PATH; sensor C (a sensor tick);
-  //   errors C U (the counters rose); errors-at-end: they rise after the
+  //   workers N, duration S, mode K (TestModeKind), nocounter, fail OP K (call
+  //   K from now of FakePlatform::Op OP fails), hot C (a sensor at C °C
+  //   and 1.30 V, limit 50 °C): before start; start, stop (the user's), close
+  //   (the program's); to S [MS [PCT]]: ticks of MS (at most 8000) until S s of
+  //   test time; tick MS [PCT]; ticks N MS [PCT]; end [PCT]: ticks of 8 s until
+  //   the run ends; sleep MS USER: a tick after MS in which each worker got
+  //   USER ms; exit W CODE [SIGNAL]; flops W GFLOP PATH; sensor C (a sensor
+  //   tick); errors C U (the counters rose); errors-at-end: they rise after the
   //   last tick's own check, as the end's summary begins.
   static void play(RunFake &fake, RunController &run, const QString &script) {
     for (const QString &step : script.split(';')) {
@@ -127,6 +127,8 @@ private slots:
                   0);
       } else if (verb == "duration") {
         run.SetDuration(int(n(1)));
+      } else if (verb == "mode") {
+        run.SetMode({TestModeKind(int(n(1))), 1, false});
       } else if (verb == "nocounter") {
         fake.errorCounters.clear();
       } else if (verb == "fail") {
@@ -158,6 +160,9 @@ private slots:
         }
       } else if (verb == "tick") {
         tick(fake, run, uint64_t(n(1)), n(2, 100));
+      } else if (verb == "ticks") {
+        for (int i = 0; i < int(n(1)); ++i)
+          tick(fake, run, uint64_t(n(2)), n(3, 100));
       } else if (verb == "end") {
         while (run.Running())
           tick(fake, run, 8000, n(1, 100));
@@ -191,16 +196,19 @@ private slots:
 
   // How each way a run can end is judged and told: its log (seed and clock
   // lines left out, and a verified-arithmetic line of nothing), its
-  // verdicts, colour and tool tip, and whether a desktop notice raised an
-  // alarm (a user stop has none). The end of a run is always announced: the
-  // workers get their second, then the run is closed.
+  // verdicts, colour and tool tip, and what the window is asked to add, in
+  // order: a desktop notice ("notice", or "alarm" for a failure), the window
+  // brought back ("restore"), the verdict sound ("ok", "ko") and the shutdown
+  // rule of a run that ended on its own ("unattended"). The end of a run is
+  // always announced: the workers get their second, then the run is closed
+  // and every worker handle with it.
   void runs_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<Verdicts>("verdicts");
     QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("tip");
-    QTest::addColumn<bool>("alarm");
+    QTest::addColumn<QString>("ends");
     const QString usage = "Utilisation CPU : 100.0 %";
     const QString stopped = "Test stoppé par l'utilisateur.";
     const QString stable = "Votre PC est stable !";
@@ -224,19 +232,19 @@ private slots:
     QTest::newRow("timed end, full usage")
         << "duration 3600; start; end"
         << at("01:00:00") + QStringList{timed, stable} << stableV << "#6D2"
-        << finished << false;
+        << finished << "ok notice restore unattended";
     QTest::newRow("timed end, poor usage")
         << "duration 3600; start; end 80"
         << at("01:00:00", "Utilisation CPU : 80.0 %") +
                QStringList{tooLow, timed}
-        << usageV << "#FB2" << finished << false;
+        << usageV << "#FB2" << finished << "notice restore unattended";
     QTest::newRow("hardware error counter rose as the run ended")
         << "duration 3600; start; errors-at-end; end"
         << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
                                         "(EDAC mc0) : 1 corrigée(s), 0 non "
                                         "corrigée(s).",
                                         timed, unstable}
-        << unstableV << "#F43" << finished << true;
+        << unstableV << "#F43" << finished << "ko alarm restore unattended";
 
     const auto workerEnd =
         [&](const char *name, const char *exit, const QStringList &lines,
@@ -244,7 +252,7 @@ private slots:
           QTest::newRow(name)
               << QString("start; to 10; exit 1 %1; tick 1000").arg(exit)
               << at("00:00:10") + lines << verdicts << colour << tip
-              << !lines.isEmpty();
+              << (lines.isEmpty() ? "" : "alarm restore ko unattended");
         };
     workerEnd("exit 0: stopped, no verdict", "0", {}, stoppedV, "", "");
     workerEnd("exit 7: nothing to report", "7", {}, stoppedV, "", "");
@@ -274,12 +282,12 @@ private slots:
         << "start; tick 1000; fail GetExitCodeThread 1; tick 1000"
         << at("00:00:02") + QStringList{"Arrêt du test : GetExitCodeThread "
                                         "failed !"}
-        << failedV << "#FB2" << failed << true;
+        << failedV << "#FB2" << failed << "alarm restore ko unattended";
     QTest::newRow("times unreadable")
         << "start; tick 1000; fail GetThreadUserTime 1; tick 1000"
         << at("00:00:02") + QStringList{"Arrêt du test : GetThreadTimes "
                                         "failed !"}
-        << failedV << "#FB2" << failed << true;
+        << failedV << "#FB2" << failed << "alarm restore ko unattended";
 
     // A worker that could not start leaves its processor to the next and
     // drags the usage down; one never created stops the run at once.
@@ -290,13 +298,13 @@ private slots:
           << QStringList{QString("%1 failed.").arg(op)} +
                  at("00:00:01", "Utilisation CPU : 50.0 %") +
                  QStringList{tooLow, stopped}
-          << usageV << "#FB2" << idle << false;
+          << usageV << "#FB2" << idle << "";
     QTest::newRow("failed CreateThread")
         << "fail CreateThread 0; start; tick 1000"
         << QStringList{"CreateThread failed."} +
                at("00:00:00", "Utilisation CPU : 0.0 %") +
                QStringList{tooLow, "Arrêt du test : GetExitCodeThread failed !"}
-        << failedV << "#FB2" << failed << true;
+        << failedV << "#FB2" << failed << "alarm restore ko unattended";
 
     QTest::newRow("corrected error seen at a tick ends the run")
         << "start; to 3600; errors 2 0; tick 1000"
@@ -304,25 +312,25 @@ private slots:
                                         "(EDAC mc0) : 2 corrigée(s), 0 non "
                                         "corrigée(s).",
                                         unstable}
-        << unstableV << "#F43" << unstableTip << true;
+        << unstableV << "#F43" << unstableTip << "alarm restore ko unattended";
     QTest::newRow("uncorrected error after the last tick, user stop")
         << "start; to 3600; errors 0 1; stop"
         << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
                                         "(EDAC mc0) : 0 corrigée(s), 1 non "
                                         "corrigée(s).",
                                         stopped, unstable}
-        << unstableV << "#F43" << idle << false;
+        << unstableV << "#F43" << idle << "ko";
     QTest::newRow("errors counted before the run are not this run's")
         << "start; to 3600; stop"
         << at("01:00:00") + QStringList{stopped, stable} << stableV << "#6D2"
-        << idle << false;
+        << idle << "ok";
     QTest::newRow("no counter: said, the verdict unchanged")
         << "nocounter; start; to 3600; stop"
         << at("01:00:00") + QStringList{"Erreurs matérielles non surveillées "
                                         ": aucun compteur d'erreurs (EDAC, "
                                         "machine-check) disponible.",
                                         stopped, stable}
-        << stableV << "#6D2" << idle << false;
+        << stableV << "#6D2" << idle << "ok";
 
     const QString flops = "; flops 0 2000 2; flops 1 1970 2; flops 1 30 0";
     const QString verified =
@@ -330,16 +338,16 @@ private slots:
     QTest::newRow("user stop after 59 minutes")
         << "start; to 3540" + flops + "; stop"
         << at("00:59:00") + QStringList{verified, stopped, tooShort} << stoppedV
-        << "#FB2" << idle << false;
+        << "#FB2" << idle << "";
     QTest::newRow("user stop after 60 minutes")
         << "start; to 3600" + flops + "; stop"
         << at("01:00:00") + QStringList{verified, stopped, stable} << stableV
-        << "#6D2" << idle << false;
+        << "#6D2" << idle << "ok";
     QTest::newRow("stop before any test time")
         << "start; stop"
         << at("00:00:00", "Utilisation CPU : 0.0 %") +
                QStringList{tooLow, stopped}
-        << usageV << "#FB2" << idle << false;
+        << usageV << "#FB2" << idle << "";
 
     const auto usageRow = [&](const char *percent, const char *shown,
                               const QString &fault) {
@@ -349,7 +357,8 @@ private slots:
                  (fault.isEmpty() ? QStringList{stopped, stable}
                                   : QStringList{fault, stopped})
           << (fault.isEmpty() ? stableV : usageV)
-          << (fault.isEmpty() ? "#6D2" : "#FB2") << idle << false;
+          << (fault.isEmpty() ? "#6D2" : "#FB2") << idle
+          << (fault.isEmpty() ? "ok" : "");
     };
     usageRow("90", "90.0", {});
     usageRow("100", "100.0", {});
@@ -363,7 +372,7 @@ private slots:
           qPrintable(QString("full usage on %1 workers").arg(workers)))
           << QString("workers %1; start; to 3600 7001; stop").arg(workers)
           << at("01:00:06") + QStringList{stopped, stable} << stableV << "#6D2"
-          << idle << false;
+          << idle << "ok";
 
     // A minute asleep, one second of processor time in 61 s of wall time:
     // one second of test time.
@@ -371,7 +380,20 @@ private slots:
         << "start; to 58; tick 2000 50; sleep 61000 1000; stop"
         << at("00:01:01", "Utilisation CPU : 98.4 %") +
                QStringList{stopped, tooShort}
-        << stoppedV << "#FB2" << idle << false;
+        << stoppedV << "#FB2" << idle << "";
+
+    // The alternating load pauses the whole run (4 s on, 2 s off, 2 s on,
+    // 3 s off...): a pause is test time but neither processor time nor
+    // usage, unless the machine slept through it (4.5 s, then 61 s asleep
+    // in a pause, then a second of pause and one of load).
+    QTest::newRow("alternating: a pause is test time, not usage")
+        << "mode 2; start; ticks 60 1000; stop"
+        << at("00:01:00") + QStringList{stopped, tooShort} << stoppedV << "#FB2"
+        << idle << "";
+    QTest::newRow("alternating: a pause the machine slept through")
+        << "mode 2; start; ticks 4 1000; sleep 61000 0; ticks 2 1000; stop"
+        << at("00:00:06") + QStringList{stopped, tooShort} << stoppedV << "#FB2"
+        << idle << "";
 
     QTest::newRow("temperature limit")
         << "hot 45; start; to 20; sensor 45; sensor 50"
@@ -381,7 +403,8 @@ private slots:
                        "Durée du test : 00:00:20",
                        usage,
                        "Arrêt du test : température maximale atteinte !"}
-        << V{RunVerdict::Temperature} << "#FB2" << failed << true;
+        << V{RunVerdict::Temperature} << "#FB2" << failed
+        << "alarm restore ko unattended";
     QTest::newRow("temperature below the limit, then a timed end")
         << "duration 3600; hot 40; start; sensor 40; end"
         << QStringList{"Fréquence",
@@ -391,7 +414,7 @@ private slots:
                        usage,
                        timed,
                        stable}
-        << stableV << "#6D2" << finished << false;
+        << stableV << "#6D2" << finished << "ok notice restore unattended";
 
     // A worker may find an error in the unit it was running when the run
     // was stopped and return it after the verdict.
@@ -399,18 +422,18 @@ private slots:
         << "start; to 3600; stop; exit 1 2"
         << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
         << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
-        << false;
+        << "ok alarm ko";
     QTest::newRow("late calculation error as the program closes")
         << "start; to 3600; stop; exit 1 2; close"
         << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
         << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
-        << true;
+        << "ok alarm ko";
     QTest::newRow("late calculation error after a calculation error")
         << "start; to 3600; exit 0 3; tick 1000; exit 1 2"
         << at("01:00:00") + QStringList{"Le processeur 0 a généré une erreur "
                                         "de calcul.",
                                         unstable, error1}
-        << unstableV << "#F43" << unstableTip << true;
+        << unstableV << "#F43" << unstableTip << "alarm restore ko unattended";
   }
   void runs() {
     QFETCH(QString, script);
@@ -418,7 +441,7 @@ private slots:
     QFETCH(Verdicts, verdicts);
     QFETCH(QString, colour);
     QFETCH(QString, tip);
-    QFETCH(bool, alarm);
+    QFETCH(QString, ends);
     RunFake fake;
     fake.errorCounters = {{"EDAC mc0", 5, 1}};
     Platform *previous = setPlatform(&fake);
@@ -438,21 +461,32 @@ private slots:
             [&](const QString &text) { shownTip = text; });
     Verdicts ended;
     int closed = 0;
-    bool alarmed = false;
+    QStringList asked;
     connect(&run, &RunController::runEnded, [&](RunVerdict v) { ended << v; });
     connect(&run, &RunController::runClosed, [&] { ++closed; });
-    connect(&run, &RunController::endNotice,
-            [&](const RunResult &result) { alarmed = result.failure; });
+    connect(&run, &RunController::endNotice, [&](const RunResult &result) {
+      asked << (result.failure ? "alarm" : "notice");
+    });
+    connect(&run, &RunController::restoreWindow, [&] { asked << "restore"; });
+    connect(&run, &RunController::verdictSound,
+            [&](bool success) { asked << (success ? "ok" : "ko"); });
+    connect(&run, &RunController::endedUnattended,
+            [&] { asked << "unattended"; });
 
     play(fake, run, script);
     QVERIFY(!run.Running());
     QCOMPARE(closed, 0);
-    QCOMPARE(alarmed, alarm);
+    const std::vector<ThreadHandle> handles = fake.handles();
     if (!script.endsWith("close")) {
       QCOMPARE(ended, verdicts.mid(0, 1));
       tick(fake, run, 1000, 100);
       QCOMPARE(closed, 1);
     }
+    for (ThreadHandle h : handles)
+      QVERIFY(fake.thread(h)->closed);
+    for (ThreadHandle h : run.State().hThread)
+      QCOMPARE(h, ThreadHandle(0));
+    QCOMPARE(asked.join(' '), ends);
     QCOMPARE(shown, log);
     QCOMPARE(ended, verdicts);
     QCOMPARE(run.Verdict(), verdicts.last());
@@ -726,6 +760,173 @@ private slots:
     QCOMPARE(run.Running(), lines.isEmpty());
     if (!lines.isEmpty())
       QCOMPARE(run.Verdict(), RunVerdict::Unstable);
+    setPlatform(previous);
+  }
+
+  // A run's readings: one taken while no test runs is shown but not
+  // counted; the run's are summed up at its end, kept in Monitoring.txt
+  // when asked, and forgotten before the next run.
+  void sensorsOfARun() {
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    RunController run;
+    run.SetSensors({SOURCE_SPEEDFAN, 0, 0, true}, 50);
+    QVERIFY(run.SensorsReading());
+    QStringList log;
+    connect(&run, &RunController::logLine, [&](const QString &line) {
+      if (line.contains(" : 1.") || line.startsWith("T° CPU"))
+        log << line;
+    });
+    QStringList shown;
+    connect(&run, &RunController::sensorText,
+            [&](const QString &t, const QString &v) { shown << t + " " + v; });
+
+    play(fake, run, "sensor 55; start; sensor 45; sensor 50");
+    QVERIFY(!run.Running());
+    QCOMPARE(shown, (QStringList{"55.0 °C 1.30 V", "45.0 °C 1.30 V",
+                                 "50.0 °C 1.30 V"}));
+    QCOMPARE(log, (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
+                               "T° CPU : 47.5 °C (45.0 à 50.0)"}));
+    QFile samples("Monitoring.txt");
+    QVERIFY(samples.open(QIODevice::ReadOnly));
+    QCOMPARE(samples.readAll(),
+             QByteArray("1\t45.00\t1.300\n2\t50.00\t1.300\n"));
+    tick(fake, run, 1000, 100);
+
+    log.clear();
+    play(fake, run, "start; sensor 40; stop");
+    QCOMPARE(log, (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
+                               "T° CPU : 40.0 °C (40.0 à 40.0)"}));
+    setPlatform(previous);
+  }
+
+  // One worker per processor the process may run on, bound to it alone,
+  // handed the engine's argument, at normal priority without boost, and a
+  // line saying how many of the machine's are tested when not all. The
+  // journal is on the disk from the first tick, in case the machine freezes.
+  void workersTakeTheAllowedProcessors_data() {
+    QTest::addColumn<QVector<int>>("processors");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("every processor")
+        << QVector<int>{0, 1, 2, 3} << QStringList{};
+    QTest::newRow("processors 1 and 3")
+        << QVector<int>{1, 3}
+        << QStringList{"Test limité à 2 processeurs logiques sur 4 "
+                       "(restriction d'affinité)."};
+    QTest::newRow("processor 2 alone")
+        << QVector<int>{2}
+        << QStringList{"Test limité à 1 processeur logique sur 4 "
+                       "(restriction d'affinité)."};
+  }
+  void workersTakeTheAllowedProcessors() {
+    QFETCH(QVector<int>, processors);
+    QFETCH(QStringList, lines);
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    fake.processMask = fake.systemMask = 0xF;
+    m_SystemInfo.OnlineCount = 4;
+    m_SystemInfo.LogicalCount = uint8_t(processors.size());
+    m_SystemInfo.Processor.assign(processors.begin(), processors.end());
+    RunController run;
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+
+    run.Start(m_SystemInfo, 1234);
+    QCOMPARE(log.mid(1), lines);
+    QCOMPARE(int(run.State().hThread.size()), processors.size());
+    for (int i = 0; i < processors.size(); ++i) {
+      const FakePlatform::Thread *t = fake.thread(run.State().hThread[i]);
+      QCOMPARE(t->affinity, CpuSet::single(processors[i]));
+      QVERIFY(t->worker);
+      QCOMPARE(t->runTestArgument, 1234);
+      QCOMPARE(t->priority, ThreadPriority::Normal);
+      QVERIFY(t->boostDisabled);
+      QVERIFY(!t->suspended);
+    }
+    tick(fake, run, 1000, 100);
+    const QString journal = QString::fromStdString(
+        fake.diskFiles[RunJournal::fileName().toStdString()]);
+    QVERIFY2(journal.contains(QRegularExpression(
+                 "^T 00:00:00\nL Graine du test : [0-9A-F]{16}\n"
+                 "(L Test limité[^\n]*\n)?T 00:00:01\n$")),
+             qPrintable(journal));
+    setPlatform(previous);
+  }
+
+  // The clock under load: on each tick the mean of the worker processors'
+  // kernel clocks, at the end their average and range, a processor without
+  // one left out.
+  void clockUnderLoadOfEveryProcessor() {
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    RecordedProcessorScope recorded(fake); // this host's MSRs stay out of it
+    fake.processMask = fake.systemMask = 0x1F;
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 5;
+    m_SystemInfo.Processor = {0, 1, 2, 3, 4};
+    fake.processorClocksKHz = {
+        {0, 4370000}, {1, 4410000}, {2, 4410000}, {3, 4450000}};
+    RunController run;
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+    QVector<double> clocks;
+    connect(&run, &RunController::tick,
+            [&](const RunTick &t) { clocks << t.clockMHz; });
+    QString shown;
+    connect(&run, &RunController::frequency,
+            [&](const QString &text) { shown = text; });
+
+    run.Start(m_SystemInfo, 0);
+    tick(fake, run, 1000, 100);
+    fake.processorClocksKHz[0] = 4390000;
+    tick(fake, run, 1000, 100);
+    run.StopByUser();
+    QCOMPARE(clocks, (QVector<double>{4410.0, 4415.0}));
+    QVERIFY(log.contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
+    QCOMPARE(shown, QString("4412.5 MHz"));
+    setPlatform(previous);
+  }
+
+  // Without the kernel's clocks, the load frequency is sampled on the ticks
+  // of the first minute only (a test time of exactly one minute included),
+  // those ticks carry it, and the stop samples it once more for its line.
+  void loadFrequencyInTheFirstMinuteOnly() {
+    RunFake fake;
+    Platform *previous = setPlatform(&fake);
+    RunController run;
+    QVector<double> clocks;
+    connect(&run, &RunController::tick,
+            [&](const RunTick &t) { clocks << t.clockMHz; });
+    QStringList log;
+    connect(&run, &RunController::logLine,
+            [&](const QString &line) { log << line; });
+    QString shown;
+    connect(&run, &RunController::frequency,
+            [&](const QString &text) { shown = text; });
+    const auto samples = [&](ThreadProc proc) {
+      int n = 0;
+      for (ThreadHandle h : fake.handles())
+        n += fake.thread(h)->proc == proc;
+      return n;
+    };
+
+    run.Start(m_SystemInfo, 0);
+    tick(fake, run, 500, 100);
+    QCOMPARE(samples(ThreadBeginFrequency), 1);
+    QCOMPARE(samples(ThreadEndFrequency), 0);
+    play(fake, run, "to 60; tick 1000");
+    const int inFirstMinute = samples(ThreadEndFrequency);
+    QVERIFY(inFirstMinute >= 8);
+    play(fake, run, "tick 1000; tick 1000");
+    QCOMPARE(samples(ThreadEndFrequency), inFirstMinute);
+    QCOMPARE(samples(ThreadBeginFrequency), 1);
+    QCOMPARE(int(std::count_if(clocks.begin(), clocks.end(),
+                               [](double c) { return !std::isnan(c); })),
+             inFirstMinute);
+    run.StopByUser();
+    QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
+    QCOMPARE(log.filter("Fréquence"), QStringList{"Fréquence : " + shown});
     setPlatform(previous);
   }
 
