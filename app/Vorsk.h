@@ -63,15 +63,6 @@ protected:
   void closeEvent(QCloseEvent *event) override;
 
 private:
-  friend class VorskTest;
-  friend class VorskSensorsTest;
-  friend class HwmonTest;
-  friend class RealRunTest;
-  friend class WindowEventsTest;
-  friend class OptionsTest;
-  friend class StylesTest;
-  friend class GraphBench;
-
   void CreateActions();
   void CreateTrayIcon();
   // Shows the controller's lines, colours, tool tips, ticks and ends.

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimerEvent>
@@ -75,27 +76,28 @@ public:
     {
       Vorsk w;
       if (graph != Closed) {
-        w.on_pushGraph_clicked();
+        w.findChild<QPushButton *>("pushGraph")->click();
         QCoreApplication::processEvents();
       }
       m_SystemInfo.LogicalCount = 2;
       fake.processorClocksKHz = {{0, 4400000}, {1, 4400000}};
-      w.ui.pushTest->click();
+      w.findChild<QPushButton *>("pushTest")->click();
+      RunController &run = w.Controller();
       for (int s = 0; s < ticks; ++s) {
         fake.advance(1000);
         for (int i = 0; i < 2; ++i)
-          fake.thread(w.Run.State().hThread[i])->userTime +=
+          fake.thread(run.State().hThread[i])->userTime +=
               (s ? 1000 : 1500) * MS;
         fake.processorClocksKHz[s % 2] = 4300000 + 1000 * (s % 200);
         const int temperature = 6000 + int(1500 * std::sin(s / 60.0));
         fake.publish("SFSharedMemory_ALM", speedFanBytes({temperature}, {130}));
         const int64_t t0 = threadNs();
-        w.Run.TickSensors();
-        w.Run.Tick();
+        run.TickSensors();
+        run.Tick();
         const int64_t t1 = threadNs();
         // What the graph's own timer does between ticks, then the painting.
         if (graph == OpenDrawing)
-          w.Graph->Refresh();
+          w.findChild<RunGraph *>()->Refresh();
         QCoreApplication::processEvents();
         tickNs.push_back(t1 - t0);
         if (drawing)
@@ -103,7 +105,7 @@ public:
       }
       if (stopFlagLowByte(&bStopTest) != 0)
         std::fprintf(stderr, "the run ended early\n");
-      w.on_pushTest_clicked();
+      run.StopByUser();
     }
     setPlatform(previous);
     return tickNs;

@@ -143,10 +143,6 @@ protected:
   void timerEvent(QTimerEvent *event) override;
 
 private:
-  friend class VorskSensorsTest;
-  friend class HwmonTest;
-  friend class OptionsTest;
-
   void SetColour(const char *colour);
   // Pauses and lets go the workers as the mode wants them for the next
   // supervision interval.

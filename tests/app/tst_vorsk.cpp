@@ -2,16 +2,32 @@
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSettings>
+#include <QTextEdit>
 #include <QtTest>
 
 class VorskTest : public QObject {
   Q_OBJECT
 
-  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  static QComboBox *combo(Vorsk &w, const char *name) {
+    return w.findChild<QComboBox *>(name);
+  }
+  // The choices in force, as the window keeps them when it closes.
+  static QVariant kept(Vorsk &w, const QString &key) {
+    w.close();
+    return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
+  }
+  // A choice made in a box, as the user makes it.
+  static void choose(QComboBox *box, int index) {
+    box->setCurrentIndex(index);
+    QMetaObject::invokeMethod(box, "activated", Q_ARG(int, index));
+  }
 
   static QPoint centred(const QSize &size) {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -38,20 +54,19 @@ private slots:
     Vorsk w;
     QCOMPARE(w.size(), QSize(410, 423));
     QCOMPARE(w.pos(), centred(w.size()));
-    QCOMPARE(ui(w).comboPriority->currentText(), QString(" Normale"));
-    QCOMPARE(ui(w).comboDuration->currentText(), QString("  Manuelle"));
+    QCOMPARE(combo(w, "comboPriority")->currentText(), QString(" Normale"));
+    QCOMPARE(combo(w, "comboDuration")->currentText(), QString("  Manuelle"));
     QCOMPARE(scope.fake.priorityClass, uint32_t(NORMAL_PRIORITY_CLASS));
-    QVERIFY(!w.Run.SensorsReading());
-    QVERIFY(!w.Run.Running());
-    QCOMPARE(w.Run.MaxTemperature(), -70);
-    QCOMPARE(w.SuccesSound, QString("Aucun"));
-    QCOMPARE(w.FailedSound, QString("Aucun"));
-    QVERIFY(!w.AutoStart && !w.Shutdown && !w.Run.Sensors().ExportTXT);
-    QVERIFY(!w.Run.Sensors().TempSensor.isValid() &&
-            !w.Run.Sensors().VoltSensor.isValid());
-    QCOMPARE(ui(w).labelBar->text(), QString("0.0%"));
-    QCOMPARE(ui(w).barCPU->value(), 80);
-    QCOMPARE(ui(w).textLog->toPlainText(), QString());
+    const RunController &run = w.Controller();
+    QVERIFY(!run.SensorsReading());
+    QVERIFY(!run.Running());
+    QCOMPARE(run.MaxTemperature(), -70);
+    QVERIFY(!run.Sensors().ExportTXT);
+    QVERIFY(!run.Sensors().TempSensor.isValid() &&
+            !run.Sensors().VoltSensor.isValid());
+    QCOMPARE(w.findChild<QLabel *>("labelBar")->text(), QString("0.0%"));
+    QCOMPARE(w.findChild<QProgressBar *>("barCPU")->value(), 80);
+    QCOMPARE(w.findChild<QTextEdit *>("textLog")->toPlainText(), QString());
     QCOMPARE(w.windowFlags() & Qt::WindowMinimizeButtonHint,
              Qt::WindowMinimizeButtonHint);
   }
@@ -59,12 +74,12 @@ private slots:
   void choicesKeepTheirLeadingBlanksAndData() {
     FakePlatformScope scope;
     Vorsk w;
-    QComboBox *priority = ui(w).comboPriority;
+    QComboBox *priority = combo(w, "comboPriority");
     QCOMPARE(priority->count(), 3);
     QCOMPARE(priority->itemText(0), QString(" Haute"));
     QCOMPARE(priority->itemData(0).toUInt(), 0x8000u);
     QCOMPARE(priority->itemData(2).toUInt(), 0x4000u);
-    QComboBox *duration = ui(w).comboDuration;
+    QComboBox *duration = combo(w, "comboDuration");
     QCOMPARE(duration->count(), 10);
     QCOMPARE(duration->itemText(1), QString("  1 heure"));
     QCOMPARE(duration->itemText(6), QString("  8 heures"));
@@ -95,12 +110,13 @@ private slots:
     QFETCH(int, expectedPriority);
     QFETCH(int, expectedDuration);
     QFETCH(int, expectedMonitoring);
-    QCOMPARE(w.Priority, expectedPriority);
-    QCOMPARE(ui(w).comboPriority->currentIndex(), expectedPriority);
-    QCOMPARE(w.Duration, expectedDuration);
-    QCOMPARE(ui(w).comboDuration->currentIndex(), expectedDuration);
-    QCOMPARE(w.Run.Sensors().Monitoring, expectedMonitoring);
-    QVERIFY(!w.Run.SensorsReading());
+    QCOMPARE(combo(w, "comboPriority")->currentIndex(), expectedPriority);
+    QCOMPARE(combo(w, "comboDuration")->currentIndex(), expectedDuration);
+    QCOMPARE(w.Controller().Sensors().Monitoring, expectedMonitoring);
+    QVERIFY(!w.Controller().SensorsReading());
+    QCOMPARE(kept(w, "Priority").toInt(), expectedPriority);
+    QCOMPARE(QSettings("Vorsk.ini", QSettings::IniFormat).value("Duration"),
+             QVariant(QString::number(expectedDuration)));
   }
 
   // A stored position stays only where the whole frame fits the screen;
@@ -156,15 +172,17 @@ private slots:
   void durationChoiceSetsBarAndEnd() {
     FakePlatformScope scope;
     Vorsk w;
-    w.on_comboDuration_activated(0);
-    QCOMPARE(ui(w).barTest->maximum(), 59);
-    QCOMPARE(w.Run.EndOfTest(), QTime(23, 59, 0));
-    w.on_comboDuration_activated(9);
-    QCOMPARE(w.Duration, 9);
-    QCOMPARE(ui(w).barTest->maximum(), 72000);
-    QCOMPARE(w.Run.EndOfTest(), QTime(20, 0, 0));
-    w.on_comboDuration_activated(1);
-    QCOMPARE(w.Run.EndOfTest(), QTime(1, 0, 0));
+    QComboBox *duration = combo(w, "comboDuration");
+    QProgressBar *bar = w.findChild<QProgressBar *>("barTest");
+    choose(duration, 0);
+    QCOMPARE(bar->maximum(), 59);
+    QCOMPARE(w.Controller().EndOfTest(), QTime(23, 59, 0));
+    choose(duration, 9);
+    QCOMPARE(bar->maximum(), 72000);
+    QCOMPARE(w.Controller().EndOfTest(), QTime(20, 0, 0));
+    choose(duration, 1);
+    QCOMPARE(w.Controller().EndOfTest(), QTime(1, 0, 0));
+    QCOMPARE(kept(w, "Duration").toInt(), 1);
   }
 
   // A refused change leaves the box, Priority and the saved value on the
@@ -201,13 +219,11 @@ private slots:
     Vorsk w;
     if (chosen != -1) {
       scope.fake.failAlways(FakePlatform::Op::SetPriorityClass, refused);
-      ui(w).comboPriority->setCurrentIndex(chosen);
-      w.on_comboPriority_activated(chosen);
+      choose(combo(w, "comboPriority"), chosen);
     }
     QCOMPARE(scope.fake.priorityClass, classes[inForce]);
-    QCOMPARE(w.Priority, inForce);
-    QCOMPARE(ui(w).comboPriority->currentIndex(), inForce);
-    QTEST(ui(w).textLog->toPlainText(), "log");
+    QCOMPARE(combo(w, "comboPriority")->currentIndex(), inForce);
+    QTEST(w.findChild<QTextEdit *>("textLog")->toPlainText(), "log");
     w.close();
     QCOMPARE(QSettings("Vorsk.ini", QSettings::IniFormat).value("Priority"),
              QVariant(QString::number(inForce)));
@@ -245,7 +261,8 @@ private slots:
       QVERIFY(QDir().mkdir(name));
     FakePlatformScope scope;
     Vorsk w;
-    QCOMPARE(ui(w).textLog->toPlainText(), startLines.join('\n'));
+    QCOMPARE(w.findChild<QTextEdit *>("textLog")->toPlainText(),
+             startLines.join('\n'));
     ModalCloser closer;
     w.close();
     QTEST(closer.closed.value(0).section('|', 1, 1), "closingText");

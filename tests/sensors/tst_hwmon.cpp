@@ -197,10 +197,11 @@ private slots:
     // The first start chooses the processor's sensor, and only then.
     {
       Vorsk w;
-      QCOMPARE(w.Run.Choice.Monitoring,
+      const RunController &run = w.Controller();
+      QCOMPARE(run.Sensors().Monitoring,
                firstSensor.isEmpty() ? 0 : int(SOURCE_LMSENSORS));
-      QCOMPARE(w.Run.Choice.TempSensor.toString(), firstSensor);
-      QCOMPARE(w.Run.SensorTimer != 0, !firstSensor.isEmpty());
+      QCOMPARE(run.Sensors().TempSensor.toString(), firstSensor);
+      QCOMPARE(run.SensorsReading(), !firstSensor.isEmpty());
       QSettings stored("Vorsk.ini", QSettings::IniFormat);
       QCOMPARE(stored.contains("Monitoring"), !firstSensor.isEmpty());
       QCOMPARE(stored.value("TempSensor").toString(), firstSensor);
@@ -208,32 +209,36 @@ private slots:
       stored.setValue("Monitoring", 0);
       stored.sync();
       Vorsk again;
-      QCOMPARE(again.Run.Choice.Monitoring, 0);
+      QCOMPARE(again.Controller().Sensors().Monitoring, 0);
     }
 
     // A run watched through the sensor tick, ended by the limit.
-    Vorsk w;
-    w.Run.Choice.Monitoring = SOURCE_LMSENSORS;
-    w.Run.Choice.TempSensor = watched;
-    w.Run.Choice.VoltSensor = vcore;
-    w.Run.MaxTemp = 90;
-    setStopFlagLowByte(&bStopTest, 0);
+    SensorMonitor run;
+    const SensorChoice choice{SOURCE_LMSENSORS, watched, vcore, false};
+    QString shown;
+    QStringList log;
+    const AppendLog appendLog = [&](const QString &line) { log << line; };
+    const SensorDisplay display{[&](const QString &temperature,
+                                    const QString &) { shown = temperature; },
+                                appendLog};
+    const auto limitReached = [&] {
+      return run.MaxTempReached(run.ReadSensors(choice, true, display), 90,
+                                true);
+    };
     if (watched.isEmpty()) {
-      const QString shown = w.ui.labelTemperature->text();
-      QCOMPARE(w.Run.GetSensorsValue(), 0);
-      QCOMPARE(w.ui.labelTemperature->text(), shown);
+      QCOMPARE(run.ReadSensors(choice, true, display), 0);
+      QCOMPARE(shown, QString());
     } else {
-      QVERIFY(!w.Run.SensorTick());
+      QVERIFY(!limitReached());
       const QStringList hot = hotInput.split(' ');
       umockdev_testbed_set_attribute(testbed, hot[0].toUtf8(), hot[1].toUtf8(),
                                      "90000\n");
-      QVERIFY(w.Run.SensorTick());
-      QCOMPARE(w.ui.labelTemperature->text(), QString("90.0 °C"));
+      QVERIFY(limitReached());
+      QCOMPARE(shown, QString("90.0 °C"));
     }
-    setStopFlagLowByte(&bStopTest, 1);
-    w.ui.textLog->clear();
-    w.Run.SensorRunEnded();
-    QCOMPARE(w.ui.textLog->toPlainText(), summary.join('\n'));
+    log.clear();
+    run.EndSensorRun(choice, appendLog);
+    QCOMPARE(log, summary);
   }
 
   // A dual-core K8 package whose northbridge's thermal register reads 44 °C,

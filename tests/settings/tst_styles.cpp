@@ -17,7 +17,18 @@
 class StylesTest : public QObject {
   Q_OBJECT
 
-  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
+  template <class T = QWidget> static T *child(Vorsk &w, const char *name) {
+    return w.findChild<T *>(name);
+  }
+  // The application's palette for a window made in the scope, which keeps
+  // it as its saved colours; the test's own palette comes back at the end.
+  struct AppPalette {
+    explicit AppPalette(const QPalette &palette) {
+      QApplication::setPalette(palette);
+    }
+    ~AppPalette() { QApplication::setPalette(saved); }
+    QPalette saved = QApplication::palette();
+  };
   static QString styleOf(const QWidget *w) {
     return w->style()->metaObject()->className();
   }
@@ -49,26 +60,29 @@ private slots:
     FakePlatformScope scope;
     Vorsk w;
     w.ChangeStyle("Vexa", true);
-    QVERIFY(ui(w).groupBoxSys->isHidden());
+    QVERIFY(child(w, "groupBoxSys")->isHidden());
     QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
     QCOMPARE(w.palette().brush(QPalette::Window).style(), Qt::TexturePattern);
-    QCOMPARE(ui(w).widgetEnd->palette().brush(QPalette::Window).style(),
+    QCOMPARE(child(w, "widgetEnd")->palette().brush(QPalette::Window).style(),
              Qt::TexturePattern);
-    QCOMPARE(ui(w).textLog->palette().brush(QPalette::Base).style(),
-             Qt::TexturePattern);
+    QCOMPARE(
+        child<QTextEdit>(w, "textLog")->palette().brush(QPalette::Base).style(),
+        Qt::TexturePattern);
     QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#555"));
     QCOMPARE(
         QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText),
         QColor("#AAA"));
 
     w.ChangeStyle("Motif", true);
-    QVERIFY(!ui(w).groupBoxSys->isHidden());
-    QCOMPARE(ui(w).textLog->palette().brush(QPalette::Base).style(),
-             Qt::SolidPattern);
+    QVERIFY(!child(w, "groupBoxSys")->isHidden());
+    QCOMPARE(
+        child<QTextEdit>(w, "textLog")->palette().brush(QPalette::Base).style(),
+        Qt::SolidPattern);
   }
 
   void nativeAndUnknownStyles() {
     FakePlatformScope scope;
+    const QPalette saved = QApplication::palette();
     Vorsk w;
     w.ChangeStyle("Cleanlooks", true);
     QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
@@ -76,16 +90,18 @@ private slots:
     QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
     w.ChangeStyle("Aucun", true);
     QCOMPARE(QApplication::style()->objectName(), native);
-    QCOMPARE(QApplication::palette(), w.AppPalette);
+    QCOMPARE(QApplication::palette(), saved);
   }
 
   void paletteFlagChoosesStandardOrSavedColours() {
     FakePlatformScope scope;
+    QPalette own = QApplication::palette();
+    own.setColor(QPalette::Window, QColor(1, 2, 3));
+    AppPalette palette(own);
     Vorsk w;
-    w.AppPalette.setColor(QPalette::Window, QColor(1, 2, 3));
     w.ChangeStyle("Plastique", false);
     QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
-    QCOMPARE(ui(w).widgetEnd->palette().color(QPalette::Window),
+    QCOMPARE(child(w, "widgetEnd")->palette().color(QPalette::Window),
              QColor(1, 2, 3));
     w.ChangeStyle("Plastique", true);
     QCOMPARE(QApplication::palette().color(QPalette::Window),
@@ -112,21 +128,21 @@ private slots:
     FakePlatformScope scope;
     Vorsk w;
     w.ChangeStyle(style, true);
-    QCOMPARE(styleOf(ui(w).barTest), barStyle);
-    QCOMPARE(styleOf(ui(w).barCPU), barStyle);
-    QVERIFY(ui(w).barTest->style() != ui(w).barCPU->style());
-    QVERIFY(ui(w).barTest->style() != QApplication::style());
+    QCOMPARE(styleOf(child(w, "barTest")), barStyle);
+    QCOMPARE(styleOf(child(w, "barCPU")), barStyle);
+    QVERIFY(child(w, "barTest")->style() != child(w, "barCPU")->style());
+    QVERIFY(child(w, "barTest")->style() != QApplication::style());
   }
 
   void previewsReleaseTheBarsPreviousStyles() {
     FakePlatformScope scope;
     Vorsk w;
-    QPointer<QStyle> first = ui(w).barTest->style();
+    QPointer<QStyle> first = child(w, "barTest")->style();
     const char *styles[] = {"Motif", "Plastique", "Vexa", "CDE", "Aucun"};
     for (int i = 0; i < 100; ++i)
       w.ChangeStyle(styles[i % 5], i % 2);
     QVERIFY(first.isNull());
-    for (QWidget *bar : {(QWidget *)ui(w).barTest, (QWidget *)ui(w).barCPU})
+    for (QWidget *bar : {child(w, "barTest"), child(w, "barCPU")})
       QCOMPARE(
           bar->findChildren<QStyle *>(QString(), Qt::FindDirectChildrenOnly)
               .size(),
@@ -148,11 +164,13 @@ private slots:
     QFETCH(QColor, highlight);
     QFETCH(QColor, expected);
     FakePlatformScope scope;
+    QPalette own = QApplication::palette();
+    own.setColor(QPalette::Active, QPalette::Highlight, highlight);
+    own.setColor(QPalette::Inactive, QPalette::Highlight, Qt::red);
+    AppPalette palette(own);
     Vorsk w;
-    w.AppPalette.setColor(QPalette::Active, QPalette::Highlight, highlight);
-    w.AppPalette.setColor(QPalette::Inactive, QPalette::Highlight, Qt::red);
     w.ChangeStyle("Aucun", true);
-    for (QWidget *bar : {(QWidget *)ui(w).barTest, (QWidget *)ui(w).barCPU}) {
+    for (QWidget *bar : {child(w, "barTest"), child(w, "barCPU")}) {
       QCOMPARE(bar->palette().color(QPalette::Active, QPalette::Highlight),
                expected);
       QCOMPARE(bar->palette().color(QPalette::Inactive, QPalette::Highlight),
@@ -171,17 +189,21 @@ private slots:
     Vorsk w;
     w.ChangeStyle(style, true);
     w.show();
-    QTextEdit *log = ui(w).textLog;
+    QTextEdit *log = child<QTextEdit>(w, "textLog");
     for (bool scrolling : {false, true}) {
       log->clear();
-      w.AppendLog("Votre PC est stable !");
+      w.Controller().Log("Votre PC est stable !");
       for (int i = 0; scrolling && i < 30; ++i)
-        w.AppendLog("ligne");
-      w.AppendSeparator();
+        w.Controller().Log("ligne");
+      // A run after another starts with the separator.
+      w.StartTest();
+      w.Controller().Close();
       QCoreApplication::processEvents();
       QCOMPARE(log->verticalScrollBar()->isVisible(), scrolling);
-      const QTextBlock separator = log->document()->lastBlock().previous();
-      QCOMPARE(separator.text(), QString(52, '_'));
+      QTextBlock separator = log->document()->firstBlock();
+      while (separator.isValid() && separator.text() != QString(52, '_'))
+        separator = separator.next();
+      QVERIFY(separator.isValid());
       QCOMPARE(separator.layout()->lineCount(), 1);
       QVERIFY(!log->horizontalScrollBar()->isVisible());
     }
@@ -194,7 +216,7 @@ private slots:
     Vorsk w;
     w.ChangeStyle(style, true);
     w.show();
-    QComboBox *duration = ui(w).comboDuration;
+    QComboBox *duration = child<QComboBox>(w, "comboDuration");
     duration->showPopup();
     QAbstractItemView *list = duration->view();
     const QRect viewport = list->viewport()->rect();
@@ -216,7 +238,7 @@ private slots:
     }
     Vorsk w;
     QFile::remove("Vorsk.ini");
-    QVERIFY(ui(w).groupBoxSys->isHidden());
+    QVERIFY(child(w, "groupBoxSys")->isHidden());
     QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
   }
 };

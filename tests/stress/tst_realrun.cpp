@@ -6,8 +6,10 @@
 #include "sysinfo/SystemInfo.h"
 
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QtTest>
 
 #include <algorithm>
@@ -21,11 +23,17 @@ class RealRunTest : public QObject {
   Platform *previous = nullptr;
   QTemporaryDir install;
 
-  static void tick(Vorsk &w) { w.Run.Tick(); }
+  static void tick(Vorsk &w) { w.Controller().Tick(); }
+  static QPushButton *pushTest(Vorsk &w) {
+    return w.findChild<QPushButton *>("pushTest");
+  }
+  static QTextEdit *logPane(Vorsk &w) {
+    return w.findChild<QTextEdit *>("textLog");
+  }
   // Whether hardware errors can be watched depends on this machine's kernel:
   // that line is left out.
   static QStringList log(Vorsk &w) {
-    QStringList all = w.ui.textLog->toPlainText().split('\n');
+    QStringList all = logPane(w)->toPlainText().split('\n');
     all.erase(std::remove_if(all.begin(), all.end(),
                              [](const QString &line) {
                                return line.startsWith("Erreurs matérielles");
@@ -60,21 +68,21 @@ private slots:
 
     Vorsk w;
     m_SystemInfo.LogicalCount = 2;
-    w.EngineArgument = 0;
-    w.on_pushTest_clicked();
+    // The probe returns its argument: 0, stopped.
+    w.Controller().Start(m_SystemInfo, 0);
     platform().sleep(1000);
     tick(w);
-    QCOMPARE(ui(w).pushTest->text(), QString("Arrêter"));
+    QCOMPARE(pushTest(w)->text(), QString("Arrêter"));
     platform().sleep(1000);
     tick(w);
     QCOMPARE(stopFlagLowByte(&bStopTest), 0);
     for (int i = 0; i < 2; ++i)
-      QVERIFY2(w.Run.State().ThreadTime[i] > 0, "a worker got no processor");
-    QVERIFY(w.Run.CurrentTestTime() > QTime(0, 0));
+      QVERIFY2(w.Controller().State().ThreadTime[i] > 0,
+               "a worker got no processor");
+    QVERIFY(w.Controller().CurrentTestTime() > QTime(0, 0));
 
-    const ThreadHandle threads[] = {w.Run.State().hThread[0],
-                                    w.Run.State().hThread[1]};
-    w.on_pushTest_clicked();
+    const std::vector<ThreadHandle> threads = w.Controller().State().hThread;
+    pushTest(w)->click();
     for (ThreadHandle thread : threads) {
       QCOMPARE(platform().waitForThread(thread, 5000), WaitResult::Ended);
       uint32_t code = STILL_ACTIVE;
@@ -98,10 +106,10 @@ private slots:
     QVERIFY(all.contains("Test stoppé par l'utilisateur."));
 
     tick(w);
-    QCOMPARE(ui(w).pushTest->text(), QString("Démarrer"));
-    QVERIFY(ui(w).pushTest->isEnabled());
+    QCOMPARE(pushTest(w)->text(), QString("Démarrer"));
+    QVERIFY(pushTest(w)->isEnabled());
     for (int i = 0; i < 2; ++i)
-      QCOMPARE(w.Run.State().hThread[i], ThreadHandle(0));
+      QCOMPARE(w.Controller().State().hThread[i], ThreadHandle(0));
   }
 
   // The crash fixture dies the way its argument says; 0 is a worker killed
@@ -148,9 +156,8 @@ private slots:
                           fixture(argument ? "crash" : "until_stop")));
     Vorsk w;
     m_SystemInfo.LogicalCount = 1;
-    w.EngineArgument = argument;
-    w.on_pushTest_clicked();
-    const ThreadHandle worker = w.Run.State().hThread[0];
+    w.Controller().Start(m_SystemInfo, argument);
+    const ThreadHandle worker = w.Controller().State().hThread[0];
     if (argument == 0) {
       const QList<pid_t> children = childProcesses();
       QCOMPARE(children.size(), 1);
@@ -161,10 +168,10 @@ private slots:
 
     const QStringList all = log(w);
     QCOMPARE(all.mid(all.size() - tail.size()), tail);
-    QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor(colour));
+    QCOMPARE(logPane(w)->palette().color(QPalette::Base), QColor(colour));
     QVERIFY(w.isVisible());
     tick(w);
-    QCOMPARE(w.Run.State().hThread[0], ThreadHandle(0));
+    QCOMPARE(w.Controller().State().hThread[0], ThreadHandle(0));
   }
 
   // Closing does not wait on an engine deaf to the stop flag: it is killed.
@@ -172,7 +179,7 @@ private slots:
     QVERIFY(installWorker(install.path(), fixture("deaf")));
     Vorsk w;
     m_SystemInfo.LogicalCount = 2;
-    w.on_pushTest_clicked();
+    pushTest(w)->click();
     tick(w);
     QCOMPARE(childProcesses().size(), 2);
     QElapsedTimer closing;
@@ -217,14 +224,13 @@ private slots:
                  "la machine s'est probablement figée ou a redémarré\\. Le "
                  "processeur doit être considéré comme instable\\.$")),
              qPrintable(all.last()));
-    QCOMPARE(w.ui.textLog->palette().color(QPalette::Base), QColor("#F43"));
+    QCOMPARE(logPane(w)->palette().color(QPalette::Base), QColor("#F43"));
     QCOMPARE(QString::fromUtf8(contents("Event.log")),
-             w.ui.textLog->toPlainText());
+             logPane(w)->toPlainText());
     QVERIFY(!QFile::exists(RunJournal::fileName()));
   }
 
 private:
-  static Ui_VorskClass &ui(Vorsk &w) { return w.ui; }
   static QByteArray contents(const QString &file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
