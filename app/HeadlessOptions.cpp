@@ -1,5 +1,7 @@
 #include "app/HeadlessOptions.h"
 
+#include "stress/RunReport.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -159,13 +161,13 @@ HeadlessOptions parseHeadlessOptions(const QStringList &arguments) {
 namespace {
 // A report is written beside its name and renamed over it, so it needs its
 // folder; a log is appended to, and needs its folder only to be created. A
-// pipe or a terminal is written in place.
+// pipe, a terminal or a descriptor's name is written in place.
 QString unwritable(const QString &path, const char *what, bool replaced) {
   const QFileInfo target(path);
   const QString cannot = QString("cannot write the %1 %2").arg(what, path);
   if (target.isDir())
     return QString("the %1 %2 is a folder").arg(what, path);
-  if (target.exists() && (!target.isFile() || !replaced))
+  if (target.exists() && (writtenInPlace(path) || !replaced))
     return target.isWritable() ? QString() : cannot;
   if (!QFileInfo(target.absolutePath()).isDir())
     return QString("the folder of the %1 %2 does not exist").arg(what, path);

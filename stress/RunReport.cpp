@@ -230,14 +230,18 @@ QJsonDocument runReportJson(const RunReport &report) {
   });
 }
 
+bool writtenInPlace(const QString &path) {
+  const QFileInfo target(path);
+  const QString name = target.absoluteFilePath();
+  return target.exists() && (!target.isFile() || name.startsWith("/dev/") ||
+                             name.startsWith("/proc/"));
+}
+
 bool writeRunReport(const QString &path, const RunReport &report) {
   const QByteArray json = runReportJson(report).toJson(QJsonDocument::Indented);
-  // A pipe or a terminal (/dev/stdout, /dev/fd/3) is written in place: there
-  // is no file to replace, and no folder to write a temporary one in.
-  const QFileInfo target(path);
-  if (target.exists() && !target.isFile()) {
+  if (writtenInPlace(path)) {
     QFile stream(path);
-    return stream.open(QIODevice::WriteOnly) &&
+    return stream.open(QIODevice::WriteOnly | QIODevice::Append) &&
            stream.write(json) == json.size() && stream.flush();
   }
   QSaveFile file(path);

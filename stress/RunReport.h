@@ -118,3 +118,8 @@ QJsonDocument runReportJson(const RunReport &report);
 // A file is written whole or not at all; a pipe or terminal is written to.
 // False when the report could not be written.
 bool writeRunReport(const QString &path, const RunReport &report);
+// Whether path names a descriptor or a device (/dev/stdout, /dev/fd/3,
+// /proc/self/fd/3) or a pipe, written in place: there is no file to replace
+// and no folder to write a temporary one in. A descriptor that is a file is
+// added to, as a shell's redirection expects.
+bool writtenInPlace(const QString &path);

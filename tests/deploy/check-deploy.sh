@@ -1,6 +1,8 @@
 #!/bin/bash
-# check-deploy.sh DEPLOY_FOLDER: lints the examples and runs the Slurm node
-# check against stand-ins that play each exit code of vorsk.
+# check-deploy.sh DEPLOY_FOLDER VORSK WORKER ENGINE: lints the examples, runs
+# the Slurm node check against stand-ins that play each exit code of vorsk,
+# and runs the Kubernetes pod's command with vorsk and a fixture engine: what
+# it prints, the pod's log, must be the JSON report alone.
 set -u
 deploy=$1
 here=$(dirname "$(readlink -f "$0")")
@@ -75,5 +77,25 @@ for node in n1 n2; do
   [ "$(grep -c -- "--nodelist=$node " "$scratch/calls.submit")" = 1 ] ||
     fail "not one check submitted for $node"
 done
+
+# The pod's command as the manifest gives it, without a display or a runtime
+# folder, as in a container; both of its output streams make the pod's log.
+mkdir "$scratch/pod" "$scratch/home"
+if ! cp "$2" "$3" "$scratch/pod/" || ! cp "$4" "$scratch/pod/Burnmod.so"; then
+  fail "program files missing"
+fi
+python3 - "$deploy/kubernetes/vorsk-job.yaml" >"$scratch/pod.sh" <<'PY' ||
+import shlex, sys, yaml
+container = yaml.safe_load(open(sys.argv[1]))["spec"]["template"]["spec"]["containers"][0]
+print(shlex.join(container["command"] + container["args"]))
+PY
+  fail "no command in the manifest"
+(cd "$scratch/home" && env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY \
+  -u QT_QPA_PLATFORM HOME="$scratch/home" XDG_DATA_HOME="$scratch/home/data" \
+  PATH="$scratch/pod:$PATH" VORSK_DURATION=2 bash "$scratch/pod.sh" \
+  >"$scratch/pod.log" 2>&1)
+python3 -c 'import json, sys; json.load(open(sys.argv[1]))["verdict"]' \
+  "$scratch/pod.log" ||
+  fail "the pod's log is not the JSON report alone: $(head -c 300 "$scratch/pod.log")"
 
 exit "$failed"
