@@ -21,11 +21,24 @@ namespace {
 const uint64_t MS = 10000; // 100-ns units in a millisecond
 
 // Frequency samples end at once; workers never run. One memory controller's
-// error counters are watched.
+// error counters are watched. It is the platform while it lives, so that a
+// failed check leaves no stale platform to the next test.
 class RunFake : public InstantThreadsFake {
 public:
-  RunFake() { errorCounters = {{"EDAC mc0", 0, 0}}; }
+  RunFake() : previous(setPlatform(this)) {
+    errorCounters = {{"EDAC mc0", 0, 0}};
+  }
+  ~RunFake() override { setPlatform(previous); }
+
+private:
+  Platform *previous;
 };
+
+// Every line the controller logs, into `log`.
+void keepLog(RunController &run, QStringList *log) {
+  QObject::connect(&run, &RunController::logLine,
+                   [log](const QString &line) { *log << line; });
+}
 
 // The workers running, one bit each.
 int runningMask(FakePlatform &fake, const RunController &run) {
@@ -444,7 +457,6 @@ private slots:
     QFETCH(QString, ends);
     RunFake fake;
     fake.errorCounters = {{"EDAC mc0", 5, 1}};
-    Platform *previous = setPlatform(&fake);
     RunController run;
     QStringList shown;
     connect(&run, &RunController::logLine, [&](const QString &line) {
@@ -492,7 +504,6 @@ private slots:
     QCOMPARE(run.Verdict(), verdicts.last());
     QCOMPARE(shownColour, colour);
     QCOMPARE(shownTip, tip);
-    setPlatform(previous);
   }
 
   // The report is made from the run's result and the log's end lines from
@@ -541,13 +552,11 @@ private slots:
       std::strcpy(failure.level, "x86-64");
     }
     RunFake fake;
-    Platform *previous = setPlatform(&fake);
     RunController run;
     run.SetDuration(60);
     run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
     int results = 0;
     connect(&run, &RunController::resultReady, [&] { ++results; });
 
@@ -601,7 +610,6 @@ private slots:
       QVERIFY2(log.contains(errorLine), qPrintable(log.join('\n')));
     QCOMPARE(int(second.work.size()), 1);
     QCOMPARE(second.work[0].amount, double(aes));
-    setPlatform(previous);
   }
 
   // Which processors run when, in each mode, on two cores of two threads;
@@ -638,12 +646,10 @@ private slots:
     RunFake fake;
     fourProcessors(fake);
     fake.processorClocksKHz = {{0, 4500000}};
-    Platform *previous = setPlatform(&fake);
     RunController run;
     run.SetMode({TestModeKind(kind), 1, everyThread});
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
 
     run.Start(m_SystemInfo, 0);
     Changes seen{{0, runningMask(fake, run)}};
@@ -664,7 +670,6 @@ private slots:
       QCOMPARE(log.filter("œur"), coreLines);
     }
     QCOMPARE(runningMask(fake, run), 0xF);
-    setPlatform(previous);
   }
 
   // Every worker computes the same references; one that differs is named
@@ -727,12 +732,10 @@ private slots:
     RunFake fake;
     if (processors == 4)
       fourProcessors(fake);
-    Platform *previous = setPlatform(&fake);
     RunController run;
     run.SetMode({TestModeKind(kind), 1, false});
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
 
     run.Start(m_SystemInfo, 0);
     const int lastTick = publications.last().tick;
@@ -760,7 +763,6 @@ private slots:
     QCOMPARE(run.Running(), lines.isEmpty());
     if (!lines.isEmpty())
       QCOMPARE(run.Verdict(), RunVerdict::Unstable);
-    setPlatform(previous);
   }
 
   // A run's readings: one taken while no test runs is shown but not
@@ -768,7 +770,6 @@ private slots:
   // when asked, and forgotten before the next run.
   void sensorsOfARun() {
     RunFake fake;
-    Platform *previous = setPlatform(&fake);
     RunController run;
     run.SetSensors({SOURCE_SPEEDFAN, 0, 0, true}, 50);
     QVERIFY(run.SensorsReading());
@@ -797,7 +798,6 @@ private slots:
     play(fake, run, "start; sensor 40; stop");
     QCOMPARE(log, (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
                                "T° CPU : 40.0 °C (40.0 à 40.0)"}));
-    setPlatform(previous);
   }
 
   // One worker per processor the process may run on, bound to it alone,
@@ -822,15 +822,13 @@ private slots:
     QFETCH(QVector<int>, processors);
     QFETCH(QStringList, lines);
     RunFake fake;
-    Platform *previous = setPlatform(&fake);
     fake.processMask = fake.systemMask = 0xF;
     m_SystemInfo.OnlineCount = 4;
     m_SystemInfo.LogicalCount = uint8_t(processors.size());
     m_SystemInfo.Processor.assign(processors.begin(), processors.end());
     RunController run;
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
 
     run.Start(m_SystemInfo, 1234);
     QCOMPARE(log.mid(1), lines);
@@ -851,7 +849,6 @@ private slots:
                  "^T 00:00:00\nL Graine du test : [0-9A-F]{16}\n"
                  "(L Test limité[^\n]*\n)?T 00:00:01\n$")),
              qPrintable(journal));
-    setPlatform(previous);
   }
 
   // The clock under load: on each tick the mean of the worker processors'
@@ -859,7 +856,6 @@ private slots:
   // one left out.
   void clockUnderLoadOfEveryProcessor() {
     RunFake fake;
-    Platform *previous = setPlatform(&fake);
     RecordedProcessorScope recorded(fake); // this host's MSRs stay out of it
     fake.processMask = fake.systemMask = 0x1F;
     m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 5;
@@ -868,8 +864,7 @@ private slots:
         {0, 4370000}, {1, 4410000}, {2, 4410000}, {3, 4450000}};
     RunController run;
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
     QVector<double> clocks;
     connect(&run, &RunController::tick,
             [&](const RunTick &t) { clocks << t.clockMHz; });
@@ -885,7 +880,6 @@ private slots:
     QCOMPARE(clocks, (QVector<double>{4410.0, 4415.0}));
     QVERIFY(log.contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
     QCOMPARE(shown, QString("4412.5 MHz"));
-    setPlatform(previous);
   }
 
   // Without the kernel's clocks, the load frequency is sampled on the ticks
@@ -893,14 +887,12 @@ private slots:
   // those ticks carry it, and the stop samples it once more for its line.
   void loadFrequencyInTheFirstMinuteOnly() {
     RunFake fake;
-    Platform *previous = setPlatform(&fake);
     RunController run;
     QVector<double> clocks;
     connect(&run, &RunController::tick,
             [&](const RunTick &t) { clocks << t.clockMHz; });
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
     QString shown;
     connect(&run, &RunController::frequency,
             [&](const QString &text) { shown = text; });
@@ -927,7 +919,6 @@ private slots:
     run.StopByUser();
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
     QCOMPARE(log.filter("Fréquence"), QStringList{"Fréquence : " + shown});
-    setPlatform(previous);
   }
 
   // Worker 1 cannot start, so worker 2 takes its processor: the core
@@ -939,12 +930,10 @@ private slots:
     fake.processorClocksKHz = {
         {0, 4500000}, {1, 4400000}, {2, 800000}, {3, 800000}};
     fake.failCall(FakePlatform::Op::SetThreadAffinityMask, 1);
-    Platform *previous = setPlatform(&fake);
     RunController run;
     run.SetMode({TestModeKind::PerCore, 1, true});
     QStringList log;
-    connect(&run, &RunController::logLine,
-            [&](const QString &line) { log << line; });
+    keepLog(run, &log);
 
     run.Start(m_SystemInfo, 0);
     for (int second = 0; second < 30; ++second)
@@ -957,7 +946,6 @@ private slots:
     tick(fake, run, 1000, 100);
     QVERIFY(log.contains("Erreur sur le cœur 0 (processeurs logiques 0, 1)."));
     QVERIFY(log.contains("Fréquence : 4450.0 MHz (4400.0 à 4500.0)"));
-    setPlatform(previous);
   }
 };
 
