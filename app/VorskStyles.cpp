@@ -1,6 +1,7 @@
 #include "app/Vorsk.h"
 
 #include "app/Display.h"
+#include "app/PixelFrames.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -13,6 +14,12 @@ namespace {
 QString nativeStyleName() {
   static const QString name = QApplication::style()->objectName();
   return name;
+}
+
+// An unknown name leaves the current style in place.
+void setApplicationStyle(const QString &name) {
+  if (QStyle *style = createPixelFrameStyle(name))
+    QApplication::setStyle(style);
 }
 
 QPalette vexaPalette() {
@@ -64,7 +71,7 @@ QPalette barPalette() {
 void Vorsk::ChangeStyle(QString style, bool palette) {
   const QString native = nativeStyleName();
   if (style == "Vexa") {
-    QApplication::setStyle("Plastique");
+    setApplicationStyle("Plastique");
     const QPalette vexa = vexaPalette();
     QApplication::setPalette(vexa);
     setPalette(vexa);
@@ -74,7 +81,7 @@ void Vorsk::ChangeStyle(QString style, bool palette) {
     setTexture(ui.textLog, QPalette::Base, ":/Images/Vexa_textlog.png");
   } else {
     ui.groupBoxSys->show();
-    QApplication::setStyle(style == "Aucun" ? native : style);
+    setApplicationStyle(style == "Aucun" ? native : style);
     const QPalette p = style != "Aucun" && palette
                            ? QApplication::style()->standardPalette()
                            : AppPalette;

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProcess>
@@ -17,6 +18,8 @@
 #include <QStyleOption>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 
 // The images live in the static core library; keep them linked in.
@@ -188,6 +191,135 @@ int reportForm(int argc, char *argv[], const QString &form) {
   }
   return 0;
 }
+
+// Child: every form in one style; for each side of each framed widget, the
+// colours met from its outermost device pixel inwards across the frame, one
+// entry per run of like pixels. Sides another widget overlaps are left out.
+int channelGap(QRgb a, QRgb b) {
+  return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                   std::abs(qBlue(a) - qBlue(b))});
+}
+
+// Another widget reaching over the frame's edge, not one merely around it.
+bool overlapped(const QWidget *window, const QWidget *frame,
+                const QRect &strip) {
+  const QRect frameRect(frame->mapTo(window, QPoint()), frame->size());
+  for (const QWidget *w : window->findChildren<QWidget *>()) {
+    if (w == frame || !w->isVisibleTo(window) || w->isAncestorOf(frame) ||
+        frame->isAncestorOf(w))
+      continue;
+    const QRect other(w->mapTo(window, QPoint()), w->size());
+    if (other.intersects(strip) && !other.contains(frameRect))
+      return true;
+  }
+  return false;
+}
+
+void reportFrameLines(QWidget *window, const QString &form, QTextStream &out) {
+  const QImage image = window->grab().toImage();
+  const qreal ratio = image.devicePixelRatio();
+  const auto device = [ratio](int logical) {
+    return int(std::floor(logical * ratio + 0.5));
+  };
+  for (QFrame *frame : window->findChildren<QFrame *>()) {
+    if (!frame->isVisibleTo(window) || frame->frameShape() == QFrame::NoFrame ||
+        frame->frameWidth() == 0)
+      continue;
+    const QRect r(frame->mapTo(window, QPoint()), frame->size());
+    const QPoint middle(device(r.center().x()), device(r.center().y()));
+    const int first = device(r.left()), last = device(r.x() + r.width()) - 1;
+    const int top = device(r.top()), bottom = device(r.y() + r.height()) - 1;
+    // Each side's strip stops short of the corners.
+    const int fw = frame->frameWidth();
+    const struct {
+      const char *name;
+      QRect strip;
+      QPoint edge, inwards;
+    } sides[] = {{"top",
+                  {r.left() + fw, r.top(), r.width() - 2 * fw, 1},
+                  {middle.x(), top},
+                  {0, 1}},
+                 {"bottom",
+                  {r.left() + fw, r.bottom(), r.width() - 2 * fw, 1},
+                  {middle.x(), bottom},
+                  {0, -1}},
+                 {"left",
+                  {r.left(), r.top() + fw, 1, r.height() - 2 * fw},
+                  {first, middle.y()},
+                  {1, 0}},
+                 {"right",
+                  {r.right(), r.top() + fw, 1, r.height() - 2 * fw},
+                  {last, middle.y()},
+                  {-1, 0}}};
+    const int across = int(std::ceil(fw * ratio)) + 1;
+    for (const auto &side : sides) {
+      if (overlapped(window, frame, side.strip))
+        continue;
+      out << form << '/' << frame->objectName() << ' ' << side.name;
+      QRgb run = image.pixel(side.edge);
+      out << ' ' << QColor(run).name();
+      for (int i = 1; i < across; ++i) {
+        const QRgb pixel = image.pixel(side.edge + side.inwards * i);
+        if (channelGap(pixel, run) > 8)
+          out << ' ' << QColor(pixel).name();
+        run = pixel;
+      }
+      out << '\n';
+    }
+  }
+}
+
+int reportFrames(int argc, char *argv[], const QString &style) {
+  enableHighDpiScaling();
+  QApplication app(argc, argv);
+  addApplicationFonts();
+  initResources();
+  QFile::remove("Vorsk.ini");
+  FakePlatformScope scope;
+  QTextStream out(stdout);
+  Vorsk window;
+  window.ChangeStyle(style, true);
+  window.show();
+  Options options(&window);
+  About about("diagnostic", &window);
+  BugReport bugReport("diagnostic", &window);
+  const std::pair<QWidget *, const char *> forms[] = {
+      {&window, "Vorsk"},
+      {&options, "Options"},
+      {&about, "About"},
+      {&bugReport, "BugReport"}};
+  for (const auto &[form, name] : forms) {
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form))
+      return 1;
+    reportFrameLines(form, name, out);
+  }
+  return 0;
+}
+
+// Runs a child at the given DPI and returns its lines.
+QStringList childLines(const QStringList &arguments, int dpi) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_FONT_DPI", QString::number(dpi));
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(), arguments);
+  if (!child.waitForFinished(60000) || child.exitCode() != 0)
+    return {};
+  return QString(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Whether every line of the frame at 100 % (all but the last entry, the
+// inside) is met, in the same order, across the frame at another scale.
+bool keepsLines(const QStringList &reference, const QStringList &scaled) {
+  int found = 0;
+  const int lines = reference.size() - 1;
+  for (const QString &colour : scaled)
+    if (found < lines &&
+        channelGap(QColor(reference[found]).rgb(), QColor(colour).rgb()) <= 8)
+      ++found;
+  return found == lines;
+}
 } // namespace
 
 class TextFitTest : public QObject {
@@ -221,9 +353,42 @@ private slots:
         QString("ratio %1 images %2").arg(dpi / 96.0).arg(dpi > 96 ? 2 : 1));
     QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
   }
+
+  // A frame placed between two device pixels must still show every line it
+  // shows at 100 %: no line lost outside the widget's clip or under its
+  // viewport, in any style.
+  void everyFrameKeepsItsLines_data() {
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<int>("dpi");
+    for (const char *style : Styles)
+      for (int dpi : {120, 144, 168, 192})
+        QTest::addRow("%s at %d DPI", style, dpi) << QString(style) << dpi;
+  }
+  void everyFrameKeepsItsLines() {
+    QFETCH(QString, style);
+    QFETCH(int, dpi);
+    static QHash<QString, QStringList> atHundred;
+    if (!atHundred.contains(style))
+      atHundred[style] = childLines({"--frames", style}, 96);
+    const QStringList reference = atHundred[style];
+    const QStringList scaled = childLines({"--frames", style}, dpi);
+    QVERIFY(!reference.isEmpty());
+    QCOMPARE(scaled.size(), reference.size());
+    QStringList lost;
+    for (int i = 0; i < reference.size(); ++i) {
+      const QStringList want = reference[i].split(' ');
+      const QStringList have = scaled[i].split(' ');
+      if (have.mid(0, 2) != want.mid(0, 2) ||
+          !keepsLines(want.mid(2), have.mid(2)))
+        lost << reference[i] + " -> " + have.mid(2).join(' ');
+    }
+    QVERIFY2(lost.isEmpty(), qPrintable(lost.join('\n')));
+  }
 };
 
 int main(int argc, char *argv[]) {
+  if (argc == 3 && QByteArray(argv[1]) == "--frames")
+    return reportFrames(argc, argv, argv[2]);
   if (argc == 3 && QByteArray(argv[1]) == "--form")
     return reportForm(argc, argv, argv[2]);
   QCoreApplication app(argc, argv);
