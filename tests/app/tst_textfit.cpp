@@ -192,74 +192,59 @@ int reportForm(int argc, char *argv[], const QString &form) {
   return 0;
 }
 
-// Child: every form in one style; for each side of each framed widget, the
-// colours met from its outermost device pixel inwards across the frame, one
-// entry per run of like pixels. Sides another widget overlaps are left out.
+// The largest difference of the two colours in one channel.
 int channelGap(QRgb a, QRgb b) {
   return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
                    std::abs(qBlue(a) - qBlue(b))});
 }
 
 // Another widget reaching over the frame's edge, not one merely around it.
-bool overlapped(const QWidget *window, const QWidget *frame,
-                const QRect &strip) {
+bool overlapped(const QWidget *window, const QWidget *frame, QPoint at) {
   const QRect frameRect(frame->mapTo(window, QPoint()), frame->size());
   for (const QWidget *w : window->findChildren<QWidget *>()) {
-    if (w == frame || !w->isVisibleTo(window) || w->isAncestorOf(frame) ||
-        frame->isAncestorOf(w))
-      continue;
     const QRect other(w->mapTo(window, QPoint()), w->size());
-    if (other.intersects(strip) && !other.contains(frameRect))
+    if (w != frame && w->isVisibleTo(window) && !frame->isAncestorOf(w) &&
+        other.contains(at) && !other.contains(frameRect))
       return true;
   }
   return false;
 }
 
+// Child: every form in one style; for each side of each framed widget, the
+// colours met from its outermost device pixel inwards across the frame, one
+// entry per run of like pixels. Sides another widget overlaps are left out.
 void reportFrameLines(QWidget *window, const QString &form, QTextStream &out) {
   const QImage image = window->grab().toImage();
   const qreal ratio = image.devicePixelRatio();
-  const auto device = [ratio](int logical) {
-    return int(std::floor(logical * ratio + 0.5));
+  // The device pixel of a 96-DPI pixel's outer side, as Qt rounds geometry.
+  const auto device = [ratio](int logical, int inwards) {
+    const auto round = [ratio](int v) {
+      return int(std::floor(v * ratio + 0.5));
+    };
+    return inwards < 0 ? round(logical + 1) - 1 : round(logical);
   };
   for (QFrame *frame : window->findChildren<QFrame *>()) {
-    if (!frame->isVisibleTo(window) || frame->frameShape() == QFrame::NoFrame ||
-        frame->frameWidth() == 0)
+    if (!frame->isVisibleTo(window) || frame->frameWidth() == 0)
       continue;
     const QRect r(frame->mapTo(window, QPoint()), frame->size());
-    const QPoint middle(device(r.center().x()), device(r.center().y()));
-    const int first = device(r.left()), last = device(r.x() + r.width()) - 1;
-    const int top = device(r.top()), bottom = device(r.y() + r.height()) - 1;
-    // Each side's strip stops short of the corners.
-    const int fw = frame->frameWidth();
+    const QPoint mid = r.center();
     const struct {
       const char *name;
-      QRect strip;
-      QPoint edge, inwards;
-    } sides[] = {{"top",
-                  {r.left() + fw, r.top(), r.width() - 2 * fw, 1},
-                  {middle.x(), top},
-                  {0, 1}},
-                 {"bottom",
-                  {r.left() + fw, r.bottom(), r.width() - 2 * fw, 1},
-                  {middle.x(), bottom},
-                  {0, -1}},
-                 {"left",
-                  {r.left(), r.top() + fw, 1, r.height() - 2 * fw},
-                  {first, middle.y()},
-                  {1, 0}},
-                 {"right",
-                  {r.right(), r.top() + fw, 1, r.height() - 2 * fw},
-                  {last, middle.y()},
-                  {-1, 0}}};
-    const int across = int(std::ceil(fw * ratio)) + 1;
+      QPoint at, inwards;
+    } sides[] = {{"top", {mid.x(), r.top()}, {0, 1}},
+                 {"bottom", {mid.x(), r.bottom()}, {0, -1}},
+                 {"left", {r.left(), mid.y()}, {1, 0}},
+                 {"right", {r.right(), mid.y()}, {-1, 0}}};
     for (const auto &side : sides) {
-      if (overlapped(window, frame, side.strip))
+      if (overlapped(window, frame, side.at))
         continue;
-      out << form << '/' << frame->objectName() << ' ' << side.name;
-      QRgb run = image.pixel(side.edge);
-      out << ' ' << QColor(run).name();
-      for (int i = 1; i < across; ++i) {
-        const QRgb pixel = image.pixel(side.edge + side.inwards * i);
+      const QPoint edge(device(side.at.x(), side.inwards.x()),
+                        device(side.at.y(), side.inwards.y()));
+      QRgb run = image.pixel(edge);
+      out << form << '/' << frame->objectName() << ' ' << side.name << ' '
+          << QColor(run).name();
+      for (int i = 1; i <= std::ceil(frame->frameWidth() * ratio); ++i) {
+        const QRgb pixel = image.pixel(edge + side.inwards * i);
         if (channelGap(pixel, run) > 8)
           out << ' ' << QColor(pixel).name();
         run = pixel;
@@ -336,15 +321,7 @@ private slots:
   void everyTextFitsAtEveryDpi() {
     QFETCH(QString, form);
     QFETCH(int, dpi);
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_FONT_DPI", QString::number(dpi));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--form", form});
-    QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(child.exitCode(), 0);
-    QStringList lines =
-        QString(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines = childLines({"--form", form}, dpi);
     QVERIFY(!lines.isEmpty());
     // The whole interface scales with the screen, not only its fonts, and
     // dense screens get the @2x images.
