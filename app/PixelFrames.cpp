@@ -23,7 +23,8 @@ PixelFrameStyle::PixelFrameStyle(QStyle *base) : QProxyStyle(base) {
 void PixelFrameStyle::drawControl(ControlElement element,
                                   const QStyleOption *option, QPainter *painter,
                                   const QWidget *widget) const {
-  if (element != CE_ShapedFrame) {
+  if (element != CE_ShapedFrame && element != CE_ProgressBarGroove &&
+      element != CE_ProgressBarContents) {
     QProxyStyle::drawControl(element, option, painter, widget);
     return;
   }

@@ -6,10 +6,10 @@
 // (125 %, 150 %, 175 %) a widget placed at an odd 96-DPI pixel starts
 // between two device pixels; the styles then draw its first frame line on
 // the device pixel half outside the widget, where the widget's clip drops
-// it, and a scroll area's viewport covers an inner line. Such frames are
-// drawn as at 100 % and laid onto the device pixels by the rounding that
-// places the widgets; everything else is the base style's own drawing, and
-// on whole device pixels (100 %, 200 %) nothing changes.
+// it, and a scroll area's viewport or a progress bar's chunk covers an inner
+// line. Such frames are drawn as at 100 % and laid onto the device pixels by
+// the rounding that places the widgets; everything else is the base style's
+// own drawing, and on whole device pixels (100 %, 200 %) nothing changes.
 class PixelFrameStyle : public QProxyStyle {
   Q_OBJECT
 

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QStyle>
-#include <QStyleFactory>
 
 namespace {
 // The look Qt picked for this desktop before any style was applied; the
@@ -45,7 +44,7 @@ void setTexture(QWidget *widget, QPalette::ColorRole role,
 // Each bar owns its style object as a child; the one it replaces is
 // released, so previews do not pile styles up.
 void giveOwnStyle(QWidget *bar, const QString &name) {
-  QStyle *style = QStyleFactory::create(name);
+  QStyle *style = createPixelFrameStyle(name);
   if (!style)
     return;
   QStyle *previous =

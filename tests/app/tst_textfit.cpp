@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleOption>
@@ -223,8 +224,14 @@ void reportFrameLines(QWidget *window, const QString &form, QTextStream &out) {
     };
     return inwards < 0 ? round(logical + 1) - 1 : round(logical);
   };
-  for (QFrame *frame : window->findChildren<QFrame *>()) {
-    if (!frame->isVisibleTo(window) || frame->frameWidth() == 0)
+  for (QWidget *frame : window->findChildren<QWidget *>()) {
+    const auto *framed = qobject_cast<QFrame *>(frame);
+    const int frameWidth =
+        framed ? framed->frameWidth()
+        : qobject_cast<QProgressBar *>(frame)
+            ? frame->style()->pixelMetric(QStyle::PM_DefaultFrameWidth)
+            : 0;
+    if (!frame->isVisibleTo(window) || frameWidth == 0)
       continue;
     const QRect r(frame->mapTo(window, QPoint()), frame->size());
     const QPoint mid = r.center();
@@ -243,7 +250,7 @@ void reportFrameLines(QWidget *window, const QString &form, QTextStream &out) {
       QRgb run = image.pixel(edge);
       out << form << '/' << frame->objectName() << ' ' << side.name << ' '
           << QColor(run).name();
-      for (int i = 1; i <= std::ceil(frame->frameWidth() * ratio); ++i) {
+      for (int i = 1; i <= std::ceil(frameWidth * ratio); ++i) {
         const QRgb pixel = image.pixel(edge + side.inwards * i);
         if (channelGap(pixel, run) > 8)
           out << ' ' << QColor(pixel).name();

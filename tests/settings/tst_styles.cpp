@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
@@ -29,8 +30,10 @@ class StylesTest : public QObject {
     ~AppPalette() { QApplication::setPalette(saved); }
     QPalette saved = QApplication::palette();
   };
+  // The look drawn, through the proxy that keeps frames on device pixels.
   static QString styleOf(const QWidget *w) {
-    return w->style()->metaObject()->className();
+    const auto *proxy = qobject_cast<const QProxyStyle *>(w->style());
+    return (proxy ? proxy->baseStyle() : w->style())->metaObject()->className();
   }
 
   QString native;
