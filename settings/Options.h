@@ -46,8 +46,6 @@ public slots:
   void done(int r) override;
 
 private:
-  friend class OptionsTest;
-
   void applyStyle(const QString &style, bool palette);
   void setLimitControlsEnabled(bool enabled);
   void preselectSensors(int source);

@@ -24,7 +24,31 @@ class OptionsTest : public QObject {
   QStringList played;
   SoundPlayer previousPlayer;
 
-  static Ui_OptionsClass &ui(Options &o) { return o.ui; }
+  // The dialog's controls as a user reaches them: by their names.
+  static Ui_OptionsClass ui(Options &o) {
+    Ui_OptionsClass u{};
+    const auto find = [&o](auto *&field, const char *name) {
+      field = o.findChild<std::remove_reference_t<decltype(field)>>(name);
+      if (!field)
+        qFatal("the options dialog has no %s", name);
+    };
+    find(u.checkMaxTemp, "checkMaxTemp");
+    find(u.spinMaxTemp, "spinMaxTemp");
+    find(u.checkShutdown, "checkShutdown");
+    find(u.checkExportTXT, "checkExportTXT");
+    find(u.checkPalette, "checkPalette");
+    find(u.comboMonitoring, "comboMonitoring");
+    find(u.labelMonitoring, "labelMonitoring");
+    find(u.comboTCPU, "comboTCPU");
+    find(u.comboVcore, "comboVcore");
+    find(u.comboStyle, "comboStyle");
+    find(u.comboSucces, "comboSucces");
+    find(u.comboFail, "comboFail");
+    find(u.pushSucces, "pushSucces");
+    find(u.pushFail, "pushFail");
+    find(u.pushOk, "pushOk");
+    return u;
+  }
   // The application's palette for a window made in the scope, which keeps
   // it as its saved colours; the test's own palette comes back at the end.
   struct AppWindowColour {
