@@ -2,8 +2,8 @@
 
 #include "about/BugReport.h"
 #include "about/MakerConfig.h"
-#include "app/Display.h"
-#include "app/TextRoom.h"
+#include "resources/Display.h"
+#include "resources/TextRoom.h"
 
 #include <QDir>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 #include "about/BugReport.h"
 
 #include "about/Smtp.h"
-#include "app/TextRoom.h"
+#include "resources/TextRoom.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsKeys.h"
 

@@ -1,8 +1,8 @@
 #include "app/HeadlessRun.h"
 
 #include "platform/Platform.h"
-#include "sensors/FirstSensor.h"
 #include "settings/DataFolder.h"
+#include "settings/FirstSensor.h"
 #include "settings/RunChoices.h"
 #include "settings/RunSettings.h"
 #include "settings/SettingsFile.h"

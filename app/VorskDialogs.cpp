@@ -25,7 +25,9 @@ void Vorsk::ShowOptions() {
   Run.SuspendSensors();
   SensorChoice sensors = Run.Sensors();
   int maxTemp = Run.MaxTemperature();
-  Options options(this);
+  Options options(this, [this](const QString &style, bool palette) {
+    ChangeStyle(style, palette);
+  });
   if (options.exec() == 1) {
     Shutdown = options.Shutdown;
     SuccesSound = options.SuccesSound;

@@ -1,7 +1,7 @@
 #include "app/Vorsk.h"
 
-#include "app/Display.h"
 #include "app/PixelFrames.h"
+#include "resources/Display.h"
 
 #include <QApplication>
 #include <QPixmap>

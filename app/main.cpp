@@ -1,4 +1,3 @@
-#include "app/Display.h"
 #include "app/Fonts.h"
 #include "app/Headless.h"
 #include "app/HeadlessOptions.h"
@@ -6,6 +5,7 @@
 #include "app/Termination.h"
 #include "app/ToolkitFrench.h"
 #include "app/Vorsk.h"
+#include "resources/Display.h"
 #include "settings/DataFolder.h"
 
 #include <QApplication>

@@ -1,8 +1,7 @@
 #include "settings/Options.h"
 
-#include "app/TextRoom.h"
-#include "app/Vorsk.h"
 #include "platform/Platform.h"
+#include "resources/TextRoom.h"
 #include "sensors/SensorSources.h"
 #include "settings/RunSettings.h"
 #include "settings/SettingsFile.h"
@@ -47,12 +46,11 @@ void selectText(QComboBox *combo, const QString &text) {
 }
 } // namespace
 
-Options::Options(QWidget *parent)
+Options::Options(QWidget *parent, Restyle restyle)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ExportTXT(false), Shutdown(false), MaxTemp(DEFAULT_MAXTEMP),
-      Monitoring(DEFAULT_MONITORING),
-      MainWindow(qobject_cast<Vorsk *>(parent)) {
+      Monitoring(DEFAULT_MONITORING), RestyleWindow(std::move(restyle)) {
   ui.setupUi(this);
   keepButtonTextsInRoom(this);
   const auto settings = openSettings();
@@ -175,6 +173,5 @@ void Options::on_checkPalette_stateChanged(int) {
 }
 
 void Options::applyStyle(const QString &style, bool palette) {
-  if (MainWindow)
-    MainWindow->ChangeStyle(style, palette);
+  RestyleWindow(style, palette);
 }

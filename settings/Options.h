@@ -8,7 +8,7 @@
 #include <QString>
 #include <QVariant>
 
-class Vorsk;
+#include <functional>
 
 // The modal options dialog. It loads its state from the settings file,
 // restyles the main window live while open, and on closing either saves
@@ -18,8 +18,10 @@ class Options : public QDialog {
   Q_OBJECT
 
 public:
-  // parent must be the main window: it receives the style changes.
-  explicit Options(QWidget *parent);
+  // Restyles the main window, live while a style is tried.
+  using Restyle = std::function<void(const QString &style, bool palette)>;
+
+  Options(QWidget *parent, Restyle restyle);
 
   bool ExportTXT;
   bool Shutdown;
@@ -51,6 +53,6 @@ private:
   void preselectSensors(int source);
   void storeSensorChoice();
 
-  Vorsk *MainWindow;
+  Restyle RestyleWindow;
   Ui_OptionsClass ui;
 };

@@ -1,9 +1,9 @@
 #include "about/About.h"
 #include "about/BugReport.h"
-#include "app/Display.h"
 #include "app/Fonts.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
+#include "resources/Display.h"
 #include "settings/Options.h"
 
 #include <QApplication>
@@ -32,6 +32,13 @@ static void initResources() { Q_INIT_RESOURCE(resources); }
 // Xft.dpi), and lists every text that does not fit its widget by the font
 // metrics the style uses to draw it.
 namespace {
+// The Options dialog restyles its window as the program's window asks it to.
+Options::Restyle restyle(Vorsk &window) {
+  return [&window](const QString &style, bool palette) {
+    window.ChangeStyle(style, palette);
+  };
+}
+
 const char *const Styles[] = {"Aucun",     "Windows",    "Motif", "CDE",
                               "Plastique", "Cleanlooks", "Vexa"};
 
@@ -180,7 +187,7 @@ int reportForm(int argc, char *argv[], const QString &form) {
     window.ChangeStyle(style, true);
     std::unique_ptr<QWidget> dialog;
     if (form == "Options")
-      dialog = std::make_unique<Options>(&window);
+      dialog = std::make_unique<Options>(&window, restyle(window));
     else if (form == "About")
       dialog = std::make_unique<About>("diagnostic", &window);
     else if (form == "BugReport")
@@ -272,7 +279,7 @@ int reportFrames(int argc, char *argv[], const QString &style) {
   Vorsk window;
   window.ChangeStyle(style, true);
   window.show();
-  Options options(&window);
+  Options options(&window, restyle(window));
   About about("diagnostic", &window);
   BugReport bugReport("diagnostic", &window);
   const std::pair<QWidget *, const char *> forms[] = {

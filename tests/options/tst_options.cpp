@@ -1,4 +1,5 @@
 #include "app/Vorsk.h"
+#include "options/OptionsForm.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/Options.h"
 #include "settings/SoundPlayer.h"
@@ -24,31 +25,6 @@ class OptionsTest : public QObject {
   QStringList played;
   SoundPlayer previousPlayer;
 
-  // The dialog's controls as a user reaches them: by their names.
-  static Ui_OptionsClass ui(Options &o) {
-    Ui_OptionsClass u{};
-    const auto find = [&o](auto *&field, const char *name) {
-      field = o.findChild<std::remove_reference_t<decltype(field)>>(name);
-      if (!field)
-        qFatal("the options dialog has no %s", name);
-    };
-    find(u.checkMaxTemp, "checkMaxTemp");
-    find(u.spinMaxTemp, "spinMaxTemp");
-    find(u.checkShutdown, "checkShutdown");
-    find(u.checkExportTXT, "checkExportTXT");
-    find(u.checkPalette, "checkPalette");
-    find(u.comboMonitoring, "comboMonitoring");
-    find(u.labelMonitoring, "labelMonitoring");
-    find(u.comboTCPU, "comboTCPU");
-    find(u.comboVcore, "comboVcore");
-    find(u.comboStyle, "comboStyle");
-    find(u.comboSucces, "comboSucces");
-    find(u.comboFail, "comboFail");
-    find(u.pushSucces, "pushSucces");
-    find(u.pushFail, "pushFail");
-    find(u.pushOk, "pushOk");
-    return u;
-  }
   // The application's palette for a window made in the scope, which keeps
   // it as its saved colours; the test's own palette comes back at the end.
   struct AppWindowColour {
@@ -166,7 +142,7 @@ private slots:
     });
     QCOMPARE(stored("MaxTemp").toInt(), saved);
     QCOMPARE(w.Controller().MaxTemperature(), saved);
-    Options reopened(&w);
+    Options reopened(&w, restyleOf(w));
     QCOMPARE(ui(reopened).checkMaxTemp->isChecked(), reopenTicked);
     QCOMPARE(ui(reopened).spinMaxTemp->value(), reopenSpin);
   }
@@ -201,7 +177,7 @@ private slots:
     QVERIFY(!w.Controller().Running());
     QCOMPARE(w.Controller().Sensors().ExportTXT, yes);
     QCOMPARE(w.Controller().MaxTemperature(), maxTemp);
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).checkShutdown->isChecked(), yes);
     QCOMPARE(ui(o).checkExportTXT->isChecked(), yes);
     QCOMPARE(ui(o).checkPalette->isChecked(), !yes);
@@ -237,7 +213,7 @@ private slots:
   void noSourceDisablesTheLimitAndExport() {
     FakePlatformScope scope;
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).comboMonitoring->count(), 8);
     QCOMPARE(ui(o).comboMonitoring->itemText(7), QString("lm-sensors"));
     QCOMPARE(ui(o).labelMonitoring->text(), QString("-"));
@@ -284,7 +260,7 @@ private slots:
     FakePlatformScope scope;
     store("Style", style);
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).comboStyle->currentText(), selected);
     QCOMPARE(ui(o).checkPalette->isEnabled(), paletteBoxEnabled);
     o.done(0);
@@ -297,7 +273,7 @@ private slots:
     store("Palette", false);
     AppWindowColour colour;
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QVERIFY(ui(o).checkPalette->isChecked());
     activate(ui(o).comboStyle, "Vexa");
     QVERIFY(!ui(o).checkPalette->isEnabled());
@@ -325,7 +301,7 @@ private slots:
     store("SuccesSound", "tada.WAV");
     store("FailedSound", "Gone.wav");
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QStringList listed;
     for (int i = 0; i < ui(o).comboSucces->count(); ++i)
       listed << ui(o).comboSucces->itemText(i);
@@ -359,7 +335,7 @@ private slots:
     touch("Sound/Succes/tada.wav");
     touch("Sound/Succes/Zut.wav");
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QStringList listed;
     for (int i = 0; i < ui(o).comboSucces->count(); ++i)
       listed << ui(o).comboSucces->itemText(i);
@@ -416,7 +392,7 @@ private slots:
     QTemporaryDir empty;
     QDir::setCurrent(empty.path());
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QDir::setCurrent(dir.path());
     QCOMPARE(ui(o).comboSucces->count(), 1);
     QCOMPARE(ui(o).comboFail->count(), 1);

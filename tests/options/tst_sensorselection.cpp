@@ -1,4 +1,5 @@
 #include "app/Vorsk.h"
+#include "options/OptionsForm.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/RecordedProcessor.h"
 #include "sensors/SensorReaders.h"
@@ -80,8 +81,6 @@ struct TjMaxScope {
 class OptionsTest : public QObject {
   Q_OBJECT
 
-  static Ui_OptionsClass &ui(Options &o) { return o.ui; }
-
   static void store(int source, const QVariant &temp, const QVariant &volt) {
     QSettings s("Vorsk.ini", QSettings::IniFormat);
     s.setValue("Monitoring", source);
@@ -111,7 +110,7 @@ private slots:
                                                   {u"Vcore", 3, 0, 1.3125}}));
     store(1, "cpu", "VCORE");
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
     QCOMPARE(texts(ui(o).comboTCPU), QStringList({"Board", "CPU"}));
     QCOMPARE(ui(o).comboTCPU->currentText(), QString("CPU"));
@@ -132,7 +131,7 @@ private slots:
                 "<volt><label>CPU Core</label><value>1.35</value></volt>"));
     store(3, "Absent name", QVariant());
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     // A stored name the source no longer lists leaves the first entry.
     QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("35.0 °C"));
     ui(o).comboTCPU->setCurrentIndex(1);
@@ -146,7 +145,7 @@ private slots:
                        speedFan({3000, 3500, 4000, 4550, 5000}, {120, 331}));
     store(2, 3, 1);
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).comboTCPU->currentIndex(), 3);
     QCOMPARE(ui(o).comboVcore->currentIndex(), 1);
     QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("45.5 °C"));
@@ -165,7 +164,7 @@ private slots:
                               SharedMemoryRefusal::ForeignOwner);
     store(1, "CPU", "VCore");
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
     QVERIFY(ui(o).labelAbsence->text().contains("autre utilisateur"));
     ui(o).comboMonitoring->setCurrentIndex(2);
@@ -180,7 +179,7 @@ private slots:
     scope.fake.publish("SFSharedMemory_ALM", speedFan({3000, 3500}, {120}));
     store(2, 7, 1);
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(ui(o).comboTCPU->currentIndex(), 0);
     QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("30.0 °C"));
   }
@@ -195,7 +194,7 @@ private slots:
                                               {34, "Vio", 3.1}}));
     Vorsk w;
     {
-      Options o(&w);
+      Options o(&w, restyleOf(w));
       ui(o).comboMonitoring->setCurrentIndex(4);
       QCOMPARE(texts(ui(o).comboTCPU), QStringList({"Board", "CPU"}));
       QCOMPARE(texts(ui(o).comboVcore), QStringList({"Vcore", "Vio"}));
@@ -212,7 +211,7 @@ private slots:
     QCOMPARE(temperature, 52.0);
     QCOMPARE(vcore, 3.1);
 
-    Options reopened(&w);
+    Options reopened(&w, restyleOf(w));
     QCOMPARE(ui(reopened).comboTCPU->currentText(), QString("CPU"));
     QCOMPARE(ui(reopened).comboVcore->currentText(), QString("Vio"));
   }
@@ -226,7 +225,7 @@ private slots:
                           {"nct6775", "Vcore", SensorKind::Voltage, 1.232}};
     store(SOURCE_LMSENSORS, "K10TEMP tccd1", "nct6775 vcore");
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     QCOMPARE(scope.fake.sensorRescans, 1);
     QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
     QCOMPARE(texts(ui(o).comboTCPU),
@@ -307,7 +306,7 @@ private slots:
     }
     if (registers == 2)
       scope.fake.pciRefused.insert("0000:00:18.3");
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     ui(o).comboMonitoring->setCurrentIndex(source);
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
     QCOMPARE(ui(o).labelAbsence->text(), why);
@@ -321,7 +320,7 @@ private slots:
     scope.fake.publish("SFSharedMemory_ALM", speedFan({}, {}));
     store(0, 5, 5);
     Vorsk w;
-    Options o(&w);
+    Options o(&w, restyleOf(w));
     ui(o).comboMonitoring->setCurrentIndex(2);
     QCOMPARE(ui(o).labelMonitoring->text(), QString::fromUtf8("Présent"));
     QVERIFY(ui(o).comboTCPU->isEnabled());
@@ -347,7 +346,7 @@ private slots:
     for (int p : {0, 1, 3})
       cpu.setMsr(0x19C, uint64_t(10 * (p + 1)) << 16, p);
     {
-      Options o(&w);
+      Options o(&w, restyleOf(w));
       ui(o).comboMonitoring->setCurrentIndex(5);
       QCOMPARE(texts(ui(o).comboTCPU),
                QStringList({QString::fromUtf8("Température Core 0"),
@@ -362,7 +361,7 @@ private slots:
     }
     QCOMPARE(stored("TempSensor").toInt(), 3);
     QCOMPARE(stored("VoltSensor").toInt(), -1);
-    Options reopened(&w);
+    Options reopened(&w, restyleOf(w));
     QCOMPARE(ui(reopened).comboTCPU->currentText(),
              QString::fromUtf8("Température Core 3"));
   }

@@ -1,7 +1,7 @@
-#include "app/Display.h"
 #include "app/Fonts.h"
 #include "app/Vorsk.h"
 #include "platform/fake/FakePlatform.h"
+#include "resources/Display.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

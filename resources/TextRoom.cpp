@@ -1,4 +1,4 @@
-#include "app/TextRoom.h"
+#include "resources/TextRoom.h"
 
 #include <QEvent>
 #include <QHash>

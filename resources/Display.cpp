@@ -1,4 +1,4 @@
-#include "app/Display.h"
+#include "resources/Display.h"
 
 #include <QGuiApplication>
 

@@ -1,4 +1,4 @@
-#include "sensors/FirstSensor.h"
+#include "settings/FirstSensor.h"
 
 #include "sensors/LmSensors.h"
 #include "settings/SettingsKeys.h"
