@@ -71,9 +71,9 @@ endforeach()
 # The includes of the sources, folder by folder.
 set(include_cases
   # folders                      | folders they must not include
-  "platform|stress sysinfo sensors settings app about"
-  "engine|stress sysinfo sensors settings app about"
-  "stress sysinfo sensors settings|app about")
+  "platform|stress sysinfo sensors settings app about resources"
+  "engine|stress sysinfo sensors settings app about resources"
+  "stress sysinfo sensors settings|app about resources")
 foreach(case ${include_cases})
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 folders)
