@@ -2,71 +2,91 @@
 
 #include <QtTest>
 
+namespace {
+
+using Parse = bool (*)(const std::string &, uint64_t *);
+
+bool interruptTotal(const std::string &name, uint64_t *total) {
+  const std::string interrupts =
+      "           CPU0       CPU1       \n"
+      "  0:         37          0  IO-APIC   2-edge      timer\n"
+      "THR:          3          4   Threshold APIC interrupts\n"
+      "MCE:          0          0   Machine check exceptions\n"
+      "MCP:         91         91   Machine check polls\n";
+  return parseInterruptTotal(interrupts, name, total);
+}
+
+void accepts(const char *name, Parse parse, const char *text, quint64 value) {
+  QTest::newRow(name) << parse << QString(text) << true << value;
+}
+
+void refuses(const char *name, Parse parse, const char *text) {
+  QTest::newRow(name) << parse << QString(text) << false << quint64(0);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Parse)
+
 // Recorded /proc and /sys text, including the shapes that break naive
 // field splitting.
 class LinuxParseTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void taskStatUserTicks_data() {
-    QTest::addColumn<QString>("stat");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<quint64>("ticks");
-    QTest::newRow("plain command name")
-        << "4242 (vorsk) R 1 4242 4242 0 -1 4194560 1021 0 0 0 1234 56 0 0 "
-           "20 0 3 0 889 123456 789 18446744073709551615"
-        << true << quint64(1234);
-    QTest::newRow("command name with ') (' and blanks")
-        << "77 (a) (b c) d) S 1 77 77 0 -1 4194304 10 0 0 0 98765 4 0 0 20 0 "
-           "1 0 5 6 7"
-        << true << quint64(98765);
-    QTest::newRow("command name of one blank")
-        << "5 ( ) S 1 5 5 0 -1 0 0 0 0 0 7 0 0 0 20 0 1 0 1 2 3" << true
-        << quint64(7);
-    QTest::newRow("zero ticks")
-        << "9 (idle) S 1 9 9 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 1 2 3" << true
-        << quint64(0);
-    QTest::newRow("line cut before utime")
-        << "9 (cut) S 1 9 9 0 -1 0 0 0 0" << false << quint64(0);
-    QTest::newRow("no closing parenthesis")
-        << "9 (broken S 1 9 9 0 -1 0 0 0 0 0 7 0" << false << quint64(0);
-    QTest::newRow("empty text") << "" << false << quint64(0);
-    QTest::newRow("utime not a number")
-        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 abc 0 0 0" << false << quint64(0);
-    QTest::newRow("utime with trailing garbage")
-        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 12ab 0 0 0" << false << quint64(0);
-    QTest::newRow("utime too large for 64 bits")
-        << "9 (x) S 1 9 9 0 -1 0 0 0 0 0 99999999999999999999999 0 0 0" << false
-        << quint64(0);
-  }
-
-  void taskStatUserTicks() {
-    QFETCH(QString, stat);
-    QFETCH(bool, ok);
-    QFETCH(quint64, ticks);
-    uint64_t parsed = 555;
-    QCOMPARE(parseTaskStatUserTicks(stat.toStdString(), &parsed), ok);
-    QCOMPARE(parsed, ok ? uint64_t(ticks) : uint64_t(555));
-  }
-
-  void kiloHertz_data() {
+  // Each parser keeps its output untouched when it refuses the text.
+  void counts_data() {
+    QTest::addColumn<Parse>("parse");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<quint64>("kHz");
-    QTest::newRow("scaling_cur_freq") << "4412500\n"
-                                      << true << quint64(4412500);
-    QTest::newRow("no clock") << "0\n" << false << quint64(0);
-    QTest::newRow("empty") << "" << false << quint64(0);
-    QTest::newRow("not a number") << "<unknown>\n" << false << quint64(0);
+    QTest::addColumn<quint64>("value");
+    const Parse stat = parseTaskStatUserTicks;
+    accepts(
+        "stat: plain command name", stat,
+        "4242 (vorsk) R 1 4242 4242 0 -1 4194560 1021 0 0 0 1234 56 0 0 20 0 "
+        "3 0 889 123456 789 18446744073709551615",
+        1234);
+    accepts(
+        "stat: command name with ') (' and blanks", stat,
+        "77 (a) (b c) d) S 1 77 77 0 -1 4194304 10 0 0 0 98765 4 0 0 20 0 1 "
+        "0 5 6 7",
+        98765);
+    accepts("stat: command name of one blank", stat,
+            "5 ( ) S 1 5 5 0 -1 0 0 0 0 0 7 0 0 0 20 0 1 0 1 2 3", 7);
+    accepts("stat: zero ticks", stat,
+            "9 (idle) S 1 9 9 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 1 2 3", 0);
+    refuses("stat: line cut before utime", stat,
+            "9 (cut) S 1 9 9 0 -1 0 0 0 0");
+    refuses("stat: no closing parenthesis", stat,
+            "9 (broken S 1 9 9 0 -1 0 0 0 0 0 7 0");
+    refuses("stat: empty text", stat, "");
+    refuses("stat: utime not a number", stat,
+            "9 (x) S 1 9 9 0 -1 0 0 0 0 0 abc 0 0 0");
+    refuses("stat: utime with trailing garbage", stat,
+            "9 (x) S 1 9 9 0 -1 0 0 0 0 0 12ab 0 0 0");
+    refuses("stat: utime too large for 64 bits", stat,
+            "9 (x) S 1 9 9 0 -1 0 0 0 0 0 99999999999999999999999 0 0 0");
+
+    accepts("kHz: scaling_cur_freq", parseKiloHertz, "4412500\n", 4412500);
+    refuses("kHz: no clock", parseKiloHertz, "0\n");
+    refuses("kHz: empty", parseKiloHertz, "");
+    refuses("kHz: not a number", parseKiloHertz, "<unknown>\n");
+
+    accepts("interrupts: summed over processors, the description left out",
+            interruptTotal, "THR", 7);
+    refuses("interrupts: a name that only starts another line's",
+            interruptTotal, "MC");
+    refuses("interrupts: a name inside a description", interruptTotal, "APIC");
   }
 
-  void kiloHertz() {
+  void counts() {
+    QFETCH(Parse, parse);
     QFETCH(QString, text);
     QFETCH(bool, ok);
-    QFETCH(quint64, kHz);
-    uint64_t parsed = 7;
-    QCOMPARE(parseKiloHertz(text.toStdString(), &parsed), ok);
-    QCOMPARE(quint64(parsed), ok ? kHz : quint64(7));
+    QFETCH(quint64, value);
+    uint64_t parsed = 555;
+    QCOMPARE(parse(text.toStdString(), &parsed), ok);
+    QCOMPARE(quint64(parsed), ok ? value : quint64(555));
   }
 
   void cpuList_data() {
@@ -105,32 +125,6 @@ private slots:
     QCOMPARE(QVector<int>(members.begin(), members.end()), cpus);
     if (!ok)
       QCOMPARE(parsed, CpuSet::single(555));
-  }
-
-  void interruptTotal_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<quint64>("total");
-    QTest::newRow("summed over processors, the description left out")
-        << "THR" << true << quint64(7);
-    QTest::newRow("a name that only starts another line's")
-        << "MC" << false << quint64(0);
-    QTest::newRow("a name inside a description")
-        << "APIC" << false << quint64(0);
-  }
-  void interruptTotal() {
-    QFETCH(QString, name);
-    QFETCH(bool, ok);
-    QFETCH(quint64, total);
-    const std::string interrupts =
-        "           CPU0       CPU1       \n"
-        "  0:         37          0  IO-APIC   2-edge      timer\n"
-        "THR:          3          4   Threshold APIC interrupts\n"
-        "MCE:          0          0   Machine check exceptions\n"
-        "MCP:         91         91   Machine check polls\n";
-    uint64_t parsed = 555;
-    QCOMPARE(parseInterruptTotal(interrupts, name.toStdString(), &parsed), ok);
-    QCOMPARE(parsed, ok ? uint64_t(total) : uint64_t(555));
   }
 };
 

@@ -75,12 +75,27 @@ QStringList listed(const QVector<SensorEntry> &entries) {
   return texts;
 }
 
+void machine(const char *name, const QString &file,
+             const QStringList &temperatures, const QStringList &voltages,
+             const QString &firstSensor, const QString &watched,
+             const QString &vcore, const QString &hotInput,
+             const QStringList &summary) {
+  QTest::newRow(name) << file << temperatures << voltages << firstSensor
+                      << watched << vcore << hotInput << summary;
+}
+
 } // namespace
 
 class HwmonTest : public QObject {
   Q_OBJECT
 
   UMockdevTestbed *testbed = nullptr;
+
+  bool add(const QString &machine) {
+    const QByteArray file = MACHINES_DIR "/" + machine.toUtf8() + ".umockdev";
+    GError *error = nullptr;
+    return umockdev_testbed_add_from_file(testbed, file, &error);
+  }
 
 private slots:
   void initTestCase() { QVERIFY(umockdev_in_mock_environment()); }
@@ -89,6 +104,7 @@ private slots:
 
   void cleanup() {
     g_object_unref(testbed);
+    m_SystemInfo = SystemInfo{};
     setStopFlagLowByte(&bStopTest, 1);
     QFile::remove("Vorsk.ini");
     QFile::remove("empty.conf");
@@ -96,7 +112,6 @@ private slots:
 
   void recordedMachines_data() {
     QTest::addColumn<QString>("machine");
-    QTest::addColumn<QString>("config");
     QTest::addColumn<QStringList>("temperatures");
     QTest::addColumn<QStringList>("voltages");
     QTest::addColumn<QString>("firstSensor");
@@ -105,68 +120,43 @@ private slots:
     QTest::addColumn<QString>("hotInput"); // device, attribute
     QTest::addColumn<QStringList>("summary");
 
-    QTest::newRow("AMD Zen 4: Tctl and two CCDs")
-        << "k10temp-zen4"
-        << ""
-        << QStringList{"k10temp Tctl = 66.0 °C", "k10temp Tccd1 = 58.0 °C",
-                       "k10temp Tccd2 = 61.0 °C"}
-        << QStringList{} << "k10temp Tctl"
-        << "k10temp Tctl"
-        << ""
-        << "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon2 temp1_input"
-        << QStringList{"T° CPU : 78.0 °C (66.0 à 90.0)"};
-    QTest::newRow("AMD Zen 2 through zenpower: Tdie listed before Tctl")
-        << "zenpower"
-        << ""
-        << QStringList{"zenpower Tdie = 62.0 °C", "zenpower Tctl = 72.0 °C",
-                       "zenpower Tccd1 = 60.0 °C"}
-        << QStringList{} << "zenpower Tctl"
-        << "zenpower Tctl"
-        << ""
-        << "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon1 temp2_input"
-        << QStringList{"T° CPU : 81.0 °C (72.0 à 90.0)"};
-    QTest::newRow("Intel: package and four cores")
-        << "coretemp"
-        << ""
-        << QStringList{"coretemp Package id 0 = 52.0 °C",
-                       "coretemp Core 0 = 49.0 °C", "coretemp Core 1 = 51.0 °C",
-                       "coretemp Core 2 = 47.0 °C", "coretemp Core 3 = 50.0 °C"}
-        << QStringList{} << "coretemp Package id 0"
-        << "coretemp Package id 0"
-        << ""
-        << "/sys/devices/platform/coretemp.0/hwmon/hwmon4 temp1_input"
-        << QStringList{"T° CPU : 71.0 °C (52.0 à 90.0)"};
-    QTest::newRow("Super-I/O, Vcore labelled and scaled by sensors3.conf")
-        << "nct6775"
-        << "nct6775.conf"
-        << QStringList{"nct6775 SYSTIN = 34.0 °C", "nct6775 CPUTIN = 42.0 °C"}
-        << QStringList{"nct6775 Vcore = 1.23 V", "nct6775 +5V = 5.08 V",
-                       "nct6775 AVCC = 3.34 V", "nct6775 +3.3V = 3.33 V",
-                       "nct6775 +12V = 12.00 V"}
-        << "nct6775 CPUTIN"
-        << "nct6775 CPUTIN"
-        << "nct6775 Vcore"
-        << "/sys/devices/platform/nct6775.656/hwmon/hwmon3 temp2_input"
-        << QStringList{"Vcore : 1.23 V (1.23 à 1.23)",
-                       "T° CPU : 66.0 °C (42.0 à 90.0)"};
-    QTest::newRow("ACPI zone only: no processor sensor to start with")
-        << "acpitz"
-        << "" << QStringList{"acpitz temp1 = 27.8 °C"} << QStringList{} << ""
-        << "acpitz temp1"
-        << ""
-        << "/sys/devices/virtual/thermal/thermal_zone0/hwmon0 temp1_input"
-        << QStringList{"T° CPU : 58.9 °C (27.8 à 90.0)"};
-    QTest::newRow("virtual machine without hwmon")
-        << "no-hwmon"
-        << "" << QStringList{} << QStringList{} << ""
-        << ""
-        << ""
-        << "" << QStringList{};
+    machine("AMD Zen 4: Tctl and two CCDs", "k10temp-zen4",
+            {"k10temp Tctl = 66.0 °C", "k10temp Tccd1 = 58.0 °C",
+             "k10temp Tccd2 = 61.0 °C"},
+            {}, "k10temp Tctl", "k10temp Tctl", "",
+            "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon2 temp1_input",
+            {"T° CPU : 78.0 °C (66.0 à 90.0)"});
+    machine("AMD Zen 2 through zenpower: Tdie listed before Tctl", "zenpower",
+            {"zenpower Tdie = 62.0 °C", "zenpower Tctl = 72.0 °C",
+             "zenpower Tccd1 = 60.0 °C"},
+            {}, "zenpower Tctl", "zenpower Tctl", "",
+            "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon1 temp2_input",
+            {"T° CPU : 81.0 °C (72.0 à 90.0)"});
+    machine("Intel: package and four cores", "coretemp",
+            {"coretemp Package id 0 = 52.0 °C", "coretemp Core 0 = 49.0 °C",
+             "coretemp Core 1 = 51.0 °C", "coretemp Core 2 = 47.0 °C",
+             "coretemp Core 3 = 50.0 °C"},
+            {}, "coretemp Package id 0", "coretemp Package id 0", "",
+            "/sys/devices/platform/coretemp.0/hwmon/hwmon4 temp1_input",
+            {"T° CPU : 71.0 °C (52.0 à 90.0)"});
+    machine("Super-I/O, Vcore labelled and scaled by sensors3.conf", "nct6775",
+            {"nct6775 SYSTIN = 34.0 °C", "nct6775 CPUTIN = 42.0 °C"},
+            {"nct6775 Vcore = 1.23 V", "nct6775 +5V = 5.08 V",
+             "nct6775 AVCC = 3.34 V", "nct6775 +3.3V = 3.33 V",
+             "nct6775 +12V = 12.00 V"},
+            "nct6775 CPUTIN", "nct6775 CPUTIN", "nct6775 Vcore",
+            "/sys/devices/platform/nct6775.656/hwmon/hwmon3 temp2_input",
+            {"Vcore : 1.23 V (1.23 à 1.23)", "T° CPU : 66.0 °C (42.0 à 90.0)"});
+    machine("ACPI zone only: no processor sensor to start with", "acpitz",
+            {"acpitz temp1 = 27.8 °C"}, {}, "", "acpitz temp1", "",
+            "/sys/devices/virtual/thermal/thermal_zone0/hwmon0 temp1_input",
+            {"T° CPU : 58.9 °C (27.8 à 90.0)"});
+    machine("virtual machine without hwmon", "no-hwmon", {}, {}, "", "", "", "",
+            {});
   }
 
   void recordedMachines() {
     QFETCH(QString, machine);
-    QFETCH(QString, config);
     QFETCH(QStringList, temperatures);
     QFETCH(QStringList, voltages);
     QFETCH(QString, firstSensor);
@@ -175,15 +165,13 @@ private slots:
     QFETCH(QString, hotInput);
     QFETCH(QStringList, summary);
 
-    GError *error = nullptr;
-    QVERIFY(umockdev_testbed_add_from_file(
-        testbed, QByteArray(MACHINES_DIR "/" + machine.toUtf8() + ".umockdev"),
-        &error));
-    // The system's configuration would rename what these files record.
+    QVERIFY(add(machine));
+    // The system's configuration would rename what these files record; a
+    // machine's own lies beside its recording.
     QFile("empty.conf").open(QIODevice::WriteOnly);
-    libSensors().setConfigFile(config.isEmpty()
-                                   ? "empty.conf"
-                                   : MACHINES_DIR "/" + config.toStdString());
+    const QString config = MACHINES_DIR "/" + machine + ".conf";
+    libSensors().setConfigFile(QFile::exists(config) ? config.toStdString()
+                                                     : "empty.conf");
 
     RecordedScope scope;
 
@@ -246,14 +234,11 @@ private slots:
   // the first 64 bytes of it.
   void k8NorthbridgeThroughSysfs() {
     const char device[] = "/sys/devices/pci0000:00/0000:00:18.3";
-    GError *error = nullptr;
-    QVERIFY(umockdev_testbed_add_from_file(testbed, MACHINES_DIR "/k8.umockdev",
-                                           &error));
+    QVERIFY(add("k8"));
     RecordedScope scope;
     RecordedProcessorScope recorded(scope.recorded);
     recorded.cpu.setLeaf(0x80000007, 0, {0, 0, 0, 8});
     recorded.cpu.setLeaf(1, 0, {0x00020FB1, 0, 0, 0});
-    m_SystemInfo = SystemInfo{};
     m_SystemInfo.LogicalCount = 2;
     m_SystemInfo.CoresPerPackage = 2;
     m_SystemInfo.Apic = {{0, 0, 0, 0}, {1, 0, 1, 1}};
@@ -297,18 +282,14 @@ private slots:
     QCOMPARE(listSource(SOURCE_K8).whyAbsent,
              QString("Pont nord K8 introuvable (périphérique PCI 0000:00:18.3 "
                      "absent)."));
-    m_SystemInfo = SystemInfo{};
   }
 
   // The kernel's clock of four processors: two publish one, one has no
   // cpufreq and one says 0. The recorded processor's MSRs cannot be read.
   void cpufreqClocksUnderLoad() {
-    GError *error = nullptr;
-    QVERIFY(umockdev_testbed_add_from_file(
-        testbed, MACHINES_DIR "/cpufreq.umockdev", &error));
+    QVERIFY(add("cpufreq"));
     RecordedScope scope;
     RecordedProcessorScope recorded(scope.recorded);
-    m_SystemInfo = SystemInfo{};
     m_SystemInfo.bConstantTsc = 1;
     m_SystemInfo.TscFrequency = 3000;
     m_SystemInfo.Processor = {0, 1, 2, 3};
@@ -320,14 +301,11 @@ private slots:
     double mhz = 0;
     QCOMPARE(sysinfo::processorClocksLine(clocks, &mhz),
              QString("Fréquence : 4417.5 MHz (4385.0 à 4450.0)"));
-    m_SystemInfo = SystemInfo{};
   }
 
   // A memory controller whose rows count two corrected errors during a run.
   void edacCountersRiseDuringARun() {
-    GError *error = nullptr;
-    QVERIFY(umockdev_testbed_add_from_file(
-        testbed, MACHINES_DIR "/edac.umockdev", &error));
+    QVERIFY(add("edac"));
     Platform *previous = setPlatform(&linuxPlatform());
     ErrorWatch watch;
     watch.Start();

@@ -48,22 +48,15 @@ private slots:
     m_SystemInfo = SystemInfo{};
   }
 
-  void readsOnItsProcessorInTime() {
-    SlowSensor cpu(0);
-    setCpuAccess(&cpu);
-    m_SystemInfo.TjMax = 100;
-    double temperature = 50, vcore = 1.2;
-    QStringList log;
-    QCOMPARE(ReadIntelCoreSource(0, &temperature, &vcore,
-                                 [&](const QString &l) { log << l; }),
-             1);
-    QCOMPARE(temperature, 70.0);
-    QCOMPARE(vcore, NO_READING);
-    QVERIFY(log.isEmpty());
+  void readsOnItsProcessor_data() {
+    QTest::addColumn<bool>("late");
+    QTest::newRow("in time") << false;
+    QTest::newRow("late thread writes only into its own reading") << true;
   }
 
-  void lateThreadWritesOnlyIntoItsOwnReading() {
-    SlowSensor cpu(900);
+  void readsOnItsProcessor() {
+    QFETCH(bool, late);
+    SlowSensor cpu(late ? 900 : 0);
     setCpuAccess(&cpu);
     m_SystemInfo.TjMax = 100;
     double temperature = 50, vcore = 1.2;
@@ -71,12 +64,12 @@ private slots:
     QCOMPARE(ReadIntelCoreSource(0, &temperature, &vcore,
                                  [&](const QString &l) { log << l; }),
              1);
-    QCOMPARE(cpu.reads.load(), 0);
-    // The thread finishes after the caller gave up on it.
+    QCOMPARE(cpu.reads.load(), late ? 0 : 1);
+    // A late thread finishes after the caller gave up on it.
     QTRY_COMPARE_WITH_TIMEOUT(cpu.reads.load(), 1, 5000);
     QTest::qWait(50);
-    QCOMPARE(temperature, 50.0);
-    QCOMPARE(vcore, 1.2);
+    QCOMPARE(temperature, late ? 50.0 : 70.0);
+    QCOMPARE(vcore, late ? 1.2 : NO_READING);
     QVERIFY(log.isEmpty());
   }
 };
