@@ -100,6 +100,15 @@ public:
   TestThread(const TestThread &) = delete;
   TestThread &operator=(const TestThread &) = delete;
 
+  // Resumes the thread (first resume) and waits up to 5 s for its procedure.
+  bool start() {
+    if (p_.resumeThread(handle) != 1)
+      return false;
+    for (int ms = 0; ms < 5000 && !probe.ran; ++ms)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return probe.ran;
+  }
+
   ThreadProbe probe;
   ThreadHandle handle = 0;
 

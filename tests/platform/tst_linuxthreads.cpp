@@ -30,57 +30,73 @@ private slots:
     QVERIFY(p.getProcessAffinityMask(&processMask, &systemMask));
   }
 
-  void suspendedThreadRunsOnlyAfterResume() {
-    TestThread t(p, idleUntilReleased);
+  // A thread runs only once resumed, is still active while it runs, and
+  // waits time out until it ends with its procedure's result.
+  void lifeOfAThread_data() {
+    QTest::addColumn<uint32_t>("result");
+    QTest::newRow("result 0") << 0u;
+    QTest::newRow("result 42") << 42u;
+    QTest::newRow("result with the top bit set") << 0xC0000005u;
+  }
+
+  void lifeOfAThread() {
+    QFETCH(uint32_t, result);
+    TestThread t(p, idleUntilReleased, result);
     QVERIFY(t.handle != 0);
-    QTest::qWait(50);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(p.waitForThread(t.handle, 50), WaitResult::TimedOut);
+    QVERIFY(clock.elapsed() >= 49);
     QVERIFY(!t.probe.ran);
     uint32_t code = 0;
     QVERIFY(p.getExitCodeThread(t.handle, &code));
     QCOMPARE(code, STILL_ACTIVE);
 
-    QCOMPARE(p.resumeThread(t.handle), 1u);
-    QTRY_VERIFY(t.probe.ran);
+    QVERIFY(t.start());
     QCOMPARE(p.resumeThread(t.handle), RESUME_FAILED);
+    clock.restart();
+    QCOMPARE(p.waitForThread(t.handle, 30), WaitResult::TimedOut);
+    QVERIFY(clock.elapsed() >= 29);
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, STILL_ACTIVE);
+
+    t.probe.release = true;
+    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
+    QCOMPARE(p.waitForThread(t.handle, 0), WaitResult::Ended);
+    QVERIFY(p.getExitCodeThread(t.handle, &code));
+    QCOMPARE(code, result);
   }
 
-  void affinityPinsThread_data() {
-    QTest::addColumn<int>("cpu");
+  // Pinned to one allowed processor, the thread runs there; a refused set
+  // changes nothing, and never the calling thread.
+  void threadAffinity_data() {
+    QTest::addColumn<QVector<int>>("cpus");
+    QTest::addColumn<bool>("pinned");
     for (int cpu = 0; cpu < 2; ++cpu)
       if (processMask.contains(cpu))
-        QTest::newRow(qPrintable(QString("processor %1").arg(cpu))) << cpu;
-  }
-
-  void affinityPinsThread() {
-    QFETCH(int, cpu);
-    TestThread t(p, idleUntilReleased);
-    QVERIFY(p.setThreadAffinityMask(t.handle, CpuSet::single(cpu)));
-    QCOMPARE(p.resumeThread(t.handle), 1u);
-    QTRY_VERIFY(t.probe.ran);
-    QCOMPARE(t.probe.cpu.load(), cpu);
-  }
-
-  void affinityRefused_data() {
-    QTest::addColumn<QVector<int>>("cpus");
+        QTest::newRow(qPrintable(QString("processor %1").arg(cpu)))
+            << QVector<int>{cpu} << true;
     // Beyond the 64 processors of a single mask word, and not ours.
     const int foreign = processMask.members().back() + 100;
-    QTest::newRow("empty set") << QVector<int>{};
-    QTest::newRow("no allowed processor") << QVector<int>{foreign};
+    QTest::newRow("empty set") << QVector<int>{} << false;
+    QTest::newRow("no allowed processor") << QVector<int>{foreign} << false;
     QTest::newRow("an allowed and a foreign processor")
-        << QVector<int>{processMask.members().front(), foreign};
+        << QVector<int>{processMask.members().front(), foreign} << false;
   }
 
-  void affinityRefused() {
+  void threadAffinity() {
     QFETCH(QVector<int>, cpus);
+    QFETCH(bool, pinned);
     CpuSet mask;
     for (int cpu : cpus)
       mask.add(cpu);
     CpuSet before = callingThreadAffinity();
     TestThread t(p, idleUntilReleased);
-    QVERIFY(!p.setThreadAffinityMask(t.handle, mask));
+    QCOMPARE(p.setThreadAffinityMask(t.handle, mask), pinned);
     QCOMPARE(callingThreadAffinity(), before);
-    QCOMPARE(p.resumeThread(t.handle), 1u);
-    QTRY_VERIFY(t.probe.ran);
+    QVERIFY(t.start());
+    if (pinned)
+      QCOMPARE(t.probe.cpu.load(), cpus.front());
   }
 
   // An ended thread has no kernel task left: pinning or renicing it must
@@ -99,27 +115,6 @@ private slots:
     QVERIFY(p.setThreadPriorityBoost(t.handle, true));
     QCOMPARE(callingThreadAffinity(), affinityBefore);
     QCOMPARE(getpriority(PRIO_PROCESS, 0), niceBefore);
-  }
-
-  void exitCodeStillActiveThenResult_data() {
-    QTest::addColumn<uint32_t>("result");
-    QTest::newRow("result 0") << 0u;
-    QTest::newRow("result 42") << 42u;
-    QTest::newRow("result with the top bit set") << 0xC0000005u;
-  }
-
-  void exitCodeStillActiveThenResult() {
-    QFETCH(uint32_t, result);
-    TestThread t(p, idleUntilReleased, result);
-    p.resumeThread(t.handle);
-    QTRY_VERIFY(t.probe.ran);
-    uint32_t code = 0;
-    QVERIFY(p.getExitCodeThread(t.handle, &code));
-    QCOMPARE(code, STILL_ACTIVE);
-    t.probe.release = true;
-    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
-    QVERIFY(p.getExitCodeThread(t.handle, &code));
-    QCOMPARE(code, result);
   }
 
   void callsOnInvalidHandleFail_data() {
@@ -172,8 +167,7 @@ private slots:
     uint64_t before = 1;
     QVERIFY(p.getThreadUserTime(t.handle, &before));
     QCOMPARE(before, uint64_t(0));
-    p.resumeThread(t.handle);
-    QTRY_VERIFY(t.probe.ran);
+    QVERIFY(t.start());
     QTest::qWait(300);
     uint64_t running = 0;
     QVERIFY(p.getThreadUserTime(t.handle, &running));
@@ -195,22 +189,6 @@ private slots:
     QVERIFY(!p.getThreadUserTime(t.handle, &again));
   }
 
-  void waitTimesOutThenEnds() {
-    TestThread t(p, idleUntilReleased);
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(p.waitForThread(t.handle, 30), WaitResult::TimedOut);
-    QVERIFY(clock.elapsed() >= 29);
-    p.resumeThread(t.handle);
-    QTRY_VERIFY(t.probe.ran);
-    clock.restart();
-    QCOMPARE(p.waitForThread(t.handle, 50), WaitResult::TimedOut);
-    QVERIFY(clock.elapsed() >= 49);
-    t.probe.release = true;
-    QCOMPARE(p.waitForThread(t.handle, 5000), WaitResult::Ended);
-    QCOMPARE(p.waitForThread(t.handle, 0), WaitResult::Ended);
-  }
-
   void terminateWaitsBoundedly_data() {
     QTest::addColumn<QString>("state");
     QTest::addColumn<bool>("ends");
@@ -228,8 +206,7 @@ private slots:
     QFETCH(uint32_t, exitCode);
     TestThread t(p, idleUntilReleased, 5);
     if (state != "suspended") {
-      p.resumeThread(t.handle);
-      QTRY_VERIFY(t.probe.ran);
+      QVERIFY(t.start());
     }
     if (state == "ended") {
       t.probe.release = true;
