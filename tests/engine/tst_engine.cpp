@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-Q_DECLARE_METATYPE(FaultInjection::Target)
+Q_DECLARE_METATYPE(EngineOptions)
 
 namespace {
 
@@ -30,12 +30,14 @@ const char *const PATTERN_NAMES[PATTERN_COUNT] = {
 
 bool pathHere(int path) { return availablePaths() & (1u << path); }
 
-EngineOptions forced(int path, int kind, long units) {
+EngineOptions forced(int path, int kind, long units,
+                     const FaultInjection &fault = {}) {
   EngineOptions o;
   o.l2Kb = SMALL_L2_KB;
   o.forcedPath = path;
   o.forcedKind = kind;
   o.maxUnits = units;
+  o.fault = fault;
   return o;
 }
 
@@ -67,21 +69,13 @@ class EngineTest : public QObject {
 
 private slots:
   void everyFlipIsCaughtInTheUnitItHits_data() {
-    QTest::addColumn<int>("path");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<FaultInjection::Target>("target");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("col");
-    QTest::addColumn<int>("bit");
+    QTest::addColumn<EngineOptions>("options");
     QTest::addColumn<int>("expected");
-    QTest::addColumn<int>("pattern");
-    struct {
-      FaultInjection::Target target;
-      const char *name;
-    } targets[] = {{FaultInjection::OPERAND_A, "operand A"},
-                   {FaultInjection::OPERAND_B, "operand B"},
-                   {FaultInjection::ACCUMULATOR, "accumulator"},
-                   {FaultInjection::RESULT, "result"}};
+    const std::pair<FaultInjection::Target, const char *> targets[] = {
+        {FaultInjection::OPERAND_A, "operand A"},
+        {FaultInjection::OPERAND_B, "operand B"},
+        {FaultInjection::ACCUMULATOR, "accumulator"},
+        {FaultInjection::RESULT, "result"}};
     // Lowest mantissa bits first; a high mantissa bit, the exponent, the
     // sign. The element moves so that every lane position gets a turn, and
     // the operand sets are renewed before every unit, so that the pattern
@@ -89,46 +83,37 @@ private slots:
     const int bits[] = {0, 1, 2, 3, 30, 51, 52, 62, 63};
     for (int path = 0; path < PATH_COUNT; ++path)
       for (int kind : {UNIT_EXACT, UNIT_RANDOM})
-        for (const auto &t : targets)
+        for (const auto &[target, name] : targets)
           for (int i = 0; i < int(sizeof bits / sizeof *bits); ++i) {
-            int row = (i * 11 + path * 5) % 24, col = (i * 7 + path) % 64;
-            bool operand = t.target == FaultInjection::OPERAND_A ||
-                           t.target == FaultInjection::OPERAND_B;
-            int expected = operand              ? ENGINE_SELF_CHECK
-                           : kind == UNIT_EXACT ? ENGINE_EXACT_MISMATCH
-                                                : ENGINE_REPEAT_MISMATCH;
-            int pattern = i % PATTERN_COUNT;
+            const int row = (i * 11 + path * 5) % 24, col = (i * 7 + path) % 64;
+            const int pattern = i % PATTERN_COUNT;
+            const bool operand = target == FaultInjection::OPERAND_A ||
+                                 target == FaultInjection::OPERAND_B;
+            // Unit u runs on renewal u, in pattern u; the units before the
+            // one hit must pass, and a miss ends the run with 0 after one
+            // more.
+            EngineOptions o =
+                forced(path, kind, pattern + 2,
+                       {target, pattern, row, col, 1ull << bits[i]});
+            o.renewEvery = 1;
+            o.seed = 0x5EED0000 + bits[i];
             QTest::addRow("%s %s unit, %s, %s bit %d at (%d,%d)",
                           pathName(path),
                           kind == UNIT_EXACT ? "exact" : "random",
-                          PATTERN_NAMES[pattern], t.name, bits[i], row, col)
-                << path << kind << t.target << row << col << bits[i] << expected
-                << pattern;
+                          PATTERN_NAMES[pattern], name, bits[i], row, col)
+                << o
+                << int(operand              ? ENGINE_SELF_CHECK
+                       : kind == UNIT_EXACT ? ENGINE_EXACT_MISMATCH
+                                            : ENGINE_REPEAT_MISMATCH);
           }
   }
   void everyFlipIsCaughtInTheUnitItHits() {
-    QFETCH(int, path);
-    QFETCH(int, kind);
-    QFETCH(FaultInjection::Target, target);
-    QFETCH(int, row);
-    QFETCH(int, col);
-    QFETCH(int, bit);
+    QFETCH(EngineOptions, options);
     QFETCH(int, expected);
-    QFETCH(int, pattern);
-    if (!pathHere(path))
+    if (!pathHere(options.forcedPath))
       QSKIP("this processor does not have the path");
     int flag = 0;
-    // Unit u runs on renewal u, in pattern u; the units before the one hit
-    // must pass, and a miss ends the run with 0 after one more.
-    EngineOptions o = forced(path, kind, pattern + 2);
-    o.renewEvery = 1;
-    o.seed = 0x5EED0000 + bit;
-    o.fault.target = target;
-    o.fault.unit = pattern;
-    o.fault.row = row;
-    o.fault.col = col;
-    o.fault.mask = 1ull << bit;
-    QCOMPARE(runEngine(&flag, o, nullptr), expected);
+    QCOMPARE(runEngine(&flag, options, nullptr), expected);
   }
 
   void cleanRunsReportNothingOnEveryProcessor_data() {
@@ -251,129 +236,100 @@ private slots:
     QCOMPARE(notAlternating == 0, alternating);
   }
 
+  // Each code the engine returns, from a fault of its cause on the usual
+  // cycle or from options it cannot run with.
   void eachCodeFromItsCause_data() {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<FaultInjection::Target>("target");
-    QTest::addColumn<unsigned long long>("mask");
+    QTest::addColumn<bool>("withFlag");
+    QTest::addColumn<EngineOptions>("options");
     QTest::addColumn<int>("expected");
+    const auto cause = [](FaultInjection::Target target,
+                          unsigned long long mask, int kind = -1) {
+      return forced(-1, kind, 3, {target, 2, 7, 9, mask});
+    };
+    EngineOptions refused = forced(-1, -1, 1);
+    refused.failAllocation = true;
     QTest::newRow("1: exact result off by its lowest bit")
-        << int(UNIT_EXACT) << FaultInjection::RESULT << 1ull
+        << true << cause(FaultInjection::RESULT, 1, UNIT_EXACT)
         << int(ENGINE_EXACT_MISMATCH);
     QTest::newRow("2: random partial sum off by its lowest bit")
-        << int(UNIT_RANDOM) << FaultInjection::ACCUMULATOR << 1ull
+        << true << cause(FaultInjection::ACCUMULATOR, 1, UNIT_RANDOM)
         << int(ENGINE_REPEAT_MISMATCH);
     QTest::newRow("3: result turned into NaN")
-        << int(UNIT_EXACT) << FaultInjection::RESULT << EXACT_TO_NAN
+        << true << cause(FaultInjection::RESULT, EXACT_TO_NAN, UNIT_EXACT)
         << int(ENGINE_NOT_FINITE);
     QTest::newRow("4: operand changed under the unit")
-        << int(UNIT_RANDOM) << FaultInjection::OPERAND_B << 1ull
+        << true << cause(FaultInjection::OPERAND_B, 1, UNIT_RANDOM)
         << int(ENGINE_SELF_CHECK);
+    QTest::newRow("5: allocation refused")
+        << true << refused << int(ENGINE_ALLOCATION);
+    QTest::newRow("6: no stop flag handed over")
+        << false << forced(-1, -1, 1) << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: path unknown")
+        << true << forced(PATH_COUNT, -1, 1) << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: kind unknown")
+        << true << forced(-1, 2, 1) << int(ENGINE_INITIALISATION);
+    QTest::newRow("6: fault outside the matrices")
+        << true << forced(-1, -1, 1, {FaultInjection::RESULT, 0, 24, 0, 1})
+        << int(ENGINE_INITIALISATION);
   }
   void eachCodeFromItsCause() {
-    QFETCH(int, kind);
-    QFETCH(FaultInjection::Target, target);
-    QFETCH(unsigned long long, mask);
+    QFETCH(bool, withFlag);
+    QFETCH(EngineOptions, options);
     QFETCH(int, expected);
     int flag = 0;
-    EngineOptions o = forced(-1, kind, 3);
-    o.fault.target = target;
-    o.fault.unit = 2;
-    o.fault.row = 7;
-    o.fault.col = 9;
-    o.fault.mask = mask;
-    QCOMPARE(runEngine(&flag, o, nullptr), expected);
+    QCOMPARE(runEngine(withFlag ? &flag : nullptr, options, nullptr), expected);
   }
 
   void theFailureRecordTellsWhatFailed_data() {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<FaultInjection::Target>("target");
-    QTest::addColumn<unsigned long long>("mask");
-    QTest::addColumn<int>("retriesHit");
+    QTest::addColumn<EngineOptions>("options");
     QTest::addColumn<int>("check");
-    QTest::addColumn<int>("row"); // -1: no element named
-    QTest::newRow("exact result off by one bit, gone when recomputed")
-        << int(UNIT_EXACT) << FaultInjection::RESULT << 1ull << 0
-        << int(FAILURE_EXACT) << 3;
-    QTest::newRow("random partial sum, back every time")
-        << int(UNIT_RANDOM) << FaultInjection::ACCUMULATOR << 8ull << 3
-        << int(FAILURE_REPEAT) << 3;
-    QTest::newRow("result turned into NaN, back once")
-        << int(UNIT_EXACT) << FaultInjection::RESULT << EXACT_TO_NAN << 1
-        << int(FAILURE_NOT_FINITE) << 3;
-    QTest::newRow("operand changed under the unit, back twice")
-        << int(UNIT_RANDOM) << FaultInjection::OPERAND_B << 1ull << 2
-        << int(FAILURE_OPERAND_SUMS) << -1;
+    const auto row = [](const char *name, int kind,
+                        FaultInjection::Target target, unsigned long long mask,
+                        int retriesHit, int check) {
+      // Unit 5 runs on renewal 5, whose pattern is full mantissas again.
+      EngineOptions o =
+          forced(PATH_SSE2, kind, 6, {target, 5, 3, 17, mask, retriesHit});
+      o.renewEvery = 1;
+      o.seed = 0x5EED;
+      QTest::newRow(name) << o << check;
+    };
+    row("exact result off by one bit, gone when recomputed", UNIT_EXACT,
+        FaultInjection::RESULT, 1, 0, FAILURE_EXACT);
+    row("random partial sum, back every time", UNIT_RANDOM,
+        FaultInjection::ACCUMULATOR, 8, 3, FAILURE_REPEAT);
+    row("result turned into NaN, back once", UNIT_EXACT, FaultInjection::RESULT,
+        EXACT_TO_NAN, 1, FAILURE_NOT_FINITE);
+    row("operand changed under the unit, back twice", UNIT_RANDOM,
+        FaultInjection::OPERAND_B, 1, 2, FAILURE_OPERAND_SUMS);
   }
   void theFailureRecordTellsWhatFailed() {
-    QFETCH(int, kind);
-    QFETCH(FaultInjection::Target, target);
-    QFETCH(unsigned long long, mask);
-    QFETCH(int, retriesHit);
+    QFETCH(EngineOptions, options);
     QFETCH(int, check);
-    QFETCH(int, row);
     int flag = 0;
     WorkerPage page;
-    // Unit 5 runs on renewal 5, whose pattern is full mantissas again.
-    EngineOptions o = forced(PATH_SSE2, kind, 6);
-    o.renewEvery = 1;
-    o.seed = 0x5EED;
-    o.page = &page;
-    o.fault = {target, 5, 3, 17, mask, retriesHit};
-    QCOMPARE(runEngine(&flag, o, nullptr), check);
+    options.page = &page;
+    QCOMPARE(runEngine(&flag, options, nullptr), check);
     const FailureRecord &r = page.failure;
+    const FaultInjection &fault = options.fault;
+    // The operand sums name no element.
+    const bool element = check != FAILURE_OPERAND_SUMS;
     QCOMPARE(int(r.check), check);
     QCOMPARE(r.path, int(PATH_SSE2));
-    QCOMPARE(r.kind, kind);
+    QCOMPARE(r.kind, options.forcedKind);
     QCOMPARE(r.renewal, int64_t(5));
     QCOMPARE(r.renewalSeed, renewalSeed(0x5EED, 5));
-    QCOMPARE(r.row, row);
-    QCOMPARE(r.col, row < 0 ? -1 : 17);
+    QCOMPARE(r.row, element ? 3 : -1);
+    QCOMPARE(r.col, element ? 17 : -1);
     QVERIFY(r.expected != r.obtained);
-    if (check == FAILURE_OPERAND_SUMS) // the words' sum moved by the flip
+    if (!element) // the words' sum moved by the flip
       QVERIFY(r.obtained - r.expected == 1 || r.expected - r.obtained == 1);
-    else if (target == FaultInjection::RESULT)
-      QCOMPARE(r.expected ^ r.obtained, mask);
-    QCOMPARE(r.differing, row < 0 ? 0ull : 1ull);
-    QCOMPARE(r.elements, row < 0 ? 0ull : 24ull * 64);
+    else if (fault.target == FaultInjection::RESULT)
+      QCOMPARE(r.expected ^ r.obtained, fault.mask);
+    QCOMPARE(r.differing, element ? 1ull : 0ull);
+    QCOMPARE(r.elements, element ? 24ull * 64 : 0ull);
     QVERIFY(r.elapsedNs > 0);
     QCOMPARE(r.retries, FAILURE_RETRIES);
-    QCOMPARE(r.reproduced, retriesHit);
-  }
-
-  void setUpFailures_data() {
-    QTest::addColumn<bool>("withFlag");
-    QTest::addColumn<int>("path");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<bool>("failAllocation");
-    QTest::addColumn<int>("faultRow");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("5: allocation refused")
-        << true << -1 << -1 << true << 0 << int(ENGINE_ALLOCATION);
-    QTest::newRow("6: no stop flag handed over")
-        << false << -1 << -1 << false << 0 << int(ENGINE_INITIALISATION);
-    QTest::newRow("6: path unknown") << true << int(PATH_COUNT) << -1 << false
-                                     << 0 << int(ENGINE_INITIALISATION);
-    QTest::newRow("6: kind unknown")
-        << true << -1 << 2 << false << 0 << int(ENGINE_INITIALISATION);
-    QTest::newRow("6: fault outside the matrices")
-        << true << -1 << -1 << false << 24 << int(ENGINE_INITIALISATION);
-  }
-  void setUpFailures() {
-    QFETCH(bool, withFlag);
-    QFETCH(int, path);
-    QFETCH(int, kind);
-    QFETCH(bool, failAllocation);
-    QFETCH(int, faultRow);
-    QFETCH(int, expected);
-    int flag = 0;
-    EngineOptions o = forced(path, kind, 1);
-    o.failAllocation = failAllocation;
-    if (faultRow) {
-      o.fault.target = FaultInjection::RESULT;
-      o.fault.row = faultRow;
-      o.fault.mask = 1;
-    }
-    QCOMPARE(runEngine(withFlag ? &flag : nullptr, o, nullptr), expected);
+    QCOMPARE(r.reproduced, fault.retriesHit);
   }
 
   void pathsTheProcessorLacksAreRefused() {

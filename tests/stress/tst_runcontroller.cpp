@@ -34,23 +34,6 @@ private:
   Platform *previous;
 };
 
-// Every line the controller logs, into `log`.
-void keepLog(RunController &run, QStringList *log) {
-  QObject::connect(&run, &RunController::logLine,
-                   [log](const QString &line) { *log << line; });
-}
-
-// The workers running, one bit each.
-int runningMask(FakePlatform &fake, const RunController &run) {
-  int mask = 0;
-  const std::vector<ThreadHandle> &workers = run.State().hThread;
-  for (size_t i = 0; i < workers.size(); ++i)
-    if (const FakePlatform::Thread *t = fake.thread(workers[i]);
-        !t->paused && !t->suspended)
-      mask |= 1 << i;
-  return mask;
-}
-
 using Changes = QVector<QPair<int, int>>; // test second, running mask
 
 // A worker's fused digest of renewal 0, published before tick `tick`, and
@@ -63,20 +46,55 @@ struct Publication {
 using Publications = QVector<Publication>;
 
 using Verdicts = QVector<RunVerdict>;
-} // namespace
 
-Q_DECLARE_METATYPE(Verdicts)
-Q_DECLARE_METATYPE(Publications)
+// How a run ended for the window: its verdicts in order, the log's colour
+// and tool tip, and what the window is asked to add (see runs()).
+struct Outcome {
+  Verdicts verdicts;
+  QString colour, tip, ends;
+};
 
-// The controller alone, in a program with no widgets: how each way a run
-// can end is judged, and that the end of a run is always announced.
-class RunControllerTest : public QObject {
-  Q_OBJECT
+// The controller on the fake machine, and what it tells the window.
+struct Run {
+  RunFake fake;
+  RunController run;
+  QStringList log;        // every line logged
+  QVector<double> clocks; // each tick's clock under load
+  QString frequency;      // the clock under load shown
+
+  Run() {
+    QObject::connect(&run, &RunController::logLine,
+                     [this](const QString &line) { log << line; });
+    QObject::connect(&run, &RunController::tick,
+                     [this](const RunTick &t) { clocks << t.clockMHz; });
+    QObject::connect(&run, &RunController::frequency,
+                     [this](const QString &text) { frequency = text; });
+  }
+
+  FakePlatform::Thread *worker(int i) {
+    return fake.thread(run.State().hThread[size_t(i)]);
+  }
+
+  // The workers running, one bit each.
+  int runningMask() {
+    int mask = 0;
+    for (size_t i = 0; i < run.State().hThread.size(); ++i)
+      if (const FakePlatform::Thread *t = worker(int(i));
+          !t->paused && !t->suspended)
+        mask |= 1 << i;
+    return mask;
+  }
+
+  // Two cores of two threads each.
+  void fourProcessors() {
+    play("workers 4");
+    m_SystemInfo.Apic = {
+        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
+  }
 
   // One supervision tick after `ms` in which the running workers got
   // `percent`.
-  static void tick(RunFake &fake, RunController &run, uint64_t ms,
-                   double percent) {
+  void tick(uint64_t ms, double percent = 100) {
     // The first tick waits 500 ms of its own.
     const uint64_t wall = ms + (run.CurrentTestTime() == QTime(0, 0) ? 500 : 0);
     fake.advance(ms);
@@ -85,28 +103,6 @@ class RunControllerTest : public QObject {
           t && !t->paused && !t->suspended)
         t->userTime += uint64_t(double(wall * MS) * percent / 100);
     run.Tick();
-  }
-
-  // Two cores of two threads each.
-  static void fourProcessors(RunFake &fake) {
-    fake.processMask = fake.systemMask = 0xF;
-    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 4;
-    m_SystemInfo.Processor = {0, 1, 2, 3};
-    m_SystemInfo.Apic = {
-        {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 1, 1}};
-  }
-
-private slots:
-  void init() {
-    m_SystemInfo = SystemInfo{};
-    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 2;
-    m_SystemInfo.Processor = {0, 1};
-  }
-  void cleanup() {
-    setStopFlagLowByte(&bStopTest, 1);
-    for (const QString &file :
-         {RunJournal::fileName(), QString("Monitoring.txt")})
-      QFile::remove(file);
   }
 
   // Plays a run's script: steps separated by ';', each a word and its
@@ -120,17 +116,13 @@ private slots:
   //   USER ms; exit W CODE [SIGNAL]; flops W GFLOP PATH; sensor C (a sensor
   //   tick); errors C U (the counters rose); errors-at-end: they rise after the
   //   last tick's own check, as the end's summary begins.
-  static void play(RunFake &fake, RunController &run, const QString &script) {
+  void play(const QString &script) {
     for (const QString &step : script.split(';')) {
       const QStringList w = step.simplified().split(' ');
       const auto n = [&](int i, double fallback = 0) {
         return i < w.size() ? w[i].toDouble() : fallback;
       };
       const QString &verb = w[0];
-      FakePlatform::Thread *worker =
-          verb == "exit" || verb == "flops"
-              ? fake.thread(run.State().hThread[size_t(n(1))])
-              : nullptr;
       if (verb == "workers") {
         const int count = int(n(1));
         fake.processMask = fake.systemMask = (uint64_t(1) << count) - 1;
@@ -167,34 +159,34 @@ private slots:
           int64_t left = run.CurrentTestTime().msecsTo(target);
           if (run.CurrentTestTime() == QTime(0, 0))
             left = std::max<int64_t>(left - 500, 0);
-          tick(fake, run,
-               n(2) ? uint64_t(n(2)) : uint64_t(std::min<int64_t>(8000, left)),
+          tick(n(2) ? uint64_t(n(2)) : uint64_t(std::min<int64_t>(8000, left)),
                n(3, 100));
         }
       } else if (verb == "tick") {
-        tick(fake, run, uint64_t(n(1)), n(2, 100));
+        tick(uint64_t(n(1)), n(2, 100));
       } else if (verb == "ticks") {
         for (int i = 0; i < int(n(1)); ++i)
-          tick(fake, run, uint64_t(n(2)), n(3, 100));
+          tick(uint64_t(n(2)), n(3, 100));
       } else if (verb == "end") {
         while (run.Running())
-          tick(fake, run, 8000, n(1, 100));
+          tick(8000, n(1, 100));
       } else if (verb == "sleep") {
         fake.advance(uint64_t(n(1)));
         for (ThreadHandle h : run.State().hThread)
           fake.thread(h)->userTime += uint64_t(n(2)) * MS;
         run.Tick();
       } else if (verb == "exit") {
-        worker->exitCode = uint32_t(n(2));
-        worker->signal = int(n(3));
+        worker(int(n(1)))->exitCode = uint32_t(n(2));
+        worker(int(n(1)))->signal = int(n(3));
       } else if (verb == "flops") {
-        worker->counters.verifiedFlops[int(n(3))] += uint64_t(n(2) * 1e9);
+        worker(int(n(1)))->counters.verifiedFlops[int(n(3))] +=
+            uint64_t(n(2) * 1e9);
       } else if (verb == "errors") {
         fake.errorCounters = {
             {"EDAC mc0", uint64_t(5 + n(1)), uint64_t(1 + n(2))}};
       } else if (verb == "errors-at-end") {
         QObject::connect(&run, &RunController::logLine,
-                         [&fake](const QString &line) {
+                         [this](const QString &line) {
                            if (line.startsWith("Fréquence"))
                              fake.errorCounters = {{"EDAC mc0", 6, 1}};
                          });
@@ -205,6 +197,30 @@ private slots:
         run.Close();
       }
     }
+  }
+};
+} // namespace
+
+Q_DECLARE_METATYPE(Verdicts)
+Q_DECLARE_METATYPE(Publications)
+Q_DECLARE_METATYPE(Outcome)
+
+// The controller alone, in a program with no widgets: how each way a run
+// can end is judged, and that the end of a run is always announced.
+class RunControllerTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() {
+    m_SystemInfo = SystemInfo{};
+    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 2;
+    m_SystemInfo.Processor = {0, 1};
+  }
+  void cleanup() {
+    setStopFlagLowByte(&bStopTest, 1);
+    for (const QString &file :
+         {RunJournal::fileName(), QString("Monitoring.txt")})
+      QFile::remove(file);
   }
 
   // How each way a run can end is judged and told: its log (seed and clock
@@ -218,11 +234,7 @@ private slots:
   void runs_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("log");
-    QTest::addColumn<Verdicts>("verdicts");
-    QTest::addColumn<QString>("colour");
-    QTest::addColumn<QString>("tip");
-    QTest::addColumn<QString>("ends");
-    const QString usage = "Utilisation CPU : 100.0 %";
+    QTest::addColumn<Outcome>("outcome");
     const QString stopped = "Test stoppé par l'utilisateur.";
     const QString stable = "Votre PC est stable !";
     const QString unstable = "Votre PC n'est pas stable !";
@@ -233,74 +245,82 @@ private slots:
     const QString error1 = "Le processeur 1 a généré une erreur de calcul.";
     const QString idle = "Vorsk 1.0.4", failed = "Echec du test !",
                   unstableTip = "PC instable !", finished = "Test terminé.";
-    const auto at = [&](const char *time, const QString &shown = {}) {
+    // The lines of a run's end after `time` of test time at `usage` per
+    // cent, then `tail`.
+    const auto at = [&](const char *time, const QStringList &tail = {},
+                        const char *usage = "100.0") {
       return QStringList{"Fréquence", QString("Durée du test : ") + time,
-                         shown.isEmpty() ? usage : shown};
+                         QString("Utilisation CPU : %1 %").arg(usage)} +
+             tail;
     };
-    using V = Verdicts;
-    const V stableV{RunVerdict::Stable}, unstableV{RunVerdict::Unstable},
-        stoppedV{RunVerdict::Stopped}, failedV{RunVerdict::Failed},
-        usageV{RunVerdict::Usage};
+    const auto hardware = [](int corrected, int uncorrected) {
+      return QString("Erreurs matérielles pendant le test (EDAC mc0) : %1 "
+                     "corrigée(s), %2 non corrigée(s).")
+          .arg(corrected)
+          .arg(uncorrected);
+    };
+    const Verdicts stableV{RunVerdict::Stable}, stoppedV{RunVerdict::Stopped},
+        unstableV{RunVerdict::Unstable}, usageV{RunVerdict::Usage};
+    const QString alarm = "alarm restore ko unattended";
+    const Outcome stableStop{stableV, "#6D2", idle, "ok"},
+        stableTimed{stableV, "#6D2", finished, "ok notice restore unattended"},
+        shortStop{stoppedV, "#FB2", idle, ""},
+        usageStop{usageV, "#FB2", idle, ""},
+        unstableEnd{unstableV, "#F43", unstableTip, alarm},
+        failedEnd{{RunVerdict::Failed}, "#FB2", failed, alarm},
+        lateError{stableV + unstableV, "#F43", unstableTip, "ok alarm ko"};
 
     QTest::newRow("timed end, full usage")
-        << "duration 3600; start; end"
-        << at("01:00:00") + QStringList{timed, stable} << stableV << "#6D2"
-        << finished << "ok notice restore unattended";
+        << "duration 3600; start; end" << at("01:00:00", {timed, stable})
+        << stableTimed;
     QTest::newRow("timed end, poor usage")
         << "duration 3600; start; end 80"
-        << at("01:00:00", "Utilisation CPU : 80.0 %") +
-               QStringList{tooLow, timed}
-        << usageV << "#FB2" << finished << "notice restore unattended";
+        << at("01:00:00", {tooLow, timed}, "80.0")
+        << Outcome{usageV, "#FB2", finished, "notice restore unattended"};
     QTest::newRow("hardware error counter rose as the run ended")
         << "duration 3600; start; errors-at-end; end"
-        << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
-                                        "(EDAC mc0) : 1 corrigée(s), 0 non "
-                                        "corrigée(s).",
-                                        timed, unstable}
-        << unstableV << "#F43" << finished << "ko alarm restore unattended";
+        << at("01:00:00", {hardware(1, 0), timed, unstable})
+        << Outcome{unstableV, "#F43", finished, "ko alarm restore unattended"};
 
     const auto workerEnd =
         [&](const char *name, const char *exit, const QStringList &lines,
-            const V &verdicts, const char *colour, const QString &tip) {
+            const Outcome &outcome) {
           QTest::newRow(name)
               << QString("start; to 10; exit 1 %1; tick 1000").arg(exit)
-              << at("00:00:10") + lines << verdicts << colour << tip
-              << (lines.isEmpty() ? "" : "alarm restore ko unattended");
+              << at("00:00:10", lines) << outcome;
         };
-    workerEnd("exit 0: stopped, no verdict", "0", {}, stoppedV, "", "");
-    workerEnd("exit 7: nothing to report", "7", {}, stoppedV, "", "");
-    workerEnd("exit 3: calculation error", "3", {error1, unstable}, unstableV,
-              "#F43", unstableTip);
+    const Outcome noVerdict{stoppedV, "", "", ""};
+    workerEnd("exit 0: stopped, no verdict", "0", {}, noVerdict);
+    workerEnd("exit 7: nothing to report", "7", {}, noVerdict);
+    workerEnd("exit 3: calculation error", "3", {error1, unstable},
+              unstableEnd);
     workerEnd("exit 5: allocation", "5",
-              {"Thread 1 : erreur d'allocation mémoire.", system}, failedV,
-              "#FB2", failed);
+              {"Thread 1 : erreur d'allocation mémoire.", system}, failedEnd);
     workerEnd("exit 9: the engine's file", "9",
               {"Thread 1 : erreur d'accès au fichier Burnmod.so.", system},
-              failedV, "#FB2", failed);
+              failedEnd);
     workerEnd("exit 42: other code", "42",
-              {"Le thread 1 a généré une erreur (code 42).", system}, failedV,
-              "#FB2", failed);
+              {"Le thread 1 a généré une erreur (code 42).", system},
+              failedEnd);
     workerEnd("SIGILL: the processor failed", "132 4",
               {"Le processeur 1 s'est arrêté brutalement (SIGILL : "
                "instruction illégale).",
                unstable},
-              unstableV, "#F43", unstableTip);
+              unstableEnd);
     workerEnd("SIGKILL from outside: no verdict", "137 9",
               {"Le processus de test du processeur 1 a été arrêté de "
                "l'extérieur (SIGKILL)."},
-              stoppedV, "#FB2", failed);
+              {stoppedV, "#FB2", failed, alarm});
 
     // Worker 1 of the second tick.
     QTest::newRow("exit code unreadable")
         << "start; tick 1000; fail GetExitCodeThread 1; tick 1000"
-        << at("00:00:02") + QStringList{"Arrêt du test : GetExitCodeThread "
-                                        "failed !"}
-        << failedV << "#FB2" << failed << "alarm restore ko unattended";
+        << at("00:00:02", {"Arrêt du test : GetExitCodeThread failed !"})
+        << failedEnd;
     QTest::newRow("times unreadable")
         << "start; tick 1000; fail GetThreadUserTime 1; tick 1000"
-        << at("00:00:02") + QStringList{"Arrêt du test : GetThreadTimes "
-                                        "failed !"}
-        << failedV << "#FB2" << failed << "alarm restore ko unattended";
+        << at("00:00:02", {"Arrêt du test : GetThreadTimes failed !"})
+        << failedEnd;
 
     // A worker that could not start leaves its processor to the next and
     // drags the usage down; one never created stops the run at once.
@@ -309,69 +329,55 @@ private slots:
       QTest::newRow(qPrintable(QString("failed %1").arg(op)))
           << QString("fail %1 0; start; tick 1000; stop").arg(op)
           << QStringList{QString("%1 failed.").arg(op)} +
-                 at("00:00:01", "Utilisation CPU : 50.0 %") +
-                 QStringList{tooLow, stopped}
-          << usageV << "#FB2" << idle << "";
+                 at("00:00:01", {tooLow, stopped}, "50.0")
+          << usageStop;
     QTest::newRow("failed CreateThread")
         << "fail CreateThread 0; start; tick 1000"
         << QStringList{"CreateThread failed."} +
-               at("00:00:00", "Utilisation CPU : 0.0 %") +
-               QStringList{tooLow, "Arrêt du test : GetExitCodeThread failed !"}
-        << failedV << "#FB2" << failed << "alarm restore ko unattended";
+               at("00:00:00",
+                  {tooLow, "Arrêt du test : GetExitCodeThread failed !"}, "0.0")
+        << failedEnd;
 
     QTest::newRow("corrected error seen at a tick ends the run")
         << "start; to 3600; errors 2 0; tick 1000"
-        << at("01:00:01") + QStringList{"Erreurs matérielles pendant le test "
-                                        "(EDAC mc0) : 2 corrigée(s), 0 non "
-                                        "corrigée(s).",
-                                        unstable}
-        << unstableV << "#F43" << unstableTip << "alarm restore ko unattended";
+        << at("01:00:01", {hardware(2, 0), unstable}) << unstableEnd;
     QTest::newRow("uncorrected error after the last tick, user stop")
         << "start; to 3600; errors 0 1; stop"
-        << at("01:00:00") + QStringList{"Erreurs matérielles pendant le test "
-                                        "(EDAC mc0) : 0 corrigée(s), 1 non "
-                                        "corrigée(s).",
-                                        stopped, unstable}
-        << unstableV << "#F43" << idle << "ko";
+        << at("01:00:00", {hardware(0, 1), stopped, unstable})
+        << Outcome{unstableV, "#F43", idle, "ko"};
     QTest::newRow("errors counted before the run are not this run's")
-        << "start; to 3600; stop"
-        << at("01:00:00") + QStringList{stopped, stable} << stableV << "#6D2"
-        << idle << "ok";
+        << "start; to 3600; stop" << at("01:00:00", {stopped, stable})
+        << stableStop;
     QTest::newRow("no counter: said, the verdict unchanged")
         << "nocounter; start; to 3600; stop"
-        << at("01:00:00") + QStringList{"Erreurs matérielles non surveillées "
-                                        ": aucun compteur d'erreurs (EDAC, "
-                                        "machine-check) disponible.",
-                                        stopped, stable}
-        << stableV << "#6D2" << idle << "ok";
+        << at("01:00:00", {"Erreurs matérielles non surveillées : aucun "
+                           "compteur d'erreurs (EDAC, machine-check) "
+                           "disponible.",
+                           stopped, stable})
+        << stableStop;
 
     const QString flops = "; flops 0 2000 2; flops 1 1970 2; flops 1 30 0";
     const QString verified =
         "Calculs vérifiés : 4.0 Tflop (AVX2+FMA 99 %, SSE2 1 %)";
     QTest::newRow("user stop after 59 minutes")
         << "start; to 3540" + flops + "; stop"
-        << at("00:59:00") + QStringList{verified, stopped, tooShort} << stoppedV
-        << "#FB2" << idle << "";
+        << at("00:59:00", {verified, stopped, tooShort}) << shortStop;
     QTest::newRow("user stop after 60 minutes")
         << "start; to 3600" + flops + "; stop"
-        << at("01:00:00") + QStringList{verified, stopped, stable} << stableV
-        << "#6D2" << idle << "ok";
+        << at("01:00:00", {verified, stopped, stable}) << stableStop;
     QTest::newRow("stop before any test time")
-        << "start; stop"
-        << at("00:00:00", "Utilisation CPU : 0.0 %") +
-               QStringList{tooLow, stopped}
-        << usageV << "#FB2" << idle << "";
+        << "start; stop" << at("00:00:00", {tooLow, stopped}, "0.0")
+        << usageStop;
 
     const auto usageRow = [&](const char *percent, const char *shown,
                               const QString &fault) {
       QTest::newRow(qPrintable(QString("usage of %1").arg(percent)))
           << QString("start; to 3600 0 %1; stop").arg(percent)
-          << at("01:00:00", QString("Utilisation CPU : %1 %").arg(shown)) +
-                 (fault.isEmpty() ? QStringList{stopped, stable}
-                                  : QStringList{fault, stopped})
-          << (fault.isEmpty() ? stableV : usageV)
-          << (fault.isEmpty() ? "#6D2" : "#FB2") << idle
-          << (fault.isEmpty() ? "ok" : "");
+          << at("01:00:00",
+                fault.isEmpty() ? QStringList{stopped, stable}
+                                : QStringList{fault, stopped},
+                shown)
+          << (fault.isEmpty() ? stableStop : usageStop);
     };
     usageRow("90", "90.0", {});
     usageRow("100", "100.0", {});
@@ -384,16 +390,13 @@ private slots:
       QTest::newRow(
           qPrintable(QString("full usage on %1 workers").arg(workers)))
           << QString("workers %1; start; to 3600 7001; stop").arg(workers)
-          << at("01:00:06") + QStringList{stopped, stable} << stableV << "#6D2"
-          << idle << "ok";
+          << at("01:00:06", {stopped, stable}) << stableStop;
 
     // A minute asleep, one second of processor time in 61 s of wall time:
     // one second of test time.
     QTest::newRow("sleep")
         << "start; to 58; tick 2000 50; sleep 61000 1000; stop"
-        << at("00:01:01", "Utilisation CPU : 98.4 %") +
-               QStringList{stopped, tooShort}
-        << stoppedV << "#FB2" << idle << "";
+        << at("00:01:01", {stopped, tooShort}, "98.4") << shortStop;
 
     // The alternating load pauses the whole run (4 s on, 2 s off, 2 s on,
     // 3 s off...): a pause is test time but neither processor time nor
@@ -401,12 +404,10 @@ private slots:
     // in a pause, then a second of pause and one of load).
     QTest::newRow("alternating: a pause is test time, not usage")
         << "mode 2; start; ticks 60 1000; stop"
-        << at("00:01:00") + QStringList{stopped, tooShort} << stoppedV << "#FB2"
-        << idle << "";
+        << at("00:01:00", {stopped, tooShort}) << shortStop;
     QTest::newRow("alternating: a pause the machine slept through")
         << "mode 2; start; ticks 4 1000; sleep 61000 0; ticks 2 1000; stop"
-        << at("00:00:06") + QStringList{stopped, tooShort} << stoppedV << "#FB2"
-        << idle << "";
+        << at("00:00:06", {stopped, tooShort}) << shortStop;
 
     QTest::newRow("temperature limit")
         << "hot 45; start; to 20; sensor 45; sensor 50"
@@ -414,96 +415,86 @@ private slots:
                        "Vcore : 1.30 V (1.30 à 1.30)",
                        "T° CPU : 47.5 °C (45.0 à 50.0)",
                        "Durée du test : 00:00:20",
-                       usage,
+                       "Utilisation CPU : 100.0 %",
                        "Arrêt du test : température maximale atteinte !"}
-        << V{RunVerdict::Temperature} << "#FB2" << failed
-        << "alarm restore ko unattended";
+        << Outcome{{RunVerdict::Temperature}, "#FB2", failed, alarm};
     QTest::newRow("temperature below the limit, then a timed end")
         << "duration 3600; hot 40; start; sensor 40; end"
         << QStringList{"Fréquence",
                        "Vcore : 1.30 V (1.30 à 1.30)",
                        "T° CPU : 40.0 °C (40.0 à 40.0)",
                        "Durée du test : 01:00:00",
-                       usage,
+                       "Utilisation CPU : 100.0 %",
                        timed,
                        stable}
-        << stableV << "#6D2" << finished << "ok notice restore unattended";
+        << stableTimed;
 
     // A worker may find an error in the unit it was running when the run
     // was stopped and return it after the verdict.
     QTest::newRow("late calculation error after a stable verdict")
         << "start; to 3600; stop; exit 1 2"
-        << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
-        << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
-        << "ok alarm ko";
+        << at("01:00:00", {stopped, stable, error1, unstable}) << lateError;
     QTest::newRow("late calculation error as the program closes")
         << "start; to 3600; stop; exit 1 2; close"
-        << at("01:00:00") + QStringList{stopped, stable, error1, unstable}
-        << V{RunVerdict::Stable, RunVerdict::Unstable} << "#F43" << unstableTip
-        << "ok alarm ko";
+        << at("01:00:00", {stopped, stable, error1, unstable}) << lateError;
     QTest::newRow("late calculation error after a calculation error")
         << "start; to 3600; exit 0 3; tick 1000; exit 1 2"
-        << at("01:00:00") + QStringList{"Le processeur 0 a généré une erreur "
-                                        "de calcul.",
-                                        unstable, error1}
-        << unstableV << "#F43" << unstableTip << "alarm restore ko unattended";
+        << at("01:00:00", {"Le processeur 0 a généré une erreur de calcul.",
+                           unstable, error1})
+        << unstableEnd;
   }
   void runs() {
     QFETCH(QString, script);
     QFETCH(QStringList, log);
-    QFETCH(Verdicts, verdicts);
-    QFETCH(QString, colour);
-    QFETCH(QString, tip);
-    QFETCH(QString, ends);
-    RunFake fake;
-    fake.errorCounters = {{"EDAC mc0", 5, 1}};
-    RunController run;
+    QFETCH(Outcome, outcome);
+    Run r;
+    r.fake.errorCounters = {{"EDAC mc0", 5, 1}};
+    QString colour, tip;
+    connect(&r.run, &RunController::logColour,
+            [&](const char *c) { colour = c ? c : ""; });
+    connect(&r.run, &RunController::toolTip,
+            [&](const QString &text) { tip = text; });
+    Verdicts ended;
+    int closed = 0;
+    QStringList asked;
+    connect(&r.run, &RunController::runEnded,
+            [&](RunVerdict v) { ended << v; });
+    connect(&r.run, &RunController::runClosed, [&] { ++closed; });
+    connect(&r.run, &RunController::endNotice, [&](const RunResult &result) {
+      asked << (result.failure ? "alarm" : "notice");
+    });
+    connect(&r.run, &RunController::restoreWindow, [&] { asked << "restore"; });
+    connect(&r.run, &RunController::verdictSound,
+            [&](bool success) { asked << (success ? "ok" : "ko"); });
+    connect(&r.run, &RunController::endedUnattended,
+            [&] { asked << "unattended"; });
+
+    r.play(script);
+    QVERIFY(!r.run.Running());
+    QCOMPARE(closed, 0);
+    const std::vector<ThreadHandle> handles = r.fake.handles();
+    if (!script.endsWith("close")) {
+      QCOMPARE(ended, outcome.verdicts.mid(0, 1));
+      r.tick(1000);
+      QCOMPARE(closed, 1);
+    }
+    for (ThreadHandle h : handles)
+      QVERIFY(r.fake.thread(h)->closed);
+    for (ThreadHandle h : r.run.State().hThread)
+      QCOMPARE(h, ThreadHandle(0));
+    QCOMPARE(asked.join(' '), outcome.ends);
     QStringList shown;
-    connect(&run, &RunController::logLine, [&](const QString &line) {
+    for (const QString &line : r.log)
       if (line.startsWith("Fréquence : "))
         shown << "Fréquence";
       else if (!line.startsWith("Graine du test : ") &&
                line != "Calculs vérifiés : 0.0 Gflop")
         shown << line;
-    });
-    QString shownColour, shownTip;
-    connect(&run, &RunController::logColour,
-            [&](const char *c) { shownColour = c ? c : ""; });
-    connect(&run, &RunController::toolTip,
-            [&](const QString &text) { shownTip = text; });
-    Verdicts ended;
-    int closed = 0;
-    QStringList asked;
-    connect(&run, &RunController::runEnded, [&](RunVerdict v) { ended << v; });
-    connect(&run, &RunController::runClosed, [&] { ++closed; });
-    connect(&run, &RunController::endNotice, [&](const RunResult &result) {
-      asked << (result.failure ? "alarm" : "notice");
-    });
-    connect(&run, &RunController::restoreWindow, [&] { asked << "restore"; });
-    connect(&run, &RunController::verdictSound,
-            [&](bool success) { asked << (success ? "ok" : "ko"); });
-    connect(&run, &RunController::endedUnattended,
-            [&] { asked << "unattended"; });
-
-    play(fake, run, script);
-    QVERIFY(!run.Running());
-    QCOMPARE(closed, 0);
-    const std::vector<ThreadHandle> handles = fake.handles();
-    if (!script.endsWith("close")) {
-      QCOMPARE(ended, verdicts.mid(0, 1));
-      tick(fake, run, 1000, 100);
-      QCOMPARE(closed, 1);
-    }
-    for (ThreadHandle h : handles)
-      QVERIFY(fake.thread(h)->closed);
-    for (ThreadHandle h : run.State().hThread)
-      QCOMPARE(h, ThreadHandle(0));
-    QCOMPARE(asked.join(' '), ends);
     QCOMPARE(shown, log);
-    QCOMPARE(ended, verdicts);
-    QCOMPARE(run.Verdict(), verdicts.last());
-    QCOMPARE(shownColour, colour);
-    QCOMPARE(shownTip, tip);
+    QCOMPARE(ended, outcome.verdicts);
+    QCOMPARE(r.run.Verdict(), outcome.verdicts.last());
+    QCOMPARE(colour, outcome.colour);
+    QCOMPARE(tip, outcome.tip);
   }
 
   // The report is made from the run's result and the log's end lines from
@@ -551,52 +542,49 @@ private slots:
       failure.col = 3;
       std::strcpy(failure.level, "x86-64");
     }
-    RunFake fake;
-    RunController run;
-    run.SetDuration(60);
-    run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
-    QStringList log;
-    keepLog(run, &log);
+    Run r;
+    r.run.SetDuration(60);
+    r.run.SetSensors({SOURCE_SPEEDFAN, 0, 0, false}, 50);
     int results = 0;
-    connect(&run, &RunController::resultReady, [&] { ++results; });
+    connect(&r.run, &RunController::resultReady, [&] { ++results; });
+    uint64_t mib = 1; // worker 1's AES work so far
+    const auto work = [&] {
+      r.worker(1)->counters.verifiedWork[WORKLOAD_AES] = mib << 20;
+    };
 
-    fake.publish("SFSharedMemory_ALM", speedFanBytes({celsius * 100}, {}));
-    run.Start(m_SystemInfo, 0);
-    uint64_t aes = 1 << 20;
-    fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
-        aes;
-    run.TickSensors();
-    for (int second = 0; run.Running(); ++second) {
+    r.fake.publish("SFSharedMemory_ALM", speedFanBytes({celsius * 100}, {}));
+    r.run.Start(m_SystemInfo, 0);
+    work();
+    r.run.TickSensors();
+    for (int second = 0; r.run.Running(); ++second) {
       if (second == 3 && code != STILL_ACTIVE) {
-        fake.thread(run.State().hThread[1])->exitCode = code;
-        fake.thread(run.State().hThread[1])->signal = signal;
-        fake.thread(run.State().hThread[1])->page.failure = failure;
+        r.worker(1)->exitCode = code;
+        r.worker(1)->signal = signal;
+        r.worker(1)->page.failure = failure;
       }
-      aes = uint64_t(second + 2) << 20;
-      fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
-          aes;
-      fake.publish("SFSharedMemory_ALM",
-                   speedFanBytes({(celsius + second % 3) * 100}, {}));
-      run.TickSensors();
-      if (run.Running())
-        tick(fake, run, 8000, usage);
+      mib = uint64_t(second + 2);
+      work();
+      r.fake.publish("SFSharedMemory_ALM",
+                     speedFanBytes({(celsius + second % 3) * 100}, {}));
+      r.run.TickSensors();
+      if (r.run.Running())
+        r.tick(8000, usage);
     }
     // A unit finished after the stop counts too.
-    aes += 1 << 20;
-    fake.thread(run.State().hThread[1])->counters.verifiedWork[WORKLOAD_AES] =
-        aes;
-    tick(fake, run, 1000, 100);
+    ++mib;
+    work();
+    r.tick(1000);
     QCOMPARE(results, 1);
 
     RunReport report;
-    reportResult(run.Result(), m_SystemInfo, run.Sensors(), &report);
+    reportResult(r.run.Result(), m_SystemInfo, r.run.Sensors(), &report);
     QCOMPARE(int(report.sensors.size()), 1);
     const RunReport::Sensor &t = report.sensors[0];
-    QVERIFY(log.contains(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)",
-                                           t.mean, t.minimum, t.maximum)));
-    QVERIFY(log.contains(QTime(0, 0)
-                             .addMSecs(int(report.run.actualSeconds * 1000))
-                             .toString("'Durée du test' : hh:mm:ss")));
+    QVERIFY(r.log.contains(QString::asprintf("T° CPU : %.1f °C (%.1f à %.1f)",
+                                             t.mean, t.minimum, t.maximum)));
+    QVERIFY(r.log.contains(QTime(0, 0)
+                               .addMSecs(int(report.run.actualSeconds * 1000))
+                               .toString("'Durée du test' : hh:mm:ss")));
     QCOMPARE(int(report.workers.size()), 2);
     const RunReport::Worker &second = report.workers[1];
     QCOMPARE(second.signal, signal);
@@ -605,11 +593,11 @@ private slots:
     QCOMPARE(second.failure.check, failure.check);
     QCOMPARE(second.failure.partner, failure.partner);
     if (failure.check != FAILURE_NONE)
-      QVERIFY(log.contains(failureDetailLine(failure)));
+      QVERIFY(r.log.contains(failureDetailLine(failure)));
     if (!errorLine.isEmpty())
-      QVERIFY2(log.contains(errorLine), qPrintable(log.join('\n')));
+      QVERIFY2(r.log.contains(errorLine), qPrintable(r.log.join('\n')));
     QCOMPARE(int(second.work.size()), 1);
-    QCOMPARE(second.work[0].amount, double(aes));
+    QCOMPARE(second.work[0].amount, double(mib << 20));
   }
 
   // Which processors run when, in each mode, on two cores of two threads;
@@ -643,33 +631,29 @@ private slots:
     QFETCH(bool, everyThread);
     QFETCH(Changes, changes);
     QFETCH(QStringList, coreLines);
-    RunFake fake;
-    fourProcessors(fake);
-    fake.processorClocksKHz = {{0, 4500000}};
-    RunController run;
-    run.SetMode({TestModeKind(kind), 1, everyThread});
-    QStringList log;
-    keepLog(run, &log);
+    Run r;
+    r.fourProcessors();
+    r.fake.processorClocksKHz = {{0, 4500000}};
+    r.run.SetMode({TestModeKind(kind), 1, everyThread});
 
-    run.Start(m_SystemInfo, 0);
-    Changes seen{{0, runningMask(fake, run)}};
-    while (run.CurrentTestTime() < QTime(0, 2, 10)) {
-      tick(fake, run, 1000, 100);
-      if (runningMask(fake, run) != seen.last().second)
-        seen.append({QTime(0, 0).secsTo(run.CurrentTestTime()),
-                     runningMask(fake, run)});
+    r.run.Start(m_SystemInfo, 0);
+    Changes seen{{0, r.runningMask()}};
+    while (r.run.CurrentTestTime() < QTime(0, 2, 10)) {
+      r.tick(1000);
+      if (r.runningMask() != seen.last().second)
+        seen.append(
+            {QTime(0, 0).secsTo(r.run.CurrentTestTime()), r.runningMask()});
     }
     QCOMPARE(seen.mid(0, changes.size()), changes);
     if (coreLines.isEmpty()) {
-      run.StopByUser();
-      QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
+      r.run.StopByUser();
     } else {
-      fake.thread(run.State().hThread[0])->exitCode = 3;
-      tick(fake, run, 1000, 100);
-      QVERIFY(log.contains("Utilisation CPU : 100.0 %"));
-      QCOMPARE(log.filter("œur"), coreLines);
+      r.worker(0)->exitCode = 3;
+      r.tick(1000);
+      QCOMPARE(r.log.filter("œur"), coreLines);
     }
-    QCOMPARE(runningMask(fake, run), 0xF);
+    QVERIFY(r.log.contains("Utilisation CPU : 100.0 %"));
+    QCOMPARE(r.runningMask(), 0xF);
   }
 
   // Every worker computes the same references; one that differs is named
@@ -729,23 +713,18 @@ private slots:
     QFETCH(int, kind);
     QFETCH(Publications, publications);
     QFETCH(QStringList, lines);
-    RunFake fake;
+    Run r;
     if (processors == 4)
-      fourProcessors(fake);
-    RunController run;
-    run.SetMode({TestModeKind(kind), 1, false});
-    QStringList log;
-    keepLog(run, &log);
+      r.fourProcessors();
+    r.run.SetMode({TestModeKind(kind), 1, false});
 
-    run.Start(m_SystemInfo, 0);
-    const int lastTick = publications.last().tick;
-    for (int tickIndex = 0; tickIndex <= lastTick; ++tickIndex) {
-      QVERIFY(run.Running());
+    r.run.Start(m_SystemInfo, 0);
+    for (int tick = 0; tick <= publications.last().tick; ++tick) {
+      QVERIFY(r.run.Running());
       for (const Publication &p : publications) {
-        if (p.tick != tickIndex)
+        if (p.tick != tick)
           continue;
-        WorkerPage &page =
-            fake.thread(run.State().hThread[size_t(p.worker)])->page;
+        WorkerPage &page = r.worker(p.worker)->page;
         RenewalDigest d;
         d.digest[DIGEST_SEPARATE] = 0x5;
         d.digest[DIGEST_FUSED] = p.digest;
@@ -757,47 +736,44 @@ private slots:
           page.recheckDigest[t][DIGEST_FUSED] = p.rechecks[t];
         page.recheckAnswer = p.rechecks.isEmpty() ? 0 : 1;
       }
-      tick(fake, run, 1000, 100);
+      r.tick(1000);
     }
-    QCOMPARE(log.filter(QRegularExpression("calcul|Détail|réponse")), lines);
-    QCOMPARE(run.Running(), lines.isEmpty());
+    QCOMPARE(r.log.filter(QRegularExpression("calcul|Détail|réponse")), lines);
+    QCOMPARE(r.run.Running(), lines.isEmpty());
     if (!lines.isEmpty())
-      QCOMPARE(run.Verdict(), RunVerdict::Unstable);
+      QCOMPARE(r.run.Verdict(), RunVerdict::Unstable);
   }
 
   // A run's readings: one taken while no test runs is shown but not
   // counted; the run's are summed up at its end, kept in Monitoring.txt
   // when asked, and forgotten before the next run.
   void sensorsOfARun() {
-    RunFake fake;
-    RunController run;
-    run.SetSensors({SOURCE_SPEEDFAN, 0, 0, true}, 50);
-    QVERIFY(run.SensorsReading());
-    QStringList log;
-    connect(&run, &RunController::logLine, [&](const QString &line) {
-      if (line.contains(" : 1.") || line.startsWith("T° CPU"))
-        log << line;
-    });
+    Run r;
+    r.run.SetSensors({SOURCE_SPEEDFAN, 0, 0, true}, 50);
+    QVERIFY(r.run.SensorsReading());
     QStringList shown;
-    connect(&run, &RunController::sensorText,
+    connect(&r.run, &RunController::sensorText,
             [&](const QString &t, const QString &v) { shown << t + " " + v; });
+    const QRegularExpression summary("^T° CPU| : 1\\.");
 
-    play(fake, run, "sensor 55; start; sensor 45; sensor 50");
-    QVERIFY(!run.Running());
+    r.play("sensor 55; start; sensor 45; sensor 50");
+    QVERIFY(!r.run.Running());
     QCOMPARE(shown, (QStringList{"55.0 °C 1.30 V", "45.0 °C 1.30 V",
                                  "50.0 °C 1.30 V"}));
-    QCOMPARE(log, (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
-                               "T° CPU : 47.5 °C (45.0 à 50.0)"}));
+    QCOMPARE(r.log.filter(summary),
+             (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
+                          "T° CPU : 47.5 °C (45.0 à 50.0)"}));
     QFile samples("Monitoring.txt");
     QVERIFY(samples.open(QIODevice::ReadOnly));
     QCOMPARE(samples.readAll(),
              QByteArray("1\t45.00\t1.300\n2\t50.00\t1.300\n"));
-    tick(fake, run, 1000, 100);
+    r.tick(1000);
 
-    log.clear();
-    play(fake, run, "start; sensor 40; stop");
-    QCOMPARE(log, (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
-                               "T° CPU : 40.0 °C (40.0 à 40.0)"}));
+    r.log.clear();
+    r.play("start; sensor 40; stop");
+    QCOMPARE(r.log.filter(summary),
+             (QStringList{"Vcore : 1.30 V (1.30 à 1.30)",
+                          "T° CPU : 40.0 °C (40.0 à 40.0)"}));
   }
 
   // One worker per processor the process may run on, bound to it alone,
@@ -821,20 +797,16 @@ private slots:
   void workersTakeTheAllowedProcessors() {
     QFETCH(QVector<int>, processors);
     QFETCH(QStringList, lines);
-    RunFake fake;
-    fake.processMask = fake.systemMask = 0xF;
-    m_SystemInfo.OnlineCount = 4;
+    Run r;
+    r.play("workers 4");
     m_SystemInfo.LogicalCount = uint8_t(processors.size());
     m_SystemInfo.Processor.assign(processors.begin(), processors.end());
-    RunController run;
-    QStringList log;
-    keepLog(run, &log);
 
-    run.Start(m_SystemInfo, 1234);
-    QCOMPARE(log.mid(1), lines);
-    QCOMPARE(int(run.State().hThread.size()), processors.size());
+    r.run.Start(m_SystemInfo, 1234);
+    QCOMPARE(r.log.mid(1), lines);
+    QCOMPARE(int(r.run.State().hThread.size()), processors.size());
     for (int i = 0; i < processors.size(); ++i) {
-      const FakePlatform::Thread *t = fake.thread(run.State().hThread[i]);
+      const FakePlatform::Thread *t = r.worker(i);
       QCOMPARE(t->affinity, CpuSet::single(processors[i]));
       QVERIFY(t->worker);
       QCOMPARE(t->runTestArgument, 1234);
@@ -842,9 +814,9 @@ private slots:
       QVERIFY(t->boostDisabled);
       QVERIFY(!t->suspended);
     }
-    tick(fake, run, 1000, 100);
+    r.tick(1000);
     const QString journal = QString::fromStdString(
-        fake.diskFiles[RunJournal::fileName().toStdString()]);
+        r.fake.diskFiles[RunJournal::fileName().toStdString()]);
     QVERIFY2(journal.contains(QRegularExpression(
                  "^T 00:00:00\nL Graine du test : [0-9A-F]{16}\n"
                  "(L Test limité[^\n]*\n)?T 00:00:01\n$")),
@@ -855,97 +827,75 @@ private slots:
   // kernel clocks, at the end their average and range, a processor without
   // one left out.
   void clockUnderLoadOfEveryProcessor() {
-    RunFake fake;
-    RecordedProcessorScope recorded(fake); // this host's MSRs stay out of it
-    fake.processMask = fake.systemMask = 0x1F;
-    m_SystemInfo.LogicalCount = m_SystemInfo.OnlineCount = 5;
-    m_SystemInfo.Processor = {0, 1, 2, 3, 4};
-    fake.processorClocksKHz = {
+    Run r;
+    RecordedProcessorScope recorded(r.fake); // this host's MSRs stay out of it
+    r.play("workers 5");
+    r.fake.processorClocksKHz = {
         {0, 4370000}, {1, 4410000}, {2, 4410000}, {3, 4450000}};
-    RunController run;
-    QStringList log;
-    keepLog(run, &log);
-    QVector<double> clocks;
-    connect(&run, &RunController::tick,
-            [&](const RunTick &t) { clocks << t.clockMHz; });
-    QString shown;
-    connect(&run, &RunController::frequency,
-            [&](const QString &text) { shown = text; });
 
-    run.Start(m_SystemInfo, 0);
-    tick(fake, run, 1000, 100);
-    fake.processorClocksKHz[0] = 4390000;
-    tick(fake, run, 1000, 100);
-    run.StopByUser();
-    QCOMPARE(clocks, (QVector<double>{4410.0, 4415.0}));
-    QVERIFY(log.contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
-    QCOMPARE(shown, QString("4412.5 MHz"));
+    r.run.Start(m_SystemInfo, 0);
+    r.tick(1000);
+    r.fake.processorClocksKHz[0] = 4390000;
+    r.tick(1000);
+    r.run.StopByUser();
+    QCOMPARE(r.clocks, (QVector<double>{4410.0, 4415.0}));
+    QVERIFY(r.log.contains("Fréquence : 4412.5 MHz (4380.0 à 4450.0)"));
+    QCOMPARE(r.frequency, QString("4412.5 MHz"));
   }
 
   // Without the kernel's clocks, the load frequency is sampled on the ticks
   // of the first minute only (a test time of exactly one minute included),
   // those ticks carry it, and the stop samples it once more for its line.
   void loadFrequencyInTheFirstMinuteOnly() {
-    RunFake fake;
-    RunController run;
-    QVector<double> clocks;
-    connect(&run, &RunController::tick,
-            [&](const RunTick &t) { clocks << t.clockMHz; });
-    QStringList log;
-    keepLog(run, &log);
-    QString shown;
-    connect(&run, &RunController::frequency,
-            [&](const QString &text) { shown = text; });
+    Run r;
     const auto samples = [&](ThreadProc proc) {
       int n = 0;
-      for (ThreadHandle h : fake.handles())
-        n += fake.thread(h)->proc == proc;
+      for (ThreadHandle h : r.fake.handles())
+        n += r.fake.thread(h)->proc == proc;
       return n;
     };
 
-    run.Start(m_SystemInfo, 0);
-    tick(fake, run, 500, 100);
+    r.run.Start(m_SystemInfo, 0);
+    r.tick(500);
     QCOMPARE(samples(ThreadBeginFrequency), 1);
     QCOMPARE(samples(ThreadEndFrequency), 0);
-    play(fake, run, "to 60; tick 1000");
+    r.play("to 60; tick 1000");
     const int inFirstMinute = samples(ThreadEndFrequency);
     QVERIFY(inFirstMinute >= 8);
-    play(fake, run, "tick 1000; tick 1000");
+    r.play("tick 1000; tick 1000");
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute);
     QCOMPARE(samples(ThreadBeginFrequency), 1);
-    QCOMPARE(int(std::count_if(clocks.begin(), clocks.end(),
+    QCOMPARE(int(std::count_if(r.clocks.begin(), r.clocks.end(),
                                [](double c) { return !std::isnan(c); })),
              inFirstMinute);
-    run.StopByUser();
+    r.run.StopByUser();
     QCOMPARE(samples(ThreadEndFrequency), inFirstMinute + 1);
-    QCOMPARE(log.filter("Fréquence"), QStringList{"Fréquence : " + shown});
+    QCOMPARE(r.log.filter("Fréquence"),
+             QStringList{"Fréquence : " + r.frequency});
   }
 
   // Worker 1 cannot start, so worker 2 takes its processor: the core
   // schedule, the core of an error, the clock under load and the report
   // follow the processor each worker got, not its number.
   void perCoreFollowsTheProcessorEachWorkerGot() {
-    RunFake fake;
-    fourProcessors(fake);
-    fake.processorClocksKHz = {
+    Run r;
+    r.fourProcessors();
+    r.fake.processorClocksKHz = {
         {0, 4500000}, {1, 4400000}, {2, 800000}, {3, 800000}};
-    fake.failCall(FakePlatform::Op::SetThreadAffinityMask, 1);
-    RunController run;
-    run.SetMode({TestModeKind::PerCore, 1, true});
-    QStringList log;
-    keepLog(run, &log);
+    r.fake.failCall(FakePlatform::Op::SetThreadAffinityMask, 1);
+    r.run.SetMode({TestModeKind::PerCore, 1, true});
 
-    run.Start(m_SystemInfo, 0);
-    for (int second = 0; second < 30; ++second)
-      tick(fake, run, 1000, 100);
-    QCOMPARE(runningMask(fake, run), 0x5);
-    const std::vector<int> &entries = run.State().WorkerEntry;
+    r.run.Start(m_SystemInfo, 0);
+    r.play("ticks 30 1000");
+    QCOMPARE(r.runningMask(), 0x5);
+    const std::vector<int> &entries = r.run.State().WorkerEntry;
     QCOMPARE(describeWorker(m_SystemInfo, entries[1]).logicalProcessor, -1);
     QCOMPARE(describeWorker(m_SystemInfo, entries[2]).logicalProcessor, 1);
-    fake.thread(run.State().hThread[2])->exitCode = 3;
-    tick(fake, run, 1000, 100);
-    QVERIFY(log.contains("Erreur sur le cœur 0 (processeurs logiques 0, 1)."));
-    QVERIFY(log.contains("Fréquence : 4450.0 MHz (4400.0 à 4500.0)"));
+    r.worker(2)->exitCode = 3;
+    r.tick(1000);
+    QVERIFY(
+        r.log.contains("Erreur sur le cœur 0 (processeurs logiques 0, 1)."));
+    QVERIFY(r.log.contains("Fréquence : 4450.0 MHz (4400.0 à 4500.0)"));
   }
 };
 
