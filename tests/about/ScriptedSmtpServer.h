@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QVector>
 
@@ -21,20 +23,65 @@ struct ServerStep {
 class ScriptedSmtpServer : public QThread {
 public:
   explicit ScriptedSmtpServer(QVector<ServerStep> script,
-                              int acceptWaitMs = 5000);
-  ~ScriptedSmtpServer() override;
+                              int acceptWaitMs = 5000)
+      : script(std::move(script)), acceptWaitMs(acceptWaitMs) {
+    start();
+  }
+  ~ScriptedSmtpServer() override { wait(); }
 
   // Blocks until the server listens.
-  quint16 port();
+  quint16 port() {
+    listening.acquire();
+    listening.release();
+    return listenPort;
+  }
   // Valid once the thread has finished (call wait() first).
   QByteArray received() const { return bytes; }
   bool wasConnected() const { return connected; }
 
   // The replies of a server that accepts everything.
-  static QVector<ServerStep> accepting();
+  static QVector<ServerStep> accepting() {
+    return {
+        {"", 0, "220 test ESMTP\r\n"},    {"\r\n", 0, "250 test\r\n"},
+        {"\r\n", 0, "250 sender ok\r\n"}, {"\r\n", 0, "250 rcpt ok\r\n"},
+        {"\r\n", 0, "354 go ahead\r\n"},  {"\r\n.\r\n", 0, "250 queued\r\n"},
+        {"\r\n", 0, "221 bye\r\n"}};
+  }
 
 protected:
-  void run() override;
+  void run() override {
+    const int clientSilenceMs = 5000;
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    listenPort = server.serverPort();
+    listening.release();
+    if (!server.waitForNewConnection(acceptWaitMs))
+      return;
+    connected = true;
+    QTcpSocket *client = server.nextPendingConnection();
+    int consumed = 0;
+    for (const ServerStep &step : script) {
+      if (!step.await.isEmpty()) {
+        while (bytes.indexOf(step.await, consumed) < 0) {
+          if (!client->waitForReadyRead(clientSilenceMs))
+            return;
+          bytes += client->readAll();
+        }
+        consumed = bytes.indexOf(step.await, consumed) + step.await.size();
+      }
+      msleep(step.delayMs);
+      client->write(step.reply);
+      client->waitForBytesWritten(clientSilenceMs);
+      if (step.hangUp) {
+        client->disconnectFromHost();
+        return;
+      }
+    }
+    // Whatever the client still sends until it hangs up.
+    while (client->waitForReadyRead(clientSilenceMs))
+      bytes += client->readAll();
+    bytes += client->readAll();
+  }
 
 private:
   QVector<ServerStep> script;
@@ -46,4 +93,8 @@ private:
 };
 
 // A port on 127.0.0.1 where nothing listens: connecting is refused at once.
-quint16 RefusingPort();
+inline quint16 RefusingPort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}

@@ -16,36 +16,12 @@ using LeafTable = QMap<uint32_t, CpuidRegisters>;
 Q_DECLARE_METATYPE(LeafTable)
 
 namespace {
-
 // A processor recorded leaf by leaf; leaves it did not report read as 0.
 CpuidReader Recorded(const LeafTable &leaves) {
   return [leaves](uint32_t leaf) {
     return leaves.value(leaf, CpuidRegisters{0, 0, 0, 0});
   };
 }
-
-const LeafTable Core2 = {
-    {0x00000000, {0x0000000A, 0x756E6547, 0x6C65746E, 0x49656E69}},
-    {0x00000001, {0x000006F6, 0x00020800, 0x0000E3BD, 0xBFEBFBFF}},
-    {0x00000002, {0x05B0B101, 0x005657F0, 0x00000000, 0x2CB43049}},
-    {0x00000003, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
-    {0x00000004, {0x04000121, 0x01C0003F, 0x0000003F, 0x00000001}},
-    {0x00000005, {0x00000040, 0x00000040, 0x00000003, 0x00000020}},
-    {0x00000006, {0x00000001, 0x00000002, 0x00000001, 0x00000000}},
-    {0x00000007, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
-    {0x00000008, {0x00000400, 0x00000000, 0x00000000, 0x00000000}},
-    {0x00000009, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
-    {0x0000000A, {0x07280202, 0x00000000, 0x00000000, 0x00000000}},
-    {0x80000000, {0x80000008, 0x00000000, 0x00000000, 0x00000000}},
-    {0x80000001, {0x00000000, 0x00000000, 0x00000001, 0x20100000}},
-    {0x80000002, {0x65746E49, 0x2952286C, 0x726F4320, 0x4D542865}},
-    {0x80000003, {0x43203229, 0x20205550, 0x20202020, 0x30303636}},
-    {0x80000004, {0x20402020, 0x30342E32, 0x007A4847, 0x00000000}},
-    {0x80000005, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
-    {0x80000006, {0x00000000, 0x00000000, 0x10008040, 0x00000000}},
-    {0x80000007, {0x00000000, 0x00000000, 0x00000000, 0x00000000}},
-    {0x80000008, {0x00003024, 0x00000000, 0x00000000, 0x00000000}},
-};
 
 const char *const Core2Text =
     "Intel(R) Core(TM)2 CPU          6600  @ 2.40GHz\n\n"
@@ -69,6 +45,20 @@ const char *const Core2Text =
     "80000008 : 00003024 00000000 00000000 00000000\n"
     "____________________________________________________\n\n"
     "Test started.\nVotre PC est stable !\n";
+
+// The recorded processor: the leaves its diagnostic lists, and the two
+// headers giving the highest leaves, which the diagnostic leaves out.
+LeafTable Core2() {
+  LeafTable leaves{
+      {0x00000000, {0x0000000A, 0x756E6547, 0x6C65746E, 0x49656E69}},
+      {0x80000000, {0x80000008, 0, 0, 0}}};
+  for (const QString &line : QString(Core2Text).split('\n').mid(2, 18)) {
+    const QStringList words = QString(line).remove(" :").split(' ');
+    const auto word = [&words](int i) { return words[i].toUInt(nullptr, 16); };
+    leaves[word(0)] = {word(1), word(2), word(3), word(4)};
+  }
+  return leaves;
+}
 
 // Receives the links the dialog hands to the desktop.
 class LinkCatcher : public QObject {
@@ -111,7 +101,6 @@ int Ink(const QFont &font, const QString &text) {
       dark += qGray(image.pixel(x, y)) < 128;
   return dark;
 }
-
 } // namespace
 
 class TestAbout : public QObject {
@@ -119,125 +108,115 @@ class TestAbout : public QObject {
 
 private slots:
   void initTestCase() { Q_INIT_RESOURCE(resources); }
-  void diagnosticText_data();
-  void diagnosticText();
-  void presentation();
-  void titleLooksBold();
-  void linkOpensOutside();
-  void bugReportReturnsToAbout();
-};
 
-void TestAbout::diagnosticText_data() {
-  QTest::addColumn<LeafTable>("leaves");
-  QTest::addColumn<int>("standard");
-  QTest::addColumn<int>("extended");
-  QTest::addColumn<QString>("exact");
-
-  LeafTable noExtended = Core2;
-  noExtended[0x80000000] = {0x0000000A, 0, 0, 0};
-  LeafTable bogus = Core2;
-  bogus[0] = {0xFFFFFFFF, 0, 0, 0};
-  bogus[0x80000000] = {0xFFFFFFFF, 0, 0, 0};
-  LeafTable nothing;
-
-  QTest::newRow("recorded processor") << Core2 << 10 << 8 << QString(Core2Text);
-  QTest::newRow("extended header below the extended range")
-      << noExtended << 10 << 0 << QString();
-  QTest::newRow("no leaves at all") << nothing << 0 << 0 << QString();
-  QTest::newRow("bogus highest leaves are capped")
-      << bogus << int(MaxListedLeaves) << int(MaxListedLeaves) << QString();
-}
-
-void TestAbout::diagnosticText() {
-  QFETCH(LeafTable, leaves);
-  QFETCH(int, standard);
-  QFETCH(int, extended);
-  QFETCH(QString, exact);
-
-  const QString name = "Intel(R) Core(TM)2 CPU          6600  @ 2.40GHz";
-  const QString log = "Test started.\nVotre PC est stable !\n";
-  const QString text = DiagnosticText(name, Recorded(leaves), log);
-
-  if (!exact.isEmpty())
-    QCOMPARE(text, exact);
-  QVERIFY(text.startsWith(name + "\n\n"));
-  QVERIFY(text.endsWith(QString(52, '_') + "\n\n" + log));
-  const QStringList lines = text.split('\n');
-  QRegularExpression leafLine("^([0-9A-F]{8}) : [0-9A-F]{8} [0-9A-F]{8} "
-                              "[0-9A-F]{8} [0-9A-F]{8}$");
-  int standardSeen = 0, extendedSeen = 0;
-  for (const QString &line : lines) {
-    const auto match = leafLine.match(line);
-    if (!match.hasMatch())
-      continue;
-    const uint32_t leaf = match.captured(1).toUInt(nullptr, 16);
-    QVERIFY(leaf != 0 && leaf != 0x80000000);
-    (leaf < 0x80000000 ? standardSeen : extendedSeen)++;
+  void diagnosticText_data() {
+    QTest::addColumn<LeafTable>("leaves");
+    QTest::addColumn<int>("standard");
+    QTest::addColumn<int>("extended");
+    QTest::addColumn<QString>("exact");
+    const LeafTable core2 = Core2();
+    LeafTable noExtended = core2;
+    noExtended[0x80000000] = {0x0000000A, 0, 0, 0};
+    LeafTable bogus = core2;
+    bogus[0] = {0xFFFFFFFF, 0, 0, 0};
+    bogus[0x80000000] = {0xFFFFFFFF, 0, 0, 0};
+    QTest::newRow("recorded processor")
+        << core2 << 10 << 8 << QString(Core2Text);
+    QTest::newRow("extended header below the extended range")
+        << noExtended << 10 << 0 << QString();
+    QTest::newRow("no leaves at all") << LeafTable() << 0 << 0 << QString();
+    QTest::newRow("bogus highest leaves are capped")
+        << bogus << int(MaxListedLeaves) << int(MaxListedLeaves) << QString();
   }
-  QCOMPARE(standardSeen, standard);
-  QCOMPARE(extendedSeen, extended);
-}
 
-void TestAbout::presentation() {
-  About about("diag", nullptr);
-  QCOMPARE(about.windowTitle(), QString("A propos de..."));
-  QCOMPARE(about.findChild<QLabel *>("labelTitle")->text(),
-           QString("Vorsk 1.0.4"));
-  QVERIFY(!about.findChild<QLabel *>("labelIcon")
-               ->pixmap(Qt::ReturnByValue)
-               .isNull());
-  auto *text = about.findChild<QLabel *>("labelAbout");
-  QVERIFY(text->openExternalLinks());
-  QVERIFY(text->text().contains("mailto:" + BuiltInReportRoute().mailbox));
-  QVERIFY(text->text().contains(MakerHomePage()));
-  QVERIFY(text->text().contains(QString("Qt ") + qVersion()));
-  QVERIFY(!text->text().contains(QRegularExpression("%[0-9]")));
-  // The engine is Vorsk's own.
-  QVERIFY(text->text().contains(QString::fromUtf8("moteur propre à Vorsk")));
-  QVERIFY(!text->text().contains("BLAS", Qt::CaseInsensitive));
-  // The licence the copyright file and the metainfo name.
-  QVERIFY(text->text().contains("GPL-3.0-or-later"));
-  QVERIFY(text->text().contains(QDir::currentPath()));
-}
+  void diagnosticText() {
+    QFETCH(LeafTable, leaves);
+    QFETCH(int, standard);
+    QFETCH(int, extended);
+    QFETCH(QString, exact);
+    const QString name = "Intel(R) Core(TM)2 CPU          6600  @ 2.40GHz";
+    const QString log = "Test started.\nVotre PC est stable !\n";
+    const QString text = DiagnosticText(name, Recorded(leaves), log);
+    if (!exact.isEmpty())
+      QCOMPARE(text, exact);
+    QVERIFY(text.startsWith(name + "\n\n"));
+    QVERIFY(text.endsWith(QString(52, '_') + "\n\n" + log));
+    QRegularExpression leafLine("^([0-9A-F]{8}) : [0-9A-F]{8} [0-9A-F]{8} "
+                                "[0-9A-F]{8} [0-9A-F]{8}$");
+    int standardSeen = 0, extendedSeen = 0;
+    for (const QString &line : text.split('\n')) {
+      const auto match = leafLine.match(line);
+      if (!match.hasMatch())
+        continue;
+      const uint32_t leaf = match.captured(1).toUInt(nullptr, 16);
+      QVERIFY(leaf != 0 && leaf != 0x80000000);
+      (leaf < 0x80000000 ? standardSeen : extendedSeen)++;
+    }
+    QCOMPARE(standardSeen, standard);
+    QCOMPARE(extendedSeen, extended);
+  }
 
-// With the fonts the program loads, the title's bold face is really bolder
-// than the regular one, and the title fits its label.
-void TestAbout::titleLooksBold() {
-  addApplicationFonts();
-  About about("diag", nullptr);
-  const auto *title = about.findChild<QLabel *>("labelTitle");
-  QFont regular = title->font();
-  regular.setBold(false);
-  QVERIFY(Ink(title->font(), title->text()) >
-          Ink(regular, title->text()) * 13 / 10);
-  QVERIFY(QFontMetrics(title->font()).horizontalAdvance(title->text()) <=
-          title->width());
-}
+  void presentation() {
+    About about("diag", nullptr);
+    QCOMPARE(about.windowTitle(), QString("A propos de..."));
+    QCOMPARE(about.findChild<QLabel *>("labelTitle")->text(),
+             QString("Vorsk 1.0.4"));
+    QVERIFY(!about.findChild<QLabel *>("labelIcon")
+                 ->pixmap(Qt::ReturnByValue)
+                 .isNull());
+    auto *text = about.findChild<QLabel *>("labelAbout");
+    QVERIFY(text->openExternalLinks());
+    QVERIFY(text->text().contains("mailto:" + BuiltInReportRoute().mailbox));
+    QVERIFY(text->text().contains(MakerHomePage()));
+    QVERIFY(text->text().contains(QString("Qt ") + qVersion()));
+    QVERIFY(!text->text().contains(QRegularExpression("%[0-9]")));
+    // The engine is Vorsk's own.
+    QVERIFY(text->text().contains(QString::fromUtf8("moteur propre à Vorsk")));
+    QVERIFY(!text->text().contains("BLAS", Qt::CaseInsensitive));
+    // The licence the copyright file and the metainfo name.
+    QVERIFY(text->text().contains("GPL-3.0-or-later"));
+    QVERIFY(text->text().contains(QDir::currentPath()));
+  }
 
-void TestAbout::linkOpensOutside() {
-  LinkCatcher catcher;
-  for (const char *scheme : {"https", "mailto"})
-    QDesktopServices::setUrlHandler(scheme, &catcher, "open");
-  About about("diag", nullptr);
-  about.show();
-  auto *text = about.findChild<QLabel *>("labelAbout");
-  const QPoint link = FindLink(text);
-  QVERIFY(link.x() >= 0);
-  QTest::mouseClick(text, Qt::LeftButton, Qt::NoModifier, link);
-  for (const char *scheme : {"https", "mailto"})
-    QDesktopServices::unsetUrlHandler(scheme);
-  QCOMPARE(catcher.opened.size(), 1);
-  QVERIFY(about.isVisible());
-}
+  // With the fonts the program loads, the title's bold face is really bolder
+  // than the regular one, and the title fits its label.
+  void titleLooksBold() {
+    addApplicationFonts();
+    About about("diag", nullptr);
+    const auto *title = about.findChild<QLabel *>("labelTitle");
+    QFont regular = title->font();
+    regular.setBold(false);
+    QVERIFY(Ink(title->font(), title->text()) >
+            Ink(regular, title->text()) * 13 / 10);
+    QVERIFY(QFontMetrics(title->font()).horizontalAdvance(title->text()) <=
+            title->width());
+  }
 
-void TestAbout::bugReportReturnsToAbout() {
-  About about("diag", nullptr);
-  about.show();
-  ModalCloser closer;
-  about.findChild<QPushButton *>("pushBugReport")->click();
-  QCOMPARE(closer.closed, QStringList{"Rapport de bug||0"});
-  QVERIFY(about.isVisible());
-}
+  void linkOpensOutside() {
+    LinkCatcher catcher;
+    for (const char *scheme : {"https", "mailto"})
+      QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+    About about("diag", nullptr);
+    about.show();
+    auto *text = about.findChild<QLabel *>("labelAbout");
+    const QPoint link = FindLink(text);
+    QVERIFY(link.x() >= 0);
+    QTest::mouseClick(text, Qt::LeftButton, Qt::NoModifier, link);
+    for (const char *scheme : {"https", "mailto"})
+      QDesktopServices::unsetUrlHandler(scheme);
+    QCOMPARE(catcher.opened.size(), 1);
+    QVERIFY(about.isVisible());
+  }
+
+  void bugReportReturnsToAbout() {
+    About about("diag", nullptr);
+    about.show();
+    ModalCloser closer;
+    about.findChild<QPushButton *>("pushBugReport")->click();
+    QCOMPARE(closer.closed, QStringList{"Rapport de bug||0"});
+    QVERIFY(about.isVisible());
+  }
+};
 
 QTEST_MAIN(TestAbout)
 #include "tst_about.moc"

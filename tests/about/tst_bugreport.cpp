@@ -88,192 +88,165 @@ QString Stored(const QString &key) {
 class TestBugReport : public QObject {
   Q_OBJECT
 
-private slots:
-  void initTestCase();
-  void init();
-  void cleanupTestCase();
-  void opening_data();
-  void opening();
-  void failedSendAsksForServer();
-  void successfulSend_data();
-  void successfulSend();
-  void closingSendsNothing_data();
-  void closingSendsNothing();
-
-private:
   QTemporaryDir dir;
   QString startDir;
-};
 
-void TestBugReport::initTestCase() {
-  QVERIFY(dir.isValid());
-  startDir = QDir::currentPath();
-  QVERIFY(QDir::setCurrent(dir.path()));
-}
+private slots:
+  void initTestCase() {
+    QVERIFY(dir.isValid());
+    startDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+  }
+  void init() { QFile::remove("Vorsk.ini"); }
+  void cleanupTestCase() { QDir::setCurrent(startDir); }
 
-void TestBugReport::init() { QFile::remove("Vorsk.ini"); }
+  void opening_data() {
+    QTest::addColumn<QString>("pseudo");
+    QTest::addColumn<QString>("smtp");
+    QTest::addColumn<QString>("shownPseudo");
+    QTest::addColumn<bool>("smtpEnabled");
+    const QString none = "<none>";
+    QTest::newRow("nothing stored") << none << none << "Anonyme" << false;
+    QTest::newRow("a server stored")
+        << QString("Jean") << QString("mail.example.test") << "Jean" << true;
+    QTest::newRow("empty name and server stored")
+        << QString("") << QString("") << "" << false;
+  }
 
-void TestBugReport::cleanupTestCase() { QDir::setCurrent(startDir); }
+  void opening() {
+    QFETCH(QString, pseudo);
+    QFETCH(QString, smtp);
+    QFETCH(QString, shownPseudo);
+    QFETCH(bool, smtpEnabled);
+    if (pseudo != "<none>")
+      Store("Pseudo", pseudo);
+    if (smtp != "<none>")
+      Store("SMTP", smtp);
+    BugReport dialog("diag", nullptr);
+    Form form(dialog);
+    QCOMPARE(form.pseudo->text(), shownPseudo);
+    QCOMPARE(form.smtp->text(), smtpEnabled ? smtp : QString());
+    QCOMPARE(form.smtp->isEnabled(), smtpEnabled);
+    QCOMPARE(form.labelSmtp->isEnabled(), smtpEnabled);
+  }
 
-void TestBugReport::opening_data() {
-  QTest::addColumn<QString>("pseudo");
-  QTest::addColumn<QString>("smtp");
-  QTest::addColumn<QString>("shownPseudo");
-  QTest::addColumn<bool>("smtpEnabled");
-
-  QTest::newRow("nothing stored") << "<none>"
-                                  << "<none>"
-                                  << "Anonyme" << false;
-  QTest::newRow("a server stored") << "Jean"
-                                   << "mail.example.test"
-                                   << "Jean" << true;
-  QTest::newRow("empty name and server stored") << ""
-                                                << ""
-                                                << "" << false;
-}
-
-void TestBugReport::opening() {
-  QFETCH(QString, pseudo);
-  QFETCH(QString, smtp);
-  QFETCH(QString, shownPseudo);
-  QFETCH(bool, smtpEnabled);
-
-  if (pseudo != "<none>")
-    Store("Pseudo", pseudo);
-  if (smtp != "<none>")
-    Store("SMTP", smtp);
-  BugReport dialog("diag", nullptr);
-  Form form(dialog);
-  QCOMPARE(form.pseudo->text(), shownPseudo);
-  QCOMPARE(form.smtp->text(), smtpEnabled ? smtp : QString());
-  QCOMPARE(form.smtp->isEnabled(), smtpEnabled);
-  QCOMPARE(form.labelSmtp->isEnabled(), smtpEnabled);
-}
-
-void TestBugReport::failedSendAsksForServer() {
-  Store("SMTP", "127.0.0.2");
-  BugReport dialog("diag", nullptr, Route("127.0.0.2", RefusingPort()));
-  Form form(dialog);
-  dialog.show();
-  form.pseudo->setText("Jean");
-  form.description->setPlainText("It froze.");
-  QFile::remove("Vorsk.ini");
-
-  ModalCloser closer;
-  form.send->click();
-  QCOMPARE(closer.closed, QStringList{Failure});
-  QVERIFY(!QApplication::overrideCursor());
-  QVERIFY(dialog.isVisible());
-  QVERIFY(form.smtp->isEnabled());
-  QVERIFY(form.labelSmtp->isEnabled());
-  QCOMPARE(form.smtp->text(), QString());
-  QCOMPARE(dialog.focusWidget(), form.smtp);
-  QCOMPARE(form.pseudo->text(), QString("Jean"));
-  QCOMPARE(form.description->toPlainText(), QString("It froze."));
-  QVERIFY(!QFile::exists("Vorsk.ini"));
-}
-
-void TestBugReport::successfulSend_data() {
-  QTest::addColumn<QString>("relay");
-  QTest::addColumn<QString>("typed");
-  QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("description");
-
-  const QString froze = "It froze.\nTwice.";
-  QTest::newRow("through the built-in relay") << "127.0.0.1"
-                                              << ""
-                                              << "Jean" << froze;
-  QTest::newRow("through a typed server after a failure") << "127.0.0.2"
-                                                          << "127.0.0.1"
-                                                          << "Jean" << froze;
-  QTest::newRow("empty name") << "127.0.0.1"
-                              << ""
-                              << "" << froze;
-  QTest::newRow("accents, equals signs, periods and a 2000-character line")
-      << "127.0.0.1"
-      << "" << QString::fromUtf8("Jérôme")
-      << QString::fromUtf8("Écran figé à 95 °C, a=b \n.\n") +
-             QString::fromUtf8("ça plante. ").repeated(180) + "\t end ";
-}
-
-void TestBugReport::successfulSend() {
-  QFETCH(QString, relay);
-  QFETCH(QString, typed);
-  QFETCH(QString, name);
-  QFETCH(QString, description);
-
-  MailSink sink;
-  ModalCloser closer;
-  QStringList boxes;
-  {
-    BugReport dialog("Intel CPU\n\nlog", nullptr, Route(relay, sink.port));
+  void failedSendAsksForServer() {
+    Store("SMTP", "127.0.0.2");
+    BugReport dialog("diag", nullptr, Route("127.0.0.2", RefusingPort()));
     Form form(dialog);
     dialog.show();
-    form.pseudo->setText(name);
-    form.description->setPlainText(description);
-    if (!typed.isEmpty()) {
-      form.send->click();
-      boxes << Failure;
-      form.smtp->setText(typed);
-    }
+    form.pseudo->setText("Jean");
+    form.description->setPlainText("It froze.");
+    QFile::remove("Vorsk.ini");
+    ModalCloser closer;
     form.send->click();
-    boxes << Success;
-    QCOMPARE(closer.closed, boxes);
+    QCOMPARE(closer.closed, QStringList{Failure});
     QVERIFY(!QApplication::overrideCursor());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QVERIFY(!dialog.isVisible());
+    QVERIFY(dialog.isVisible());
+    QVERIFY(form.smtp->isEnabled());
+    QVERIFY(form.labelSmtp->isEnabled());
+    QCOMPARE(form.smtp->text(), QString());
+    QCOMPARE(dialog.focusWidget(), form.smtp);
+    QCOMPARE(form.pseudo->text(), QString("Jean"));
+    QCOMPARE(form.description->toPlainText(), QString("It froze."));
+    QVERIFY(!QFile::exists("Vorsk.ini"));
   }
-  const QJsonObject message = sink.nextLine();
-  QCOMPARE(Headers(message).mid(0, 6),
-           QStringList({"To: bugs@test", "From: report@test",
-                        "Subject: Rapport de bug", "MIME-Version: 1.0",
-                        "Content-Type: text/plain; charset=UTF-8",
-                        "Content-Transfer-Encoding: quoted-printable"}));
-  QVERIFY(!message.value("date").toString().isEmpty());
-  QVERIFY(QRegularExpression("^<[^<>@ ]+@test>$")
-              .match(message.value("messageId").toString())
-              .hasMatch());
-  QCOMPARE(message.value("defects").toArray().size(), 0);
-  QVERIFY(message.value("longestLine").toInt() <= 76);
-  const QString body = "Vorsk 1.0.4\nEnvoyé par " + name + "\n\n" +
-                       description + "\n\nIntel CPU\n\nlog";
-  // SMTP data ends with a line end, which belongs to the message.
-  QCOMPARE(QByteArray::fromBase64(message.value("body").toString().toLatin1()),
-           QString(body + "\n").replace("\n", "\r\n").toUtf8());
-  QCOMPARE(Stored("Pseudo"), name);
-  QCOMPARE(Stored("SMTP"), typed);
 
-  BugReport next("diag", nullptr);
-  Form form(next);
-  QCOMPARE(form.pseudo->text(), name);
-  QCOMPARE(form.smtp->text(), typed);
-  QCOMPARE(form.smtp->isEnabled(), !typed.isEmpty());
-}
+  void successfulSend_data() {
+    // A server typed after a failure through the refusing relay, or none.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    const QString froze = "It froze.\nTwice.";
+    QTest::newRow("through the built-in relay") << QString() << "Jean" << froze;
+    QTest::newRow("through a typed server after a failure")
+        << QString("127.0.0.1") << "Jean" << froze;
+    QTest::newRow("empty name") << QString() << "" << froze;
+    QTest::newRow("accents, equals signs, periods and a 2000-character line")
+        << QString() << QString::fromUtf8("Jérôme")
+        << QString::fromUtf8("Écran figé à 95 °C, a=b \n.\n") +
+               QString::fromUtf8("ça plante. ").repeated(180) + "\t end ";
+  }
 
-void TestBugReport::closingSendsNothing_data() {
-  QTest::addColumn<bool>("cancel");
-  QTest::newRow("Annuler") << true;
-  QTest::newRow("window closed") << false;
-}
+  void successfulSend() {
+    QFETCH(QString, typed);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    MailSink sink;
+    ModalCloser closer;
+    QStringList boxes;
+    {
+      BugReport dialog(
+          "Intel CPU\n\nlog", nullptr,
+          Route(typed.isEmpty() ? "127.0.0.1" : "127.0.0.2", sink.port));
+      Form form(dialog);
+      dialog.show();
+      form.pseudo->setText(name);
+      form.description->setPlainText(description);
+      if (!typed.isEmpty()) {
+        form.send->click();
+        boxes << Failure;
+        form.smtp->setText(typed);
+      }
+      form.send->click();
+      boxes << Success;
+      QCOMPARE(closer.closed, boxes);
+      QVERIFY(!QApplication::overrideCursor());
+      QCOMPARE(dialog.result(), int(QDialog::Accepted));
+      QVERIFY(!dialog.isVisible());
+    }
+    const QJsonObject message = sink.nextLine();
+    QCOMPARE(Headers(message).mid(0, 6),
+             QStringList({"To: bugs@test", "From: report@test",
+                          "Subject: Rapport de bug", "MIME-Version: 1.0",
+                          "Content-Type: text/plain; charset=UTF-8",
+                          "Content-Transfer-Encoding: quoted-printable"}));
+    QVERIFY(!message.value("date").toString().isEmpty());
+    QVERIFY(QRegularExpression("^<[^<>@ ]+@test>$")
+                .match(message.value("messageId").toString())
+                .hasMatch());
+    QCOMPARE(message.value("defects").toArray().size(), 0);
+    QVERIFY(message.value("longestLine").toInt() <= 76);
+    const QString body = "Vorsk 1.0.4\nEnvoyé par " + name + "\n\n" +
+                         description + "\n\nIntel CPU\n\nlog";
+    // SMTP data ends with a line end, which belongs to the message.
+    QCOMPARE(
+        QByteArray::fromBase64(message.value("body").toString().toLatin1()),
+        QString(body + "\n").replace("\n", "\r\n").toUtf8());
+    QCOMPARE(Stored("Pseudo"), name);
+    QCOMPARE(Stored("SMTP"), typed);
 
-void TestBugReport::closingSendsNothing() {
-  QFETCH(bool, cancel);
+    BugReport next("diag", nullptr);
+    Form form(next);
+    QCOMPARE(form.pseudo->text(), name);
+    QCOMPARE(form.smtp->text(), typed);
+    QCOMPARE(form.smtp->isEnabled(), !typed.isEmpty());
+  }
 
-  ScriptedSmtpServer server(ScriptedSmtpServer::accepting(), 300);
-  BugReport dialog("diag", nullptr, Route("127.0.0.1", server.port()));
-  Form form(dialog);
-  dialog.show();
-  form.pseudo->setText("Jean");
-  if (cancel)
-    form.close->click();
-  else
-    dialog.close();
-  QCOMPARE(dialog.result(), int(QDialog::Rejected));
-  QVERIFY(!dialog.isVisible());
-  server.wait();
-  QVERIFY(!server.wasConnected());
-  QVERIFY(!QFile::exists("Vorsk.ini"));
-}
+  void closingSendsNothing_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("Annuler") << true;
+    QTest::newRow("window closed") << false;
+  }
+
+  void closingSendsNothing() {
+    QFETCH(bool, cancel);
+    ScriptedSmtpServer server(ScriptedSmtpServer::accepting(), 300);
+    BugReport dialog("diag", nullptr, Route("127.0.0.1", server.port()));
+    Form form(dialog);
+    dialog.show();
+    form.pseudo->setText("Jean");
+    if (cancel)
+      form.close->click();
+    else
+      dialog.close();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!dialog.isVisible());
+    server.wait();
+    QVERIFY(!server.wasConnected());
+    QVERIFY(!QFile::exists("Vorsk.ini"));
+  }
+};
 
 QTEST_MAIN(TestBugReport)
 #include "tst_bugreport.moc"
