@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxPlatform.h"
+#include "sensors/Publisher.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,25 +19,10 @@ Q_DECLARE_METATYPE(SharedMemoryRefusal)
 
 namespace {
 
-// A POSIX shared-memory object published for one test and unlinked when
-// the test leaves, passing or failing.
-class SharedObject {
-public:
-  SharedObject(const std::string &suffix,
-               const std::vector<unsigned char> &bytes)
-      : name("vorsk-test-" + std::to_string(getpid()) + "-" + suffix) {
-    int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    created = fd >= 0;
-    if (!created)
-      return;
-    created = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-    close(fd);
-  }
-  ~SharedObject() { shm_unlink(("/" + name).c_str()); }
-
-  std::string name;
-  bool created = false;
-};
+// A name of this test process's own under /dev/shm.
+std::string shmName(const char *suffix) {
+  return "vorsk-test-" + std::to_string(getpid()) + "-" + suffix;
+}
 
 std::vector<unsigned char> pattern(size_t size) {
   std::vector<unsigned char> bytes(size);
@@ -107,9 +93,9 @@ private slots:
     QFETCH(size_t, length);
     QFETCH(bool, fits);
     std::vector<unsigned char> bytes = pattern(size);
-    SharedObject object("bounded", bytes);
-    QVERIFY(object.created);
-    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(object.name);
+    const SharedObject object(shmName("bounded"), bytes);
+    std::unique_ptr<SharedMemoryView> view =
+        p.openSharedMemory(shmName("bounded"));
     QVERIFY(view);
     QCOMPARE(view->size(), size);
 
@@ -123,11 +109,11 @@ private slots:
   }
 
   void publisherShrinkingItsObjectCannotHurtTheReader() {
-    SharedObject object("shrinks", pattern(16));
-    QVERIFY(object.created);
-    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(object.name);
+    const std::string name = shmName("shrinks");
+    const SharedObject object(name, pattern(16));
+    std::unique_ptr<SharedMemoryView> view = p.openSharedMemory(name);
     QVERIFY(view);
-    int fd = shm_open(("/" + object.name).c_str(), O_RDWR, 0);
+    int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
     QVERIFY(fd >= 0);
     QCOMPARE(ftruncate(fd, 0), 0);
     close(fd);
@@ -137,8 +123,7 @@ private slots:
   }
 
   void absentSharedMemoryGivesNothing() {
-    std::string name = "vorsk-test-" + std::to_string(getpid()) + "-absent";
-    QVERIFY(!p.openSharedMemory(name));
+    QVERIFY(!p.openSharedMemory(shmName("absent")));
     QVERIFY(!p.openSharedMemory(""));
   }
 
@@ -158,7 +143,7 @@ private slots:
   void refusesObjectsItCannotTrust() {
     QFETCH(QString, kind);
     QFETCH(SharedMemoryRefusal, refusal);
-    const std::string name = "vorsk-test-" + std::to_string(getpid()) + "-x";
+    const std::string name = shmName("x");
     const std::string path = "/dev/shm/" + name;
     struct Remove {
       std::string path;

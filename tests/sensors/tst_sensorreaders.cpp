@@ -27,6 +27,13 @@ QStringList entries(const QVector<SensorEntry> &list) {
 const double START_T = 12.5;
 const double START_V = 1.25;
 
+// One element of the XML text: kind "temp" or "volt".
+std::string sensor(const std::string &kind, const std::string &label,
+                   const std::string &value) {
+  return "<" + kind + "><label>" + label + "</label><value>" + value +
+         "</value></" + kind + ">";
+}
+
 void reading(const char *name, int source, const Bytes &bytes,
              const QVariant &tempSensor, const QVariant &voltSensor,
              double temperature, double vcore) {
@@ -115,32 +122,27 @@ private slots:
             START_T, START_V);
 
     const std::string everest =
-        "<temp><label>CPU</label><value>47</value></temp>"
-        "<volt><label>VCore</label><value>1.32</value>"
-        "</volt>";
+        sensor("temp", "CPU", "47") + sensor("volt", "VCore", "1.32");
     reading("Everest labels pick values", 3, everestBytes(everest), "CPU",
             "VCore", 47.0, 1.32);
     reading("Everest TRIAL is no reading", 3,
-            everestBytes("<temp><label>CPU</label><value>TRIAL</value>"
-                         "</temp><volt><label>V</label><value>TRIAL"
-                         "</value></volt>"),
+            everestBytes(sensor("temp", "CPU", "TRIAL") +
+                         sensor("volt", "V", "TRIAL")),
             "CPU", "V", NO_READING, NO_READING);
     reading("Everest value made of letters is 0", 3,
-            everestBytes("<temp><label>CPU</label><value>hot</value>"
-                         "</temp>"),
-            "CPU", {}, 0.0, START_V);
-    reading("Everest last matching element wins", 3,
-            everestBytes("<temp><label>CPU</label><value>40</value></temp>"
-                         "<temp><label>CPU</label><value>41</value></temp>"),
-            "CPU", {}, 41.0, START_V);
+            everestBytes(sensor("temp", "CPU", "hot")), "CPU", {}, 0.0,
+            START_V);
+    reading(
+        "Everest last matching element wins", 3,
+        everestBytes(sensor("temp", "CPU", "40") + sensor("temp", "CPU", "41")),
+        "CPU", {}, 41.0, START_V);
     reading("Everest labels are Latin-1", 3,
-            everestBytes("<temp><label>Temp\xe9rature</label><value>39"
-                         "</value></temp>"),
+            everestBytes(sensor("temp", "Temp\xe9rature", "39")),
             QString::fromUtf8("Température"), {}, 39.0, START_V);
-    reading("Everest malformed text keeps the elements before the fault", 3,
-            everestBytes("<temp><label>CPU</label><value>44</value></temp>"
-                         "<temp><label>X</value>"),
-            "CPU", {}, 44.0, START_V);
+    reading(
+        "Everest malformed text keeps the elements before the fault", 3,
+        everestBytes(sensor("temp", "CPU", "44") + "<temp><label>X</value>"),
+        "CPU", {}, 44.0, START_V);
     reading("Everest text failing at its start gives nothing", 3,
             everestBytes("<<<" + everest), "CPU", "VCore", START_T, START_V);
     reading("Everest text without NUL ends at the end of the object", 3,
@@ -148,16 +150,13 @@ private slots:
     reading("Everest text after the NUL is not read", 3, everestBytes(""),
             "after", {}, START_T, START_V);
     reading("Everest infinite value is refused", 3,
-            everestBytes("<temp><label>CPU</label><value>inf</value>"
-                         "</temp>"),
-            "CPU", {}, START_T, START_V);
+            everestBytes(sensor("temp", "CPU", "inf")), "CPU", {}, START_T,
+            START_V);
     reading("Everest values no sensor measures are refused", 3,
-            everestBytes("<temp><label>CPU</label><value>1e308</value>"
-                         "</temp><volt><label>V</label><value>-1</value>"
-                         "</volt>"),
+            everestBytes(sensor("temp", "CPU", "1e308") +
+                         sensor("volt", "V", "-1")),
             "CPU", "V", START_T, START_V);
-    const std::string cpu44 = "<temp><label>C<b>P</b>U</label><value>44</value>"
-                              "</temp>";
+    const std::string cpu44 = sensor("temp", "C<b>P</b>U", "44");
     std::string deep;
     for (int i = 0; i < 25000; ++i)
       deep += "<a>";
@@ -248,10 +247,9 @@ private slots:
             speedFanBytes({4550, 3000}, {135}),
             {"45.5 °C|45.5 °C|0", "30.0 °C|30.0 °C|1"}, {"1.35 V|1.35 V|0"});
     listing("Everest TRIAL kept, letters shown as 0", 3,
-            everestBytes("<temp><label>CPU</label><value>TRIAL</value>"
-                         "</temp><temp><label>Board</label><value>warm"
-                         "</value></temp><volt><label>VCore</label>"
-                         "<value>1.3</value></volt>"),
+            everestBytes(sensor("temp", "CPU", "TRIAL") +
+                         sensor("temp", "Board", "warm") +
+                         sensor("volt", "VCore", "1.3")),
             {"CPU|TRIAL|0", "Board|0.0 °C|1"}, {"VCore|1.30 V|0"});
     listing("MBM5 empty slots skipped, numbers are slots", 4,
             mbm5Bytes({{0, "CPU", 40}, {2, "Board", 35}, {33, "VCore", 1.4}}),
