@@ -3,6 +3,8 @@
 #include "app/Vorsk.h"
 #include "settings/Options.h"
 
+#include <QSettings>
+
 #include <type_traits>
 
 // The dialog restyles the window as the program's window asks it to.
@@ -39,4 +41,15 @@ inline Ui_OptionsClass ui(Options &o) {
   find(u.pushFail, "pushFail");
   find(u.pushOk, "pushOk");
   return u;
+}
+
+inline QVariant stored(const QString &key) {
+  return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
+}
+
+inline QStringList texts(const QComboBox *combo) {
+  QStringList list;
+  for (int i = 0; i < combo->count(); ++i)
+    list << combo->itemText(i);
+  return list;
 }

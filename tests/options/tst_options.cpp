@@ -41,9 +41,6 @@ class OptionsTest : public QObject {
     QSettings s("Vorsk.ini", QSettings::IniFormat);
     s.setValue(key, value);
   }
-  static QVariant stored(const QString &key) {
-    return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
-  }
   static void touch(const QString &path) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -244,14 +241,11 @@ private slots:
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("selected");
     QTest::addColumn<bool>("paletteBoxEnabled");
-    QTest::newRow("written in lower case") << "plastique"
-                                           << "Plastique" << true;
-    QTest::newRow("house skin") << "Vexa"
-                                << "Vexa" << false;
-    QTest::newRow("native look") << "Aucun"
-                                 << "Aucun" << false;
-    QTest::newRow("unknown name") << "Oxygen"
-                                  << "Aucun" << false;
+    const QString plastique = "Plastique", vexa = "Vexa", none = "Aucun";
+    QTest::newRow("written in lower case") << "plastique" << plastique << true;
+    QTest::newRow("house skin") << vexa << "Vexa" << false;
+    QTest::newRow("native look") << none << "Aucun" << false;
+    QTest::newRow("unknown name") << "Oxygen" << none << false;
   }
   void storedStyleSelectsItsEntry() {
     QFETCH(QString, style);
@@ -302,10 +296,8 @@ private slots:
     store("FailedSound", "Gone.wav");
     Vorsk w;
     Options o(&w, restyleOf(w));
-    QStringList listed;
-    for (int i = 0; i < ui(o).comboSucces->count(); ++i)
-      listed << ui(o).comboSucces->itemText(i);
-    QCOMPARE(listed, QStringList({"Aucun", "a.wav", "b.WAV", "Tada.wav"}));
+    QCOMPARE(texts(ui(o).comboSucces),
+             QStringList({"Aucun", "a.wav", "b.WAV", "Tada.wav"}));
     QCOMPARE(ui(o).comboSucces->currentText(), QString("Tada.wav"));
     QCOMPARE(ui(o).comboFail->currentText(), QString("Aucun"));
 
@@ -336,11 +328,8 @@ private slots:
     touch("Sound/Succes/Zut.wav");
     Vorsk w;
     Options o(&w, restyleOf(w));
-    QStringList listed;
-    for (int i = 0; i < ui(o).comboSucces->count(); ++i)
-      listed << ui(o).comboSucces->itemText(i);
     // The user's "tada.wav" hides the shipped "Tada.wav".
-    QCOMPARE(listed,
+    QCOMPARE(texts(ui(o).comboSucces),
              QStringList({"Aucun", "Carillon.wav", "tada.wav", "Zut.wav"}));
     QCOMPARE(ui(o).comboSucces->currentText(), QString("Aucun"));
     QCOMPARE(ui(o).comboFail->currentText(), QString("Aucun"));

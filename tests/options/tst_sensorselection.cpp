@@ -2,6 +2,7 @@
 #include "options/OptionsForm.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/RecordedProcessor.h"
+#include "sensors/Publisher.h"
 #include "sensors/SensorReaders.h"
 #include "sensors/SensorSources.h"
 #include "settings/Options.h"
@@ -9,64 +10,7 @@
 
 #include <QtTest>
 
-#include <cstring>
-
 namespace {
-using Bytes = std::vector<unsigned char>;
-
-template <class T> void put(Bytes &b, size_t offset, T value) {
-  if (b.size() < offset + sizeof value)
-    b.resize(offset + sizeof value);
-  std::memcpy(b.data() + offset, &value, sizeof value);
-}
-
-struct SysToolRecord {
-  const char16_t *name;
-  uint32_t kind;
-  uint32_t state;
-  double value;
-};
-Bytes sysTool(std::initializer_list<SysToolRecord> records) {
-  Bytes b(8 + 696 * records.size());
-  put<uint16_t>(b, 4, uint16_t(records.size()));
-  size_t at = 8;
-  for (const SysToolRecord &r : records) {
-    std::memcpy(b.data() + at, r.name,
-                2 * std::char_traits<char16_t>::length(r.name));
-    put(b, at + 640, r.kind);
-    put(b, at + 644, r.state);
-    put(b, at + 664, r.value);
-    at += 696;
-  }
-  return b;
-}
-
-Bytes speedFan(std::vector<int32_t> temperatures,
-               std::vector<int32_t> voltages) {
-  Bytes b(274 + 4 * 64);
-  put<uint16_t>(b, 12, uint16_t(temperatures.size()));
-  put<uint16_t>(b, 16, uint16_t(voltages.size()));
-  for (size_t i = 0; i < temperatures.size(); ++i)
-    put(b, 18 + 4 * i, temperatures[i]);
-  for (size_t i = 0; i < voltages.size(); ++i)
-    put(b, 274 + 4 * i, voltages[i]);
-  return b;
-}
-
-Bytes everest(const char *text) { return Bytes(text, text + strlen(text) + 1); }
-
-// Every slot empty (255) but those given.
-Bytes mbm5(std::initializer_list<std::tuple<int, const char *, double>> used) {
-  Bytes b(88 + 80 * 48);
-  for (int k = 0; k < 48; ++k)
-    put(b, 88 + 80 * k + 16, 255.0);
-  for (const auto &[slot, name, value] : used) {
-    std::memcpy(b.data() + 88 + 80 * slot + 1, name, strlen(name) + 1);
-    put(b, 88 + 80 * slot + 16, value);
-  }
-  return b;
-}
-
 // Restores the identification's TjMax whatever the test's outcome.
 struct TjMaxScope {
   explicit TjMaxScope(uint8_t value) : saved(m_SystemInfo.TjMax) {
@@ -87,15 +31,6 @@ class OptionsTest : public QObject {
     s.setValue("TempSensor", temp);
     s.setValue("VoltSensor", volt);
   }
-  static QVariant stored(const QString &key) {
-    return QSettings("Vorsk.ini", QSettings::IniFormat).value(key);
-  }
-  static QStringList texts(const QComboBox *combo) {
-    QStringList list;
-    for (int i = 0; i < combo->count(); ++i)
-      list << combo->itemText(i);
-    return list;
-  }
 
 private slots:
   void init() { QFile::remove("Vorsk.ini"); }
@@ -103,11 +38,12 @@ private slots:
 
   void sysToolNameMatchesIgnoringCase() {
     FakePlatformScope scope;
-    scope.fake.publish("SysToolSensors", sysTool({{u"Board", 2, 0, 30.0},
-                                                  {u"Hidden", 2, 1, 99.0},
-                                                  {u"CPU", 2, 0, 47.25},
-                                                  {u"Fan", 4, 0, 1200},
-                                                  {u"Vcore", 3, 0, 1.3125}}));
+    scope.fake.publish("SysToolSensors",
+                       sysToolBytes({{"Board", 2, 0, 30.0},
+                                     {"Hidden", 2, 1, 99.0},
+                                     {"CPU", 2, 0, 47.25},
+                                     {"Fan", 4, 0, 1200},
+                                     {"Vcore", 3, 0, 1.3125}}));
     store(1, "cpu", "VCORE");
     Vorsk w;
     Options o(&w, restyleOf(w));
@@ -126,9 +62,10 @@ private slots:
     FakePlatformScope scope;
     scope.fake.publish(
         "EVEREST_SensorValues",
-        everest("<temp><label>Carte</label><value>35</value></temp>"
-                "<temp><label>CPU</label><value>TRIAL</value></temp>"
-                "<volt><label>CPU Core</label><value>1.35</value></volt>"));
+        everestBytes(
+            "<temp><label>Carte</label><value>35</value></temp>"
+            "<temp><label>CPU</label><value>TRIAL</value></temp>"
+            "<volt><label>CPU Core</label><value>1.35</value></volt>"));
     store(3, "Absent name", QVariant());
     Vorsk w;
     Options o(&w, restyleOf(w));
@@ -141,8 +78,9 @@ private slots:
 
   void speedFanStoredIndexesArePreselected() {
     FakePlatformScope scope;
-    scope.fake.publish("SFSharedMemory_ALM",
-                       speedFan({3000, 3500, 4000, 4550, 5000}, {120, 331}));
+    scope.fake.publish(
+        "SFSharedMemory_ALM",
+        speedFanBytes({3000, 3500, 4000, 4550, 5000}, {120, 331}));
     store(2, 3, 1);
     Vorsk w;
     Options o(&w, restyleOf(w));
@@ -176,7 +114,8 @@ private slots:
 
   void speedFanStoredIndexBeyondTheList() {
     FakePlatformScope scope;
-    scope.fake.publish("SFSharedMemory_ALM", speedFan({3000, 3500}, {120}));
+    scope.fake.publish("SFSharedMemory_ALM",
+                       speedFanBytes({3000, 3500}, {120}));
     store(2, 7, 1);
     Vorsk w;
     Options o(&w, restyleOf(w));
@@ -188,10 +127,10 @@ private slots:
   // reader takes, not the list position.
   void mbm5EmptySlotBeforeTheChosenOne() {
     FakePlatformScope scope;
-    scope.fake.publish("$M$B$M$5$S$D$", mbm5({{0, "Board", 31.0},
-                                              {2, "CPU", 52.0},
-                                              {32, "Vcore", 1.2},
-                                              {34, "Vio", 3.1}}));
+    scope.fake.publish("$M$B$M$5$S$D$", mbm5Bytes({{0, "Board", 31.0},
+                                                   {2, "CPU", 52.0},
+                                                   {32, "Vcore", 1.2},
+                                                   {34, "Vio", 3.1}}));
     Vorsk w;
     {
       Options o(&w, restyleOf(w));
@@ -317,7 +256,7 @@ private slots:
 
   void emptyListsStoreMinusOne() {
     FakePlatformScope scope;
-    scope.fake.publish("SFSharedMemory_ALM", speedFan({}, {}));
+    scope.fake.publish("SFSharedMemory_ALM", speedFanBytes({}, {}));
     store(0, 5, 5);
     Vorsk w;
     Options o(&w, restyleOf(w));
