@@ -36,14 +36,15 @@ class StylesTest : public QObject {
     return (proxy ? proxy->baseStyle() : w->style())->metaObject()->className();
   }
 
-  QString native;
+  // A main window on the fake platform, in the given look.
+  struct Window : FakePlatformScope, Vorsk {
+    explicit Window(const QString &style = QString()) {
+      if (!style.isEmpty())
+        ChangeStyle(style, true);
+    }
+  };
 
-  static void everyStyle() {
-    QTest::addColumn<QString>("style");
-    for (const char *style : {"Aucun", "Windows", "Motif", "CDE", "Plastique",
-                              "Cleanlooks", "Vexa"})
-      QTest::newRow(style) << QString(style);
-  }
+  QString native;
 
 private slots:
   void initTestCase() {
@@ -53,16 +54,10 @@ private slots:
     native = QApplication::style()->objectName();
     QFile::remove("Vorsk.ini");
   }
-  void cleanup() {
-    FakePlatformScope scope;
-    Vorsk w;
-    w.ChangeStyle("Aucun", true);
-  }
+  void cleanup() { Window w("Aucun"); }
 
   void vexaHidesTheSystemGroupAndOtherStylesShowIt() {
-    FakePlatformScope scope;
-    Vorsk w;
-    w.ChangeStyle("Vexa", true);
+    Window w("Vexa");
     QVERIFY(child(w, "groupBoxSys")->isHidden());
     QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
     QCOMPARE(w.palette().brush(QPalette::Window).style(), Qt::TexturePattern);
@@ -84,10 +79,8 @@ private slots:
   }
 
   void nativeAndUnknownStyles() {
-    FakePlatformScope scope;
     const QPalette saved = QApplication::palette();
-    Vorsk w;
-    w.ChangeStyle("Cleanlooks", true);
+    Window w("Cleanlooks");
     QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
     w.ChangeStyle("NoSuchStyle", true);
     QCOMPARE(QApplication::style()->objectName(), QString("cleanlooks"));
@@ -97,11 +90,10 @@ private slots:
   }
 
   void paletteFlagChoosesStandardOrSavedColours() {
-    FakePlatformScope scope;
     QPalette own = QApplication::palette();
     own.setColor(QPalette::Window, QColor(1, 2, 3));
     AppPalette palette(own);
-    Vorsk w;
+    Window w;
     w.ChangeStyle("Plastique", false);
     QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
     QCOMPARE(child(w, "widgetEnd")->palette().color(QPalette::Window),
@@ -114,23 +106,17 @@ private slots:
   void barsGetAStyleOfTheirOwn_data() {
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("barStyle");
-    QTest::newRow("Windows chosen explicitly") << "Windows"
-                                               << "QMotifStyle";
-    QTest::newRow("CDE") << "CDE"
-                         << "QMotifStyle";
-    QTest::newRow("native look") << "Aucun"
-                                 << "QPlastiqueStyle";
-    QTest::newRow("house skin") << "Vexa"
-                                << "QPlastiqueStyle";
-    QTest::newRow("Cleanlooks") << "Cleanlooks"
-                                << "QPlastiqueStyle";
+    const QString motif("QMotifStyle"), plastique("QPlastiqueStyle");
+    QTest::newRow("Windows chosen explicitly") << QString("Windows") << motif;
+    QTest::newRow("CDE") << QString("CDE") << motif;
+    QTest::newRow("native look") << QString("Aucun") << plastique;
+    QTest::newRow("house skin") << QString("Vexa") << plastique;
+    QTest::newRow("Cleanlooks") << QString("Cleanlooks") << plastique;
   }
   void barsGetAStyleOfTheirOwn() {
     QFETCH(QString, style);
     QFETCH(QString, barStyle);
-    FakePlatformScope scope;
-    Vorsk w;
-    w.ChangeStyle(style, true);
+    Window w(style);
     QCOMPARE(styleOf(child(w, "barTest")), barStyle);
     QCOMPARE(styleOf(child(w, "barCPU")), barStyle);
     QVERIFY(child(w, "barTest")->style() != child(w, "barCPU")->style());
@@ -138,8 +124,7 @@ private slots:
   }
 
   void previewsReleaseTheBarsPreviousStyles() {
-    FakePlatformScope scope;
-    Vorsk w;
+    Window w;
     QPointer<QStyle> first = child(w, "barTest")->style();
     const char *styles[] = {"Motif", "Plastique", "Vexa", "CDE", "Aucun"};
     for (int i = 0; i < 100; ++i)
@@ -166,13 +151,11 @@ private slots:
   void paleHighlightIsDarkenedForTheBars() {
     QFETCH(QColor, highlight);
     QFETCH(QColor, expected);
-    FakePlatformScope scope;
     QPalette own = QApplication::palette();
     own.setColor(QPalette::Active, QPalette::Highlight, highlight);
     own.setColor(QPalette::Inactive, QPalette::Highlight, Qt::red);
     AppPalette palette(own);
-    Vorsk w;
-    w.ChangeStyle("Aucun", true);
+    Window w("Aucun");
     for (QWidget *bar : {child(w, "barTest"), child(w, "barCPU")}) {
       QCOMPARE(bar->palette().color(QPalette::Active, QPalette::Highlight),
                expected);
@@ -185,13 +168,31 @@ private slots:
         highlight);
   }
 
-  void separatorIsOneLineWithOrWithoutTheScrollBar_data() { everyStyle(); }
-  void separatorIsOneLineWithOrWithoutTheScrollBar() {
+  // In every look: the duration list shows seven items, and the separator
+  // is one line with or without the log's scroll bar.
+  void layoutInEveryStyle_data() {
+    QTest::addColumn<QString>("style");
+    for (const char *style : {"Aucun", "Windows", "Motif", "CDE", "Plastique",
+                              "Cleanlooks", "Vexa"})
+      QTest::newRow(style) << QString(style);
+  }
+  void layoutInEveryStyle() {
     QFETCH(QString, style);
-    FakePlatformScope scope;
-    Vorsk w;
-    w.ChangeStyle(style, true);
+    Window w(style);
     w.show();
+    QComboBox *duration = child<QComboBox>(w, "comboDuration");
+    duration->showPopup();
+    QAbstractItemView *list = duration->view();
+    const QRect viewport = list->viewport()->rect();
+    int shown = 0;
+    for (int row = 0; row < duration->count(); ++row) {
+      const QRect item = list->visualRect(duration->model()->index(row, 0));
+      shown +=
+          item.top() >= viewport.top() && item.bottom() <= viewport.bottom();
+    }
+    duration->hidePopup();
+    QCOMPARE(shown, 7);
+
     QTextEdit *log = child<QTextEdit>(w, "textLog");
     for (bool scrolling : {false, true}) {
       log->clear();
@@ -212,34 +213,12 @@ private slots:
     }
   }
 
-  void durationListShowsSevenItems_data() { everyStyle(); }
-  void durationListShowsSevenItems() {
-    QFETCH(QString, style);
-    FakePlatformScope scope;
-    Vorsk w;
-    w.ChangeStyle(style, true);
-    w.show();
-    QComboBox *duration = child<QComboBox>(w, "comboDuration");
-    duration->showPopup();
-    QAbstractItemView *list = duration->view();
-    const QRect viewport = list->viewport()->rect();
-    int shown = 0;
-    for (int row = 0; row < duration->count(); ++row) {
-      const QRect item = list->visualRect(duration->model()->index(row, 0));
-      shown +=
-          item.top() >= viewport.top() && item.bottom() <= viewport.bottom();
-    }
-    duration->hidePopup();
-    QCOMPARE(shown, 7);
-  }
-
   void storedStyleIsAppliedAtConstruction() {
-    FakePlatformScope scope;
     {
       QSettings s("Vorsk.ini", QSettings::IniFormat);
       s.setValue("Style", "Vexa");
     }
-    Vorsk w;
+    Window w;
     QFile::remove("Vorsk.ini");
     QVERIFY(child(w, "groupBoxSys")->isHidden());
     QCOMPARE(QApplication::style()->objectName(), QString("plastique"));
