@@ -32,6 +32,11 @@ inline bool installWorker(const QString &folder, const QString &engine) {
   return true;
 }
 
+inline QByteArray contents(const QString &file) {
+  QFile f(file);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // The processes whose parent is this one.
 inline QList<pid_t> childProcesses() {
   QList<pid_t> children;

@@ -78,68 +78,52 @@ private slots:
         << "Utilisation CPU : 12.0 %\nLe test précédent a été interrompu après "
            "00:07:00"
         << QByteArray("L Utilisation CPU : 12.0 %\nT 00:07:00\n") << false;
-    QTest::newRow("calculation error")
-        << run + QStringList{"--duration", "60"} << "code:1" << false << 1
-        << "unstable"
-        << "resultCode=1"
-        << "a généré une erreur de calcul." << QByteArray() << false;
-    QTest::newRow("AES unit failure names its workload")
-        << run + QStringList{"--duration", "60", "--load", "full"} << "code:12"
-        << false << 1 << "unstable"
-        << "resultCode=12"
-        << "(AES)." << QByteArray() << false;
-    QTest::newRow("crashed worker")
-        << run + QStringList{"--duration", "60"} << "signal:11" << false << 1
-        << "unstable"
-        << "signal=11"
-        << "s'est arrêté brutalement" << QByteArray() << false;
+    // A worker's end the run cannot pass.
+    const auto unstable = [&](const char *name, const QStringList &more,
+                              const char *fixtureEnd, const char *workerEnd,
+                              const char *output) {
+      QTest::newRow(name) << run + QStringList{"--duration", "60"} + more
+                          << fixtureEnd << false << 1 << "unstable" << workerEnd
+                          << output << QByteArray() << false;
+    };
+    unstable("calculation error", {}, "code:1", "resultCode=1",
+             "a généré une erreur de calcul.");
+    unstable("AES unit failure names its workload", {"--load", "full"},
+             "code:12", "resultCode=12", "(AES).");
+    unstable("crashed worker", {}, "signal:11", "signal=11",
+             "s'est arrêté brutalement");
     QTest::newRow("interrupted")
         << run + QStringList{"--duration",  "0",      "--mode",
                              "alternating", "--load", "fp"}
         << "" << true << 130 << "interrupted"
         << "resultCode=0"
         << "Test stoppé par l'utilisateur." << QByteArray() << false;
-    QTest::newRow("unknown mode")
-        << QStringList{"--headless", "--mode", "sideways"} << "" << false << 3
-        << ""
-        << ""
-        << "--mode takes all, per-core or alternating" << QByteArray() << false;
-    QTest::newRow("unknown load")
-        << QStringList{"--headless", "--load", "integer"} << "" << false << 3
-        << ""
-        << ""
-        << "--load takes full or fp" << QByteArray() << false;
-    QTest::newRow("duration not a number")
-        << QStringList{"--headless", "--duration", "1h"} << "" << false << 3
-        << ""
-        << ""
-        << "--duration takes a number of seconds" << QByteArray() << false;
-    QTest::newRow("option without --headless")
-        << QStringList{"--duration", "60"} << "" << false << 3 << ""
-        << ""
-        << "apply to --headless only" << QByteArray() << false;
+    // Refused before any run, or answered without one: no report.
+    const auto noRun = [](const char *name, const QStringList &arguments,
+                          int exitCode, const char *output) {
+      QTest::newRow(name) << arguments << "" << false << exitCode << ""
+                          << "" << output << QByteArray() << false;
+    };
+    noRun("unknown mode", {"--headless", "--mode", "sideways"}, 3,
+          "--mode takes all, per-core or alternating");
+    noRun("unknown load", {"--headless", "--load", "integer"}, 3,
+          "--load takes full or fp");
+    noRun("duration not a number", {"--headless", "--duration", "1h"}, 3,
+          "--duration takes a number of seconds");
+    noRun("option without --headless", {"--duration", "60"}, 3,
+          "apply to --headless only");
     QTest::newRow("relative paths, started in a folder others can write")
         << run + QStringList{"--duration", "2"} << "" << false << -1 << "stable"
         << "resultCode=0"
         << "modifiable par d'autres utilisateurs : ses fichiers sont ignorés"
         << QByteArray() << true;
-    QTest::newRow("report in a folder that does not exist")
-        << QStringList{"--headless", "--report", "gone/report.json"} << ""
-        << false << 3 << ""
-        << ""
-        << "the folder of the report " << QByteArray() << false;
-    QTest::newRow("report that is a folder")
-        << QStringList{"--headless", "--duration", "1", "--report", "."} << ""
-        << false << 3 << ""
-        << ""
-        << "is a folder" << QByteArray() << false;
-    QTest::newRow("help") << QStringList{"--help"} << "" << false << 0 << ""
-                          << ""
-                          << "--mode <MODE>" << QByteArray() << false;
-    QTest::newRow("version")
-        << QStringList{"--version"} << "" << false << 0 << ""
-        << ""
-        << "vorsk 1.0.4" << QByteArray() << false;
+    noRun("report in a folder that does not exist",
+          {"--headless", "--report", "gone/report.json"}, 3,
+          "the folder of the report ");
+    noRun("report that is a folder",
+          {"--headless", "--duration", "1", "--report", "."}, 3, "is a folder");
+    noRun("help", {"--help"}, 0, "--mode <MODE>");
+    noRun("version", {"--version"}, 0, "vorsk 1.0.4");
   }
 
   void run() {

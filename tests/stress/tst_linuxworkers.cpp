@@ -20,11 +20,6 @@ QString awaitFile(const QString &pattern) {
   return QString();
 }
 
-QByteArray contents(const QString &file) {
-  QFile f(file);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 int highestProcessor() {
   CpuSet processMask, systemMask;
   linuxPlatform().getProcessAffinityMask(&processMask, &systemMask);

@@ -90,11 +90,8 @@ private slots:
       QCOMPARE(code, 0u);
     }
     QStringList ranOn;
-    for (const QString &file : QDir().entryList({"cpus.*"})) {
-      QFile f(file);
-      QVERIFY(f.open(QIODevice::ReadOnly));
-      ranOn << f.readAll();
-    }
+    for (const QString &file : QDir().entryList({"cpus.*"}))
+      ranOn << contents(file);
     ranOn.sort();
     QCOMPARE(ranOn, (QStringList{"1", "2"}));
     const QStringList all = log(w);
@@ -118,27 +115,19 @@ private slots:
     QTest::addColumn<int>("argument");
     QTest::addColumn<QStringList>("tail");
     QTest::addColumn<QString>("colour");
-    const QString unstable = "Votre PC n'est pas stable !";
-    const QString crashed = "Le processeur 0 s'est arrêté brutalement (%1).";
-    QTest::newRow("SIGSEGV")
-        << 1
-        << QStringList{crashed.arg("SIGSEGV : accès mémoire invalide"),
-                       unstable}
-        << "#F43";
-    QTest::newRow("SIGILL")
-        << 2
-        << QStringList{crashed.arg("SIGILL : instruction illégale"), unstable}
-        << "#F43";
-    QTest::newRow("SIGBUS")
-        << 3 << QStringList{crashed.arg("SIGBUS : erreur de bus"), unstable}
-        << "#F43";
-    QTest::newRow("SIGFPE")
-        << 4
-        << QStringList{crashed.arg("SIGFPE : exception arithmétique"), unstable}
-        << "#F43";
-    QTest::newRow("abort")
-        << 5 << QStringList{crashed.arg("SIGABRT : arrêt anormal"), unstable}
-        << "#F43";
+    const auto crashed = [](const char *name, int argument, const char *how) {
+      QTest::newRow(name) << argument
+                          << QStringList{QString("Le processeur 0 s'est arrêté "
+                                                 "brutalement (%1).")
+                                             .arg(how),
+                                         "Votre PC n'est pas stable !"}
+                          << "#F43";
+    };
+    crashed("SIGSEGV", 1, "SIGSEGV : accès mémoire invalide");
+    crashed("SIGILL", 2, "SIGILL : instruction illégale");
+    crashed("SIGBUS", 3, "SIGBUS : erreur de bus");
+    crashed("SIGFPE", 4, "SIGFPE : exception arithmétique");
+    crashed("abort", 5, "SIGABRT : arrêt anormal");
     QTest::newRow("SIGKILL from outside")
         << 0
         << QStringList{"Utilisation CPU : 0.0 %",
@@ -152,8 +141,8 @@ private slots:
     QFETCH(int, argument);
     QFETCH(QStringList, tail);
     QFETCH(QString, colour);
-    QVERIFY(installWorker(install.path(),
-                          fixture(argument ? "crash" : "until_stop")));
+    QVERIFY(
+        installWorker(install.path(), fixture(argument ? "crash" : "probe")));
     Vorsk w;
     m_SystemInfo.LogicalCount = 1;
     w.Controller().Start(m_SystemInfo, argument);
@@ -228,12 +217,6 @@ private slots:
     QCOMPARE(QString::fromUtf8(contents("Event.log")),
              logPane(w)->toPlainText());
     QVERIFY(!QFile::exists(RunJournal::fileName()));
-  }
-
-private:
-  static QByteArray contents(const QString &file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 };
 

@@ -12,34 +12,29 @@ class RunMeasureTest : public QObject {
 
 private slots:
   void workerUsage_data() {
-    QTest::addColumn<qint64>("wallMs");
-    QTest::addColumn<quint64>("userMs");
-    QTest::addColumn<qint64>("creditedMs");
+    QTest::addColumn<int>("wallMs");
+    QTest::addColumn<int>("userMs");
+    QTest::addColumn<int>("creditedMs");
     QTest::addColumn<double>("percent");
-    QTest::newRow("full second")
-        << qint64(1000) << quint64(1000) << qint64(1000) << 100.0;
-    QTest::newRow("half a second of two")
-        << qint64(2000) << quint64(1000) << qint64(2000) << 50.0;
-    QTest::newRow("idle worker")
-        << qint64(1000) << quint64(0) << qint64(1000) << 0.0;
+    QTest::newRow("full second") << 1000 << 1000 << 1000 << 100.0;
+    QTest::newRow("half a second of two") << 2000 << 1000 << 2000 << 50.0;
+    QTest::newRow("idle worker") << 1000 << 0 << 1000 << 0.0;
     QTest::newRow("more processor than wall time")
-        << qint64(1000) << quint64(1010) << qint64(1010) << 100.0;
-    QTest::newRow("no wall time")
-        << qint64(0) << quint64(30) << qint64(30) << 100.0;
-    QTest::newRow("clock went back")
-        << qint64(-5) << quint64(20) << qint64(20) << 100.0;
+        << 1000 << 1010 << 1010 << 100.0;
+    QTest::newRow("no wall time") << 0 << 30 << 30 << 100.0;
+    QTest::newRow("clock went back") << -5 << 20 << 20 << 100.0;
     QTest::newRow("ten seconds short still counts")
-        << qint64(11000) << quint64(1000) << qint64(11000) << 1000.0 / 110.0;
+        << 11000 << 1000 << 11000 << 1000.0 / 110.0;
     QTest::newRow("a minute asleep is not test time")
-        << qint64(61000) << quint64(1000) << qint64(1000) << 100.0;
+        << 61000 << 1000 << 1000 << 100.0;
   }
   void workerUsage() {
-    QFETCH(qint64, wallMs);
-    QFETCH(quint64, userMs);
-    QFETCH(qint64, creditedMs);
+    QFETCH(int, wallMs);
+    QFETCH(int, userMs);
+    QFETCH(int, creditedMs);
     QFETCH(double, percent);
-    const WorkerUsage usage = MeasureWorker(wallMs, userMs * MS);
-    QCOMPARE(usage.creditedMs, creditedMs);
+    const WorkerUsage usage = MeasureWorker(wallMs, uint64_t(userMs) * MS);
+    QCOMPARE(usage.creditedMs, qint64(creditedMs));
     QCOMPARE(usage.percent, percent);
   }
 

@@ -18,8 +18,10 @@ void install(const char *name, const QString &file) {
   QVERIFY(QFile::copy(fixture(name), file));
 }
 
+// The engines, and the files the probe leaves.
 void removeEngines() {
-  for (const QString &f : QDir().entryList({"Burnmod*.so"}))
+  for (const QString &f :
+       QDir().entryList({"Burnmod*.so", "started.*", "cpus.*"}))
     QFile::remove(f);
 }
 } // namespace
@@ -44,7 +46,8 @@ private slots:
   }
 
   void runsTheEngine() {
-    install("return_argument", "Burnmod.so");
+    // The probe returns its argument once stopped.
+    install("probe", "Burnmod.so");
     int flag = 1;
     QCOMPARE(RunWorkerEngine(&flag, 42, nullptr), 42u);
 
