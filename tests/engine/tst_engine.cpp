@@ -386,7 +386,7 @@ private slots:
     QTest::addColumn<int>("level");
     QTest::addColumn<long>("word");
     QTest::addColumn<int>("bit");
-    // Coherence needs two processes: coherenceBetweenTwoProcesses.
+    // Coherence needs two processes: betweenTwoProcesses.
     for (int kind = 0; kind < WORKLOAD_COHERENCE; ++kind) {
       std::unique_ptr<Workload> w = makeWorkload(kind, 1 << 20);
       for (int level = 0; level < LEVEL_COUNT; ++level) {

@@ -44,7 +44,10 @@ private slots:
     QVERIFY(noChildLeft());
   }
 
-  void suspendedPinnedRunStoppedAndReaped() {
+  // A worker waits suspended, runs on its processor once resumed, idles
+  // while paused (no processor time, and it hears the stop flag only once
+  // it goes on), and ends with its code and no signal.
+  void suspendedPinnedPausedStoppedAndReaped() {
     QVERIFY(installWorker(install.path(), fixture("probe")));
     Platform &os = linuxPlatform();
     setStopFlagLowByte(&workerStopFlag(), 0);
@@ -63,13 +66,21 @@ private slots:
     QCOMPARE(os.resumeThread(h), RESUME_FAILED);
     const QString started = awaitFile("started.*");
     QVERIFY(!started.isEmpty());
-    uint64_t running = 0;
+    uint64_t running = 0, paused = 0, later = 0;
     while (running == 0) {
       QVERIFY(os.getThreadUserTime(h, &running));
       os.sleep(10);
     }
 
+    QVERIFY(os.pauseWorker(h, true));
+    os.sleep(100);
+    QVERIFY(os.getThreadUserTime(h, &paused));
+    os.sleep(300);
+    QVERIFY(os.getThreadUserTime(h, &later));
+    QCOMPARE(later, paused);
     setStopFlagLowByte(&workerStopFlag(), 1);
+    QCOMPARE(os.waitForThread(h, 300), WaitResult::TimedOut);
+    QVERIFY(os.pauseWorker(h, false));
     QCOMPARE(os.waitForThread(h, 10000), WaitResult::Ended);
     QVERIFY(os.getExitCodeThread(h, &code));
     QCOMPARE(code, 42u);
@@ -81,6 +92,7 @@ private slots:
     QVERIFY(ended >= running);
     const QString pid = started.mid(started.indexOf('.') + 1);
     QCOMPARE(contents("cpus." + pid).toULongLong(), 1ull << cpu);
+    QVERIFY(!os.pauseWorker(h, false));
     QVERIFY(os.closeHandle(h));
     QVERIFY(!os.closeHandle(h));
     QVERIFY(!os.getWorkerSignal(h, &signal));
@@ -135,37 +147,6 @@ private slots:
 
   // Killing is a real end, with the signal to tell; a handle closed on a
   // worker suspended or running leaves no process behind.
-  // A paused worker idles: no processor time, and it hears the stop flag
-  // only once it goes on.
-  void pausedWorkerIdlesUntilItGoesOn() {
-    QVERIFY(installWorker(install.path(), fixture("probe")));
-    Platform &os = linuxPlatform();
-    setStopFlagLowByte(&workerStopFlag(), 0);
-    const ThreadHandle h = os.createWorkerSuspended(42);
-    QCOMPARE(os.resumeThread(h), 1u);
-    uint64_t before = 0, after = 0;
-    while (before == 0) {
-      QVERIFY(os.getThreadUserTime(h, &before));
-      os.sleep(10);
-    }
-    QVERIFY(os.pauseWorker(h, true));
-    os.sleep(100);
-    QVERIFY(os.getThreadUserTime(h, &before));
-    os.sleep(300);
-    QVERIFY(os.getThreadUserTime(h, &after));
-    QCOMPARE(after, before);
-    setStopFlagLowByte(&workerStopFlag(), 1);
-    QCOMPARE(os.waitForThread(h, 300), WaitResult::TimedOut);
-
-    QVERIFY(os.pauseWorker(h, false));
-    QCOMPARE(os.waitForThread(h, 10000), WaitResult::Ended);
-    uint32_t code = 0;
-    QVERIFY(os.getExitCodeThread(h, &code));
-    QCOMPARE(code, 42u);
-    QVERIFY(!os.pauseWorker(h, false));
-    QVERIFY(os.closeHandle(h));
-  }
-
   void killedAndClosedWorkersLeaveNoProcess() {
     QVERIFY(installWorker(install.path(), fixture("deaf")));
     Platform &os = linuxPlatform();

@@ -63,7 +63,7 @@ private slots:
     QCOMPARE(TestMilliseconds(time), qint64(seconds) * 1000 + 999);
   }
 
-  // The window's tests cover codes 0, 3, 5, 7, 9 and 42.
+  // The controller's run table covers codes 0, 3, 5, 7, 9 and 42.
   void workerEnds_data() {
     QTest::addColumn<uint>("code");
     QTest::addColumn<bool>("calculation");
