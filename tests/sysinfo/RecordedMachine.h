@@ -2,8 +2,10 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/RecordedProcessor.h"
+#include "sysinfo/SystemSummary.h"
 
 #include <QMetaType>
+#include <QStringList>
 
 #include <functional>
 
@@ -13,6 +15,16 @@ struct RecordedMachine {
   RecordedProcessorScope processor{platform.fake};
   FakePlatform &fake = platform.fake;
   RecordedProcessor &cpu = processor.cpu;
+};
+
+// The identification run on the installed platform, what it logged and the
+// warnings it gave kept apart.
+struct Identified {
+  QStringList log, warnings;
+  CpuSet mask;
+  int result = sysinfo::InitialiseSystem(
+      &mask, {[this](const QString &l) { log << l; },
+              [this](const QString &w) { warnings << w; }});
 };
 
 using Recording = std::function<void(RecordedProcessor &)>;
