@@ -609,18 +609,15 @@ private slots:
     QTest::addColumn<QStringList>("coreLines");
     QTest::newRow("all processors")
         << 0 << false << Changes{{0, 0xF}} << QStringList{};
+    const QStringList perCore{
+        "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+        "Cœur 1 (processeurs logiques 2, 3).",
+        "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
+        "Erreur sur le cœur 0 (processeurs logiques 0, 1)."};
     QTest::newRow("one core at a time, one worker")
-        << 1 << false << Changes{{0, 0x1}, {60, 0x4}, {120, 0x1}}
-        << QStringList{"Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
-                       "Cœur 1 (processeurs logiques 2, 3).",
-                       "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
-                       "Erreur sur le cœur 0 (processeurs logiques 0, 1)."};
+        << 1 << false << Changes{{0, 0x1}, {60, 0x4}, {120, 0x1}} << perCore;
     QTest::newRow("one core at a time, every thread")
-        << 1 << true << Changes{{0, 0x3}, {60, 0xC}, {120, 0x3}}
-        << QStringList{"Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
-                       "Cœur 1 (processeurs logiques 2, 3).",
-                       "Cœur 0 (processeurs logiques 0, 1) : 4500.0 MHz.",
-                       "Erreur sur le cœur 0 (processeurs logiques 0, 1)."};
+        << 1 << true << Changes{{0, 0x3}, {60, 0xC}, {120, 0x3}} << perCore;
     QTest::newRow("alternating load")
         << 2 << false
         << Changes{{0, 0xF}, {4, 0}, {6, 0xF}, {8, 0}, {11, 0xF}, {17, 0}}
