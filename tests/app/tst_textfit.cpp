@@ -1,10 +1,9 @@
 #include "about/About.h"
 #include "about/BugReport.h"
 #include "app/Fonts.h"
-#include "app/Vorsk.h"
+#include "options/OptionsForm.h"
 #include "platform/fake/FakePlatform.h"
 #include "resources/Display.h"
-#include "settings/Options.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,22 +22,12 @@
 #include <cmath>
 #include <functional>
 
-// The images live in the static core library; keep them linked in.
-static void initResources() { Q_INIT_RESOURCE(resources); }
-
 // Every window and dialog, in every style, at the DPI of a real screen: a
 // child process per row starts the way the program does, with QT_FONT_DPI
 // standing for the screen's DPI (the offscreen platform honours it as X11's
 // Xft.dpi), and lists every text that does not fit its widget by the font
 // metrics the style uses to draw it.
 namespace {
-// The Options dialog restyles its window as the program's window asks it to.
-Options::Restyle restyle(Vorsk &window) {
-  return [&window](const QString &style, bool palette) {
-    window.ChangeStyle(style, palette);
-  };
-}
-
 const char *const Styles[] = {"Aucun",     "Windows",    "Motif", "CDE",
                               "Plastique", "Cleanlooks", "Vexa"};
 
@@ -52,8 +41,11 @@ QString describe(const QWidget *w, const QString &text, const QSize &need,
       .arg(room.height());
 }
 
-bool fits(const QSize &need, const QRect &room) {
-  return need.width() <= room.width() && need.height() <= room.height();
+// Lists the text when what it needs is larger than its room either way.
+void check(QStringList &clipped, const QWidget *w, const QString &text,
+           const QSize &need, const QRect &room) {
+  if (need.width() > room.width() || need.height() > room.height())
+    clipped << describe(w, text, need, room.size());
 }
 
 QSize textSize(const QWidget *w, const QString &text) {
@@ -72,9 +64,7 @@ void checkLabel(const QLabel *label, QStringList &clipped) {
   }
   // The label's own measure: text, frame, margin and the indent a framed
   // label adds.
-  const QSize need = label->minimumSizeHint();
-  if (!fits(need, label->rect()))
-    clipped << describe(label, label->text(), need, label->size());
+  check(clipped, label, label->text(), label->minimumSizeHint(), label->rect());
 }
 
 void checkPushButton(const QPushButton *button, QStringList &clipped) {
@@ -108,9 +98,8 @@ void checkCheckBox(const QCheckBox *box, QStringList &clipped) {
   opt.text = box->text();
   const QRect room =
       box->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, box);
-  const QSize need = textSize(box, box->text());
-  if (!fits(need, room.intersected(box->rect())))
-    clipped << describe(box, box->text(), need, room.size());
+  check(clipped, box, box->text(), textSize(box, box->text()),
+        room.intersected(box->rect()));
 }
 
 void checkComboBox(const QComboBox *combo, QStringList &clipped) {
@@ -122,11 +111,9 @@ void checkComboBox(const QComboBox *combo, QStringList &clipped) {
                          ->subControlRect(QStyle::CC_ComboBox, &opt,
                                           QStyle::SC_ComboBoxEditField, combo)
                          .adjusted(1, 0, -1, 0);
-  for (int i = 0; i < combo->count(); ++i) {
-    const QSize need = textSize(combo, combo->itemText(i));
-    if (!fits(need, room))
-      clipped << describe(combo, combo->itemText(i), need, room.size());
-  }
+  for (int i = 0; i < combo->count(); ++i)
+    check(clipped, combo, combo->itemText(i),
+          textSize(combo, combo->itemText(i)), room);
 }
 
 void checkGroupBox(const QGroupBox *box, QStringList &clipped) {
@@ -142,9 +129,7 @@ void checkGroupBox(const QGroupBox *box, QStringList &clipped) {
                          ->subControlRect(QStyle::CC_GroupBox, &opt,
                                           QStyle::SC_GroupBoxLabel, box)
                          .intersected(box->rect());
-  const QSize need = textSize(box, box->title());
-  if (!fits(need, room))
-    clipped << describe(box, box->title(), need, room.size());
+  check(clipped, box, box->title(), textSize(box, box->title()), room);
 }
 
 QStringList clippedTexts(QWidget *window) {
@@ -169,17 +154,10 @@ QStringList clippedTexts(QWidget *window) {
 
 // Child: one form in every style; prints the screen's ratio and that of
 // the images, then one line per clipped text.
-int reportForm(int argc, char *argv[], const QString &form) {
-  enableHighDpiScaling();
-  QApplication app(argc, argv);
-  addApplicationFonts();
-  initResources();
-  QFile::remove("Vorsk.ini");
-  FakePlatformScope scope;
-  QTextStream out(stdout);
+int reportForm(const QString &form, QTextStream &out) {
   Vorsk vexa;
   vexa.ChangeStyle("Vexa", true);
-  out << "ratio " << app.primaryScreen()->devicePixelRatio() << " images "
+  out << "ratio " << qApp->primaryScreen()->devicePixelRatio() << " images "
       << vexa.palette().brush(QPalette::Window).texture().devicePixelRatio()
       << "\n";
   for (const char *style : Styles) {
@@ -187,7 +165,7 @@ int reportForm(int argc, char *argv[], const QString &form) {
     window.ChangeStyle(style, true);
     std::unique_ptr<QWidget> dialog;
     if (form == "Options")
-      dialog = std::make_unique<Options>(&window, restyle(window));
+      dialog = std::make_unique<Options>(&window, restyleOf(window));
     else if (form == "About")
       dialog = std::make_unique<About>("diagnostic", &window);
     else if (form == "BugReport")
@@ -268,18 +246,11 @@ void reportFrameLines(QWidget *window, const QString &form, QTextStream &out) {
   }
 }
 
-int reportFrames(int argc, char *argv[], const QString &style) {
-  enableHighDpiScaling();
-  QApplication app(argc, argv);
-  addApplicationFonts();
-  initResources();
-  QFile::remove("Vorsk.ini");
-  FakePlatformScope scope;
-  QTextStream out(stdout);
+int reportFrames(const QString &style, QTextStream &out) {
   Vorsk window;
   window.ChangeStyle(style, true);
   window.show();
-  Options options(&window, restyle(window));
+  Options options(&window, restyleOf(window));
   About about("diagnostic", &window);
   BugReport bugReport("diagnostic", &window);
   const std::pair<QWidget *, const char *> forms[] = {
@@ -378,10 +349,19 @@ private slots:
 };
 
 int main(int argc, char *argv[]) {
-  if (argc == 3 && QByteArray(argv[1]) == "--frames")
-    return reportFrames(argc, argv, argv[2]);
-  if (argc == 3 && QByteArray(argv[1]) == "--form")
-    return reportForm(argc, argv, argv[2]);
+  const QByteArray child = argc == 3 ? argv[1] : "";
+  if (child == "--frames" || child == "--form") {
+    enableHighDpiScaling();
+    QApplication app(argc, argv);
+    addApplicationFonts();
+    // The images live in the static core library; keep them linked in.
+    Q_INIT_RESOURCE(resources);
+    QFile::remove("Vorsk.ini");
+    FakePlatformScope scope;
+    QTextStream out(stdout);
+    return child == "--form" ? reportForm(argv[2], out)
+                             : reportFrames(argv[2], out);
+  }
   QCoreApplication app(argc, argv);
   TextFitTest test;
   return QTest::qExec(&test, argc, argv);

@@ -69,11 +69,7 @@ private slots:
     QCOMPARE(w.findChild<QTextEdit *>("textLog")->toPlainText(), QString());
     QCOMPARE(w.windowFlags() & Qt::WindowMinimizeButtonHint,
              Qt::WindowMinimizeButtonHint);
-  }
-
-  void choicesKeepTheirLeadingBlanksAndData() {
-    FakePlatformScope scope;
-    Vorsk w;
+    // The choices keep their leading blanks and their data.
     QComboBox *priority = combo(w, "comboPriority");
     QCOMPARE(priority->count(), 3);
     QCOMPARE(priority->itemText(0), QString(" Haute"));
@@ -126,32 +122,29 @@ private slots:
     QTest::addColumn<QVariant>("position");
     QTest::addColumn<QSize>("expectedSize");
     QTest::addColumn<QVariant>("expectedPos");
+    const QVariant none;
+    const QSize least(410, 423);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     QTest::newRow("stored size below the minimum")
-        << QVariant(QSize(200, 100)) << QVariant() << QSize(410, 423)
-        << QVariant();
+        << QVariant(QSize(200, 100)) << none << least << none;
     QTest::newRow("taller window kept")
         << QVariant(QSize(410, 550)) << QVariant(QPoint(20, 30))
         << QSize(410, 550) << QVariant(QPoint(20, 30));
     QTest::newRow("wider or taller than the maximum")
-        << QVariant(QSize(900, 900)) << QVariant() << QSize(410, 691)
-        << QVariant();
+        << QVariant(QSize(900, 900)) << none << QSize(410, 691) << none;
     QTest::newRow("position on no screen")
-        << QVariant() << QVariant(QPoint(-5000, -5000)) << QSize(410, 423)
-        << QVariant();
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        << none << QVariant(QPoint(-5000, -5000)) << least << none;
     QTest::newRow("mostly below and right of the screen")
-        << QVariant() << QVariant(area.bottomRight() - QPoint(20, 20))
-        << QSize(410, 423)
+        << none << QVariant(area.bottomRight() - QPoint(20, 20)) << least
         << QVariant(area.bottomRight() + QPoint(1, 1) - QPoint(410, 423));
     QTest::newRow("mostly above and left of the screen")
-        << QVariant() << QVariant(area.topLeft() - QPoint(400, 400))
-        << QSize(410, 423) << QVariant(area.topLeft());
+        << none << QVariant(area.topLeft() - QPoint(400, 400)) << least
+        << QVariant(area.topLeft());
     QTest::newRow("just beyond the right edge")
-        << QVariant() << QVariant(QPoint(area.right() + 1, area.top()))
-        << QSize(410, 423) << QVariant();
+        << none << QVariant(QPoint(area.right() + 1, area.top())) << least
+        << none;
     QTest::newRow("size that is no size")
-        << QVariant("garbage") << QVariant(QPoint(-1, -1)) << QSize(410, 423)
-        << QVariant();
+        << QVariant("garbage") << QVariant(QPoint(-1, -1)) << least << none;
   }
   void sizeAndPosition() {
     QFETCH(QVariant, size);
