@@ -76,7 +76,7 @@ private slots:
     QCOMPARE(ui(o).labelVcore->text(), QString("1.35 V"));
   }
 
-  void speedFanStoredIndexesArePreselected() {
+  void speedFanStoredIndexes() {
     FakePlatformScope scope;
     scope.fake.publish(
         "SFSharedMemory_ALM",
@@ -94,6 +94,14 @@ private slots:
     QCOMPARE(ui(o).labelMonitoring->text(), QString("Absent"));
     ui(o).comboMonitoring->setCurrentIndex(2);
     QCOMPARE(ui(o).comboTCPU->currentIndex(), 3);
+
+    // A stored index beyond the list leaves the first entry.
+    scope.fake.publish("SFSharedMemory_ALM",
+                       speedFanBytes({3000, 3500}, {120}));
+    store(2, 7, 1);
+    Options beyond(&w, restyleOf(w));
+    QCOMPARE(ui(beyond).comboTCPU->currentIndex(), 0);
+    QCOMPARE(ui(beyond).labelTCPU->text(), QString::fromUtf8("30.0 °C"));
   }
 
   void refusedObjectIsAbsentAndSaysWhy() {
@@ -110,17 +118,6 @@ private slots:
     QCOMPARE(ui(o).labelAbsence->text(),
              QString::fromUtf8("Le programme qui publie ces valeurs n'est "
                                "pas lancé."));
-  }
-
-  void speedFanStoredIndexBeyondTheList() {
-    FakePlatformScope scope;
-    scope.fake.publish("SFSharedMemory_ALM",
-                       speedFanBytes({3000, 3500}, {120}));
-    store(2, 7, 1);
-    Vorsk w;
-    Options o(&w, restyleOf(w));
-    QCOMPARE(ui(o).comboTCPU->currentIndex(), 0);
-    QCOMPARE(ui(o).labelTCPU->text(), QString::fromUtf8("30.0 °C"));
   }
 
   // An empty slot before the chosen one: the stored value is the slot the
