@@ -19,61 +19,48 @@ void identify(uint8_t vendor, uint8_t family, uint8_t model) {
 class TestFrequency : public QObject {
   Q_OBJECT
 private slots:
-  void constantTsc_data() {
+  // Whether the time-stamp counter runs at a constant rate, then for one
+  // that does the second measurement, through APERF when leaf 6 offers it.
+  void measurement_data() {
     QTest::addColumn<int>("vendor");
     QTest::addColumn<int>("family");
     QTest::addColumn<int>("model");
     QTest::addColumn<bool>("invariantBit"); // leaf 0x80000007 EDX bit 8
+    QTest::addColumn<bool>("sensorBit");    // leaf 6 ECX bit 0
+    QTest::addColumn<quint64>("aperfMHz");
+    QTest::addColumn<bool>("aperfFails");
     QTest::addColumn<int>("constant");
-    QTest::newRow("Intel family 6 model 13") << 1 << 6 << 13 << false << 0;
-    QTest::newRow("Intel family 6 model 14") << 1 << 6 << 14 << false << 1;
-    QTest::newRow("Intel family 6 model 15") << 1 << 6 << 15 << false << 1;
-    QTest::newRow("Intel family 15 model 2") << 1 << 15 << 2 << false << 0;
-    QTest::newRow("Intel family 15 model 3") << 1 << 15 << 3 << false << 1;
-    QTest::newRow("AMD family 15 model 15") << 2 << 15 << 15 << false << 0;
-    QTest::newRow("AMD family 6 model 15") << 2 << 6 << 15 << false << 0;
-    QTest::newRow("Intel base model 10 with the invariant bit")
-        << 1 << 6 << 10 << true << 1;
-    QTest::newRow("AMD with the invariant bit") << 2 << 15 << 1 << true << 1;
+    QTest::addColumn<int>("aperf");
+    QTest::addColumn<double>("frequency");
+    const auto row = [](const char *tag, int vendor, int family, int model,
+                        bool invariantBit, int constant, bool sensorBit = false,
+                        quint64 aperfMHz = 0, bool aperfFails = false,
+                        int aperf = 0, double frequency = 2400) {
+      QTest::newRow(tag) << vendor << family << model << invariantBit
+                         << sensorBit << aperfMHz << aperfFails << constant
+                         << aperf << frequency;
+    };
+    row("Intel family 6 model 13", 1, 6, 13, false, 0);
+    row("Intel family 6 model 14", 1, 6, 14, false, 1);
+    row("Intel family 6 model 15", 1, 6, 15, false, 1);
+    row("Intel family 15 model 2", 1, 15, 2, false, 0);
+    row("Intel family 15 model 3", 1, 15, 3, false, 1);
+    row("AMD family 15 model 15", 2, 15, 15, false, 0);
+    row("AMD family 6 model 15", 2, 6, 15, false, 0);
+    row("Intel base model 10 with the invariant bit", 1, 6, 10, true, 1);
+    row("AMD with the invariant bit", 2, 15, 1, true, 1);
+    row("within 1 %: the first stays", 1, 6, 15, false, 1, true, 2394, false, 1,
+        2400);
+    row("beyond 1 %: the second wins", 1, 6, 15, false, 1, true, 2000, false, 1,
+        2000);
+    row("no counter bit in leaf 6", 1, 6, 15, false, 1, false, 2000);
+    row("counter unreadable", 1, 6, 15, false, 1, true, 2000, true);
   }
-  void constantTsc() {
+  void measurement() {
     QFETCH(int, vendor);
     QFETCH(int, family);
     QFETCH(int, model);
     QFETCH(bool, invariantBit);
-    RecordedMachine m;
-    m.cpu.tscMHz = 2400;
-    m.cpu.setLeaf(0x80000000, 0, {0x80000008, 0, 0, 0});
-    m.cpu.setLeaf(0x80000007, 0, {0, 0, 0, invariantBit ? 1u << 8 : 0});
-    identify(uint8_t(vendor), uint8_t(family), uint8_t(model));
-    uint32_t start = m.fake.timeGetTime();
-
-    QCOMPARE(sysinfo::MeasureFrequency(), 1);
-    QTEST(int(m_SystemInfo.bConstantTsc), "constant");
-    QCOMPARE(int(m_SystemInfo.bAperf), 0);
-    QCOMPARE(m_SystemInfo.Frequency, 2400.0);
-    // 300 ms rest and 100 ms of counting, then 200 + 400 ms for the second
-    // measurement of a constant-rate counter.
-    QCOMPARE(m.fake.timeGetTime() - start,
-             m_SystemInfo.bConstantTsc ? 1000u : 400u);
-  }
-
-  void secondMeasurement_data() {
-    QTest::addColumn<bool>("sensorBit");
-    QTest::addColumn<quint64>("aperfMHz");
-    QTest::addColumn<bool>("aperfFails");
-    QTest::addColumn<int>("aperf");
-    QTest::addColumn<double>("frequency");
-    QTest::newRow("within 1 %: the first stays")
-        << true << quint64(2394) << false << 1 << 2400.0;
-    QTest::newRow("beyond 1 %: the second wins")
-        << true << quint64(2000) << false << 1 << 2000.0;
-    QTest::newRow("no counter bit in leaf 6")
-        << false << quint64(2000) << false << 0 << 2400.0;
-    QTest::newRow("counter unreadable")
-        << true << quint64(2000) << true << 0 << 2400.0;
-  }
-  void secondMeasurement() {
     QFETCH(bool, sensorBit);
     QFETCH(quint64, aperfMHz);
     QFETCH(bool, aperfFails);
@@ -83,12 +70,19 @@ private slots:
     if (aperfFails)
       m.cpu.failingMsrs.insert(0xE8);
     m.cpu.setLeaf(6, 0, {1, 0, sensorBit ? 1u : 0u, 0});
-    identify(VENDOR_INTEL, 6, 15);
+    m.cpu.setLeaf(0x80000000, 0, {0x80000008, 0, 0, 0});
+    m.cpu.setLeaf(0x80000007, 0, {0, 0, 0, invariantBit ? 1u << 8 : 0});
+    identify(uint8_t(vendor), uint8_t(family), uint8_t(model));
+    uint32_t start = m.fake.timeGetTime();
 
-    sysinfo::MeasureFrequency();
-    QCOMPARE(int(m_SystemInfo.bConstantTsc), 1);
+    QCOMPARE(sysinfo::MeasureFrequency(), 1);
+    QTEST(int(m_SystemInfo.bConstantTsc), "constant");
     QTEST(int(m_SystemInfo.bAperf), "aperf");
     QTEST(m_SystemInfo.Frequency, "frequency");
+    // 300 ms rest and 100 ms of counting, then 200 + 400 ms for the second
+    // measurement of a constant-rate counter.
+    QCOMPARE(m.fake.timeGetTime() - start,
+             m_SystemInfo.bConstantTsc ? 1000u : 400u);
   }
 
   void signBitIsACount() {
