@@ -27,6 +27,7 @@ struct Identified {
               [this](const QString &w) { warnings << w; }});
 };
 
+using Sig = RecordedProcessor;
 using Recording = std::function<void(RecordedProcessor &)>;
 Q_DECLARE_METATYPE(Recording)
 

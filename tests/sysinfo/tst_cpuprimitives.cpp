@@ -11,12 +11,9 @@ private slots:
   void msrReads_data() {
     QTest::addColumn<quint64>("value");
     QTest::addColumn<bool>("privilege");
-    QTest::addColumn<quint64>("expected");
-    QTest::newRow("high half 1, low half 0")
-        << quint64(0x100000000) << true << quint64(0x100000000);
-    QTest::newRow("both halves")
-        << quint64(0x1234567889ABCDEF) << true << quint64(0x1234567889ABCDEF);
-    QTest::newRow("without the right") << quint64(7) << false << quint64(0);
+    QTest::newRow("high half 1, low half 0") << quint64(0x100000000) << true;
+    QTest::newRow("both halves") << quint64(0x1234567889ABCDEF) << true;
+    QTest::newRow("without the right") << quint64(7) << false;
   }
   void msrReads() {
     QFETCH(quint64, value);
@@ -24,7 +21,7 @@ private slots:
     RecordedMachine m;
     m.cpu.setMsr(0x19C, value);
     m.cpu.privilegeAvailable = privilege;
-    QTEST(quint64(Rdmsr(0x19C)), "expected");
+    QCOMPARE(quint64(Rdmsr(0x19C)), privilege ? value : 0);
     QCOMPARE(m.cpu.privilegeHeld, 0);
     QCOMPARE(m.cpu.msrReads.size(), size_t(privilege ? 1 : 0));
   }

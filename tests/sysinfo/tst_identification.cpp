@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-using Sig = RecordedProcessor;
 using Decoded = QVector<int>; // vendor, family, model, stepping
 
 namespace {

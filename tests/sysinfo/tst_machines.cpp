@@ -67,8 +67,6 @@ const char SKYLAKE_X[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4.1, SSE4.2, AVX, "
 const char ZEN4[] = "MMX, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2, AVX, "
                     "AVX2, FMA3, AVX-512F, x86-64";
 
-using Sig = RecordedProcessor;
-
 const Machine i7_8700K = {
     "i7-8700K",
     {"GenuineIntel", Sig::signature(6, 0xE, 10, 0, 9), 0x16, 0x80000008,

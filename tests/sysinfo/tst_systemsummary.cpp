@@ -19,16 +19,14 @@ namespace {
 void intelWithThreads(RecordedProcessor &c, uint32_t highestLeaf,
                       unsigned logicalPerPackage) {
   c.setVendor("GenuineIntel", highestLeaf);
-  setLeaf1(c, RecordedProcessor::signature(15, 4, 1), logicalPerPackage << 16,
-           0, 1u << 28);
+  setLeaf1(c, Sig::signature(15, 4, 1), logicalPerPackage << 16, 0, 1u << 28);
   c.setBrandString("Intel(R) Pentium(R) 4 CPU 3.00GHz");
 }
 
 Recording amd(unsigned cores) {
   return [=](RecordedProcessor &c) {
     c.setVendor("AuthenticAMD", 1);
-    setLeaf1(c, RecordedProcessor::signature(15, 11, 1), cores << 16, 0,
-             1u << 28);
+    setLeaf1(c, Sig::signature(15, 11, 1), cores << 16, 0, 1u << 28);
     c.setBrandString("AMD Athlon(tm) 64 X2 Dual Core Processor 4200+");
   };
 }
@@ -181,8 +179,8 @@ private slots:
     QTest::newRow("guest setting identifiers aside")
         << Recording([](RecordedProcessor &c) {
              c.setVendor("AuthenticAMD", 0xD);
-             setLeaf1(c, RecordedProcessor::signature(15, 2, 1, 0xB),
-                      254u << 16, 0, 1u << 28);
+             setLeaf1(c, Sig::signature(15, 2, 1, 0xB), 254u << 16, 0,
+                      1u << 28);
              c.setBrandString("AMD EPYC", 0x80000021);
              c.setLeaf(0x80000006, 0, {0, 0, 1024u << 16, 0});
              c.setApicId(0, 0x11);
@@ -242,9 +240,8 @@ private slots:
     RecordedMachine m;
     m.cpu.setVendor(vendor == 1 ? "GenuineIntel" : "AuthenticAMD", 10);
     setLeaf1(m.cpu,
-             RecordedProcessor::signature(6, unsigned(model & 0xF),
-                                          unsigned(stepping), 0,
-                                          unsigned(model >> 4)),
+             Sig::signature(6, unsigned(model & 0xF), unsigned(stepping), 0,
+                            unsigned(model >> 4)),
              2u << 16, 0, 0);
     m.cpu.setLeaf(6, 0, {sensor ? 1u : 0u, 0, 0, 0});
     if (msr17 >= 0)
@@ -342,7 +339,7 @@ private slots:
   void summaryOfARecordedProcessor() {
     RecordedMachine m;
     m.cpu.setVendor("AuthenticAMD", 1);
-    setLeaf1(m.cpu, RecordedProcessor::signature(15, 11, 1), 2u << 16, 1,
+    setLeaf1(m.cpu, Sig::signature(15, 11, 1), 2u << 16, 1,
              1u | 1u << 23 | 1u << 25 | 1u << 26 | 1u << 28);
     m.cpu.setBrandString("AMD Athlon(tm) 64 X2 Dual Core Processor 4200+",
                          0x80000008);
