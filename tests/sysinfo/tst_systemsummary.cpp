@@ -16,11 +16,16 @@ using Op = FakePlatform::Op;
 
 namespace {
 
-void intelWithThreads(RecordedProcessor &c, uint32_t highestLeaf,
-                      unsigned logicalPerPackage) {
-  c.setVendor("GenuineIntel", highestLeaf);
-  setLeaf1(c, Sig::signature(15, 4, 1), logicalPerPackage << 16, 0, 1u << 28);
-  c.setBrandString("Intel(R) Pentium(R) 4 CPU 3.00GHz");
+// The APIC ids, when given, of processors 0, 1 and on.
+Recording pentium4(uint32_t highestLeaf, unsigned logicalPerPackage,
+                   std::vector<uint8_t> apicIds = {}) {
+  return [=](RecordedProcessor &c) {
+    c.setVendor("GenuineIntel", highestLeaf);
+    setLeaf1(c, Sig::signature(15, 4, 1), logicalPerPackage << 16, 0, 1u << 28);
+    c.setBrandString("Intel(R) Pentium(R) 4 CPU 3.00GHz");
+    for (size_t i = 0; i < apicIds.size(); ++i)
+      c.setApicId(int(i), apicIds[i]);
+  };
 }
 
 Recording amd(unsigned cores) {
@@ -61,25 +66,15 @@ private slots:
               << result << logical << QString(text) << log << warnings;
         };
     row("dual-core AMD", amd(2), 0x3, 0x3, 1, 2, "1 Processeur Dualcore");
-    row(
-        "Hyper-Threading on, one core",
-        [](RecordedProcessor &c) {
-          intelWithThreads(c, 2, 2);
-          c.setApicId(0, 0);
-          c.setApicId(1, 1);
-        },
-        0x3, 0x3, 1, 2, "1 Processeur Monocore HT On");
-    row(
-        "Hyper-Threading off in the firmware",
-        [](RecordedProcessor &c) { intelWithThreads(c, 2, 2); }, 0x1, 0x1, 1, 1,
+    row("Hyper-Threading on, one core", pentium4(2, 2, {0, 1}), 0x3, 0x3, 1, 2,
+        "1 Processeur Monocore HT On");
+    row("Hyper-Threading off in the firmware", pentium4(2, 2), 0x1, 0x1, 1, 1,
         "1 Processeur Monocore HT Off");
     row(
         "two packages of two cores with Hyper-Threading",
         [](RecordedProcessor &c) {
-          intelWithThreads(c, 4, 4);
+          pentium4(4, 4, {0, 1, 2, 3, 4, 5, 6, 7})(c);
           c.setLeaf(4, 0, cacheLeaf(3, 2, 2, 2));
-          for (int i = 0; i < 8; ++i)
-            c.setApicId(i, uint8_t(i));
         },
         0xFF, 0xFF, 1, 8, "2 Processeurs Dualcore HT On");
     row("three of four cores visible", amd(4), 0x7, 0x7, 1, 3,
@@ -135,10 +130,8 @@ private slots:
 
   void apicTable() {
     RecordedMachine m;
-    intelWithThreads(m.cpu, 4, 4);
+    pentium4(4, 4, {7, 6, 5, 4, 3, 2, 1, 0})(m.cpu);
     m.cpu.setLeaf(4, 0, cacheLeaf(3, 2, 2, 2));
-    for (int i = 0; i < 8; ++i)
-      m.cpu.setApicId(i, uint8_t(7 - i));
     m.fake.processMask = m.fake.systemMask = 0xFF;
     QCOMPARE(Identified().result, 1);
 
@@ -166,7 +159,7 @@ private slots:
     // Both threads of a core share its L2.
     QTest::newRow("Pentium 4 with Hyper-Threading")
         << Recording([](RecordedProcessor &c) {
-             intelWithThreads(c, 2, 2);
+             pentium4(2, 2)(c);
              c.setBrandString("Intel(R) Pentium(R) 4 CPU 3.00GHz", 0x80000008);
              c.setLeaf(0x80000006, 0, {0, 0, 1024u << 16, 0});
              c.setApicId(1, 1);
