@@ -818,6 +818,16 @@ private slots:
                  "^T 00:00:00\nL Graine du test : [0-9A-F]{16}\n"
                  "(L Test limité[^\n]*\n)?T 00:00:01\n$")),
              qPrintable(journal));
+
+    // The report names the processor each worker ran on, not its place in
+    // the list of allowed ones.
+    r.play("stop");
+    RunReport report;
+    reportResult(r.run.Result(), m_SystemInfo, r.run.Sensors(), &report);
+    QVector<int> named;
+    for (const RunReport::Worker &w : report.workers)
+      named << w.logicalProcessor;
+    QCOMPARE(named, processors);
   }
 
   // The clock under load: on each tick the mean of the worker processors'
